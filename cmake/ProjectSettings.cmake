@@ -1,0 +1,45 @@
+# ProjectSettings.cmake -- compiler flags and target helpers shared by every folder
+
+set(PS2_VERSION_TEXT "Version 20/05/24")
+
+if(PS2_SANITIZE)
+  add_compile_options(-fsanitize=${PS2_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${PS2_SANITIZE})
+endif()
+
+# Warnings for every target of ours.
+function(ps2_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
+endfunction()
+
+# A core library: pure C++ over byte buffers, no exceptions, no OS headers.
+function(ps2_core_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE -fno-exceptions)
+  ps2_warnings(${name})
+endfunction()
+
+# A portable library above the core that uses the platform layer (tool handlers).
+function(ps2_handler_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE -fno-exceptions)
+  ps2_warnings(${name})
+endfunction()
+
+# A Windows program: GUI subsystem, static runtime, resources from resources/.
+function(ps2_windows_program name)
+  add_executable(${name} WIN32 ${ARGN})
+  target_compile_options(${name} PRIVATE -fno-exceptions)
+  target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
+  ps2_warnings(${name})
+endfunction()
+
+# A command-line tool (native build).
+function(ps2_cli_program name)
+  add_executable(${name} ${ARGN})
+  target_compile_options(${name} PRIVATE -fno-exceptions)
+  ps2_warnings(${name})
+  install(TARGETS ${name} RUNTIME DESTINATION bin)
+endfunction()

@@ -1,0 +1,145 @@
+/* platform.h -- the small OS layer every tool uses: whole files, folders, search, paths, processes, blocks.
+ * Two implementations: platform_win32.cpp (the Win32 calls) and platform_posix.cpp.
+ * Nothing here throws; every fallible call returns an IoError the caller must look at. */
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/errors.h"
+#include "common/paths.h"
+
+namespace ps2::plat {
+
+#define PS2_IO_ERROR_LIST(X)                                    \
+    X(ok, "ok")                                                 \
+    X(open_failed, "cannot open the file")                      \
+    X(read_failed, "cannot read the file")                      \
+    X(create_failed, "cannot create the file")                  \
+    X(write_failed, "cannot write the file")                    \
+    X(replace_failed, "cannot replace the existing file")       \
+    X(folder_failed, "cannot create the folder")                \
+    X(target_exists, "a file of the new name exists already")   \
+    X(rename_failed, "cannot rename the file")                  \
+    X(search_failed, "nothing matches")                         \
+    X(no_memory, "not enough memory")                           \
+    X(path_too_long, "the path is too long")                    \
+    X(start_failed, "cannot start the program")                 \
+    X(unsupported, "not available on this system")
+
+enum class IoError : uint8_t { PS2_IO_ERROR_LIST(PS2_ERROR_ENUM) };
+const char* io_error_text(IoError e);
+
+/* ---- paths ---- */
+
+/* The separator and code-page character stepping of this system
+ * (Windows: "\" and CharNextA; POSIX: "/" and single bytes). */
+const PathRules& native_path_rules();
+
+/* ---- whole files ---- */
+
+struct FileRead {
+    size_t bytes_read = 0;   /* bytes placed at the start of the buffer */
+    uint64_t file_size = 0;  /* the size the file system reports (may exceed bytes_read) */
+};
+
+/* Opens for reading (other readers allowed), reads at most buffer.size()
+ * bytes with as few reads as the system allows, closes. A folder or a
+ * missing file gives open_failed. */
+[[nodiscard]] IoError read_file(const char* path, std::span<uint8_t> buffer, FileRead* out);
+
+/* Only the reported size (open_failed when the file cannot be opened for reading). */
+[[nodiscard]] IoError query_file_size(const char* path, uint64_t* size);
+
+/* Writes an output so that a failure never leaves a partial file: the bytes
+ * go to a temporary file in the target's folder, which then replaces the
+ * target (an existing file of that name is replaced). On any failure the
+ * temporary file is removed and an existing target is left untouched.
+ * The pieces are written one after another as one file. */
+[[nodiscard]] IoError write_file_replace(const char* path, std::span<const std::span<const uint8_t>> pieces);
+[[nodiscard]] inline IoError write_file_replace(const char* path, std::span<const uint8_t> data)
+{
+    const std::span<const uint8_t> one[1] = {data};
+    return write_file_replace(path, std::span<const std::span<const uint8_t>>(one));
+}
+
+/* ---- streaming reads (chunked searches, line readers) ---- */
+
+struct ReadHandle {
+    intptr_t value = -1;
+};
+[[nodiscard]] IoError open_for_reading(const char* path, ReadHandle* out);
+/* Reads up to buffer.size() bytes at the current position; *got is 0 at the end. */
+[[nodiscard]] IoError read_some(ReadHandle h, std::span<uint8_t> buffer, size_t* got);
+[[nodiscard]] IoError seek_to(ReadHandle h, uint64_t offset);
+void close_file(ReadHandle h);
+
+/* ---- folders, names ---- */
+
+/* Creates a folder; an existing folder of that name is fine (ok). */
+[[nodiscard]] IoError create_folder(const char* path);
+/* Renames a file in place; never replaces an existing file (target_exists).
+ * Renaming a file to its own name succeeds and changes nothing. */
+[[nodiscard]] IoError rename_file(const char* from, const char* to);
+bool file_exists(const char* path);
+bool folder_exists(const char* path);
+
+struct FoundEntry {
+    std::string name; /* the name alone, without folder */
+    bool is_folder = false;
+};
+/* Directory search for a path or pattern ("*" and "?" in the last
+ * component): every match in the order the system returns them ("." and
+ * ".." included where the system lists them). search_failed when nothing matches. */
+[[nodiscard]] IoError find_entries(const char* pattern, std::vector<FoundEntry>* out);
+
+/* ---- system folders ---- */
+
+/* The program's own full path. */
+[[nodiscard]] IoError get_module_path(char* buffer, size_t capacity);
+/* The Windows folder (POSIX: $WINDIR, else empty). */
+[[nodiscard]] IoError get_windows_folder(char* buffer, size_t capacity);
+/* The folder holding the desktop's files (POSIX: $XDG_DESKTOP_DIR, else ~/Desktop). */
+[[nodiscard]] IoError get_desktop_folder(char* buffer, size_t capacity);
+[[nodiscard]] IoError set_current_folder(const char* path);
+
+/* ---- processes ---- */
+
+struct ProcessHandle {
+    intptr_t value = -1;
+};
+/* Starts a command line without a shell (Windows: CreateProcessA; POSIX: the
+ * line split by the Windows command-line rules, then exec). */
+[[nodiscard]] IoError start_process(const char* command_line, bool hide_window, ProcessHandle* out);
+/* True when the process has ended (waits at most timeout_ms; 0 only asks). */
+bool process_has_ended(ProcessHandle h, unsigned timeout_ms);
+void close_process(ProcessHandle h);
+
+/* ---- large blocks ---- */
+
+/* A zero-filled block from the system's page allocator; nullptr on failure. */
+void* alloc_block(size_t size);
+void free_block(void* block, size_t size);
+
+/* Owns one block for the length of one file's work. */
+class Block {
+public:
+    explicit Block(size_t size) : data_(static_cast<uint8_t*>(alloc_block(size))), size_(data_ ? size : 0) {}
+    ~Block() { if (data_) free_block(data_, size_); }
+    Block(const Block&) = delete;
+    Block& operator=(const Block&) = delete;
+
+    bool ok() const { return data_ != nullptr; }
+    uint8_t* data() { return data_; }
+    size_t size() const { return size_; }
+    std::span<uint8_t> span() { return {data_, size_}; }
+
+private:
+    uint8_t* data_;
+    size_t size_;
+};
+
+} // namespace ps2::plat

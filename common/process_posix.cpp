@@ -1,0 +1,10 @@
+/* process_posix.cpp -- starting programs on POSIX systems */
+#include "common/platform.h"
+
+namespace ps2::plat {
+
+IoError start_process(const char*, bool, ProcessHandle*) { return IoError::unsupported; }
+bool process_has_ended(ProcessHandle, unsigned) { return true; }
+void close_process(ProcessHandle) {}
+
+} // namespace ps2::plat
