@@ -12,6 +12,7 @@
 #include "maxconv/crc32.h"
 #include "maxconv/lzari.h"
 #include "maxconv/max_convert.h"
+#include "tools/samplegen.h"
 
 using namespace ps2;
 
@@ -150,6 +151,34 @@ TEST(MaxConvert, RoundTripsKeepNamesOrderSizesAndBytes)
             EXPECT_TRUE(back == make_psu(c.dir, c.members)) << c.what << (worn ? " (worn)" : "");
         }
     }
+}
+
+TEST(MaxConvert, RoundTripsGeneratedSaves)
+{
+    /* Saves as exported from cards (card fields, mode 0x8497), flat or with
+     * a nested folder, which a MAX archive cannot hold. */
+    int flat = 0, nested = 0;
+    for (uint32_t seed = 1; seed <= 60; ++seed) {
+        const samples::Save save = samples::random_save(seed, seed % 3 == 0, 60000);
+        const Bytes psu = samples::build_save(save);
+        const bool has_folder = std::any_of(save.members.begin(), save.members.end(),
+                                            [](const samples::Member& m) { return m.is_directory; });
+        Bytes max, back;
+        const MaxError e = to_max(psu, &max);
+        if (has_folder) {
+            EXPECT_EQ(e, MaxError::member_is_folder) << seed;
+            ++nested;
+            continue;
+        }
+        ++flat;
+        ASSERT_EQ(e, MaxError::ok) << seed;
+        ASSERT_EQ(to_psu(max, &back), MaxError::ok) << seed;
+        const std::vector<Member> members = members_of(psu);
+        EXPECT_EQ(members.size(), save.members.size());
+        EXPECT_TRUE(back == make_psu(save.name, members)) << seed;
+    }
+    EXPECT_GT(flat, 30);
+    EXPECT_GT(nested, 0);
 }
 
 TEST(MaxConvert, EmptySaveSizes)
