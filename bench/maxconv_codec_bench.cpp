@@ -5,7 +5,9 @@
  *   save    mostly zero runs, with records, text, short-period patterns and random blocks
  *   random  uniformly random bytes
  *   byte    one repeated byte
- *   zruns   zero runs of random length 3-59, each followed by one non-zero byte */
+ *   zruns   zero runs of random length 3-59, each followed by one non-zero byte
+ *   mixed   the sample generator's save-like member bytes (tools/samplegen.h, Fill::mixed)
+ * BM_convert_psu_to_max is the whole conversion of a 7 MiB save of mixed members, in the two work buffers. */
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -14,6 +16,8 @@
 
 #include "maxconv/crc32.h"
 #include "maxconv/lzari.h"
+#include "maxconv/max_convert.h"
+#include "tools/samplegen.h"
 
 namespace {
 
@@ -64,6 +68,7 @@ Bytes make_input(int kind)
             b.push_back(uint8_t(1 + g() % 255));
         }
         break;
+    case 4: b = ps2::samples::make_fill(ps2::samples::Fill::mixed, uint32_t(kSize), 99); break;
     }
     b.resize(kSize);
     return b;
@@ -71,11 +76,11 @@ Bytes make_input(int kind)
 
 const Bytes& input(int kind)
 {
-    static const Bytes inputs[4] = {make_input(0), make_input(1), make_input(2), make_input(3)};
+    static const Bytes inputs[5] = {make_input(0), make_input(1), make_input(2), make_input(3), make_input(4)};
     return inputs[kind];
 }
 
-const char* const kNames[] = {"save", "random", "byte", "zruns"};
+const char* const kNames[] = {"save", "random", "byte", "zruns", "mixed"};
 
 void BM_memcpy(benchmark::State& state)
 {
@@ -129,11 +134,26 @@ void BM_crc32(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.size()));
 }
 
+void BM_convert_psu_to_max(benchmark::State& state)
+{
+    ps2::samples::Save save;
+    save.name = "BASLUS-20001GAME";
+    for (int i = 0; i < 7; ++i) save.members.push_back({"part" + std::to_string(i), 1 << 20, ps2::samples::Fill::mixed, false, {}});
+    const Bytes psu = ps2::samples::build_save(save);
+    Bytes build(ps2::kWorkBufferSize), out(ps2::kWorkBufferSize);
+    size_t n = 0;
+    for (auto _ : state)
+        if (ps2::convert_psu_to_max(psu, build, out, &n) != ps2::MaxError::ok) state.SkipWithError("convert failed");
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(psu.size()));
+    state.counters["ratio"] = double(n) / double(psu.size());
+}
+
 } // namespace
 
-BENCHMARK(BM_memcpy)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_lzari_encode)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_lzari_decode)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_memcpy)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_lzari_encode)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_lzari_decode)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_convert_psu_to_max)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_crc32)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

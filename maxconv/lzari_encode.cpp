@@ -34,10 +34,11 @@ using namespace lzari;
  * length L from position q is known, only candidates q' < q that agree in
  * L + 1 bytes can replace it; each of those also agrees in the three bytes
  * at any offset o <= L - 2, so the walk may go on along the chain of the
- * three bytes at offset o (position q' + o), which is usually far shorter,
- * as long as o <= r - q (the positions q' + o are then all below r, so in a
- * chain already). Candidates are still met newest first, so the result is
- * the same as walking every candidate. Chains end at the first position
+ * three bytes at offset o (position q' + o) as soon as every candidate left
+ * has q' + o < r (so that position is in a chain already). The walk moves to
+ * offset L - 2, whose three bytes end at the byte that must match next, and
+ * whose chain is usually far shorter. Candidates are still met newest
+ * first, so the result is the same as walking every candidate. Chains end at the first position
  * that has left the window, so nothing is ever unlinked. */
 constexpr uint32_t kFirstCandidate = kFirstWrite - kLongest; /* 3,976 */
 constexpr uint32_t kHashBits = 15;
@@ -210,12 +211,20 @@ struct Encoder {
         const uint32_t first = r - kMaxDistance > kFirstCandidate ? r - kMaxDistance : kFirstCandidate;
         uint32_t best = kThreshold; /* a candidate must beat this */
         uint32_t best_q = 0;
-        uint32_t offset = 0; /* the chain walked is that of T[q + offset ..] */
+        uint32_t offset = 0; /* the chain walked is that of the three bytes at q + offset */
+        uint32_t wanted = 0; /* the offset to move to once the candidates left allow it */
         uint32_t bound = r;  /* every candidate from bound on has been looked at */
         uint32_t c = head[hash3(pr)];
         while (c >= first + offset) {
             const uint32_t q = c - offset;
             if (q < bound) {
+                /* Candidates q' <= q are left; their q' + wanted lie in chains already. */
+                if (wanted != offset && r - 1 - q >= wanted) {
+                    offset = wanted;
+                    bound = q + 1;
+                    c = head[hash3(pr + offset)];
+                    continue;
+                }
                 const uint8_t* pq = at(q);
                 if (pq[best] == pr[best]) {
                     const uint32_t len = match_length(pq, pr);
@@ -224,12 +233,8 @@ struct Encoder {
                         best_q = q;
                         if (len == kLongest) break;
                         bound = q;
-                        const uint32_t o = std::min(len - 2, r - q);
-                        if (o != offset && !same3(pr + o, pr + offset)) {
-                            offset = o;
-                            c = head[hash3(pr + o)];
-                            continue;
-                        }
+                        /* The three bytes ending at the one that must match next. */
+                        wanted = same3(pr + len - 2, pr + offset) ? offset : len - 2;
                     }
                 }
             }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/platform_faults.h"
 #include "common/psu.h"
 #include "maxconv/max_convert.h"
 #include "maxconv/varkon_handler.h"
@@ -325,4 +326,38 @@ TEST(VarkonHandler, CheckVerifiesAndWritesNothing)
         EXPECT_EQ(rec.count(Severity::error) == 0, c.sound) << rec.all();
     }
     EXPECT_EQ(d.names(), before);
+}
+
+TEST(VarkonHandler, SystemFailuresLoseNothing)
+{
+    namespace faults = plat::faults;
+    TempDir d;
+    const Bytes psu = make_psu("SAVE", 2), max = to_max(psu);
+    /* Either work buffer not obtained, or the read failing: the file is skipped. */
+    put(d / "a.psu", psu);
+    for (auto [op, n] : {std::pair{faults::Op::alloc, 1u}, std::pair{faults::Op::alloc, 2u},
+                         std::pair{faults::Op::open, 1u}, std::pair{faults::Op::read, 1u}}) {
+        faults::reset();
+        faults::fail_nth(op, n);
+        Recorder rec;
+        EXPECT_EQ(convert_save_file((d / "a.psu").c_str(), rec.hooks()).outcome, VarkonOutcome::failed);
+        EXPECT_EQ(rec.count(Severity::error), 1) << rec.all();
+        EXPECT_EQ(d.names(), (std::vector<std::string>{"a.psu"}));
+    }
+    /* A MAX archive named .psu replaces itself; a failure at any step of
+     * that write leaves it whole. */
+    put(d / "self.psu", max);
+    for (auto [op, n] : {std::pair{faults::Op::write, 1u}, std::pair{faults::Op::write, 2u},
+                         std::pair{faults::Op::rename, 1u}}) {
+        faults::reset();
+        faults::fail_nth(op, n);
+        Recorder rec;
+        EXPECT_EQ(convert_save_file((d / "self.psu").c_str(), rec.hooks()).outcome, VarkonOutcome::failed);
+        EXPECT_EQ(get(d / "self.psu"), max);
+        EXPECT_EQ(d.names(), (std::vector<std::string>{"a.psu", "self.psu"}));
+    }
+    faults::reset();
+    Recorder rec;
+    EXPECT_EQ(convert_save_file((d / "self.psu").c_str(), rec.hooks()).outcome, VarkonOutcome::wrote_psu);
+    EXPECT_EQ(get(d / "self.psu"), psu);
 }
