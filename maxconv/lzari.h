@@ -29,7 +29,7 @@ const char* lzari_error_text(LzariError e);
  * output_full the stream would not fit: *stored is output.size() and output
  * holds the stream's first output.size() bytes (never more; the stream is
  * incomplete). A stream of exactly output.size() bytes is ok. Uses about
- * 190 KiB of working storage taken from the heap for the call (no_memory
+ * 260 KiB of working storage taken from the heap for the call (no_memory
  * when that fails); no other allocation. */
 [[nodiscard]] LzariError lzari_encode(std::span<const uint8_t> input, std::span<uint8_t> output, size_t* stored);
 
@@ -37,7 +37,8 @@ const char* lzari_error_text(LzariError e);
  * that is short is read on with the bits of its last byte, a damaged one
  * gives wrong bytes, and nothing is written outside output. Returns how many
  * stream bytes the decoder asked for; a complete stream asks for at most 2
- * bytes more than it holds, so a larger figure means a cut stream. */
+ * bytes more than it holds, so a larger figure means a cut stream. Uses
+ * about 70 KiB of stack and allocates nothing. */
 size_t lzari_decode(std::span<const uint8_t> stream, std::span<uint8_t> output);
 
 } // namespace ps2

@@ -85,11 +85,16 @@ static_assert(kDistances.dcum[0] == 28568);
 struct SymbolModel {
     static constexpr uint32_t kTreeSize = 512; /* a power of two above 314; the rest is padding */
 
+    static constexpr uint32_t kPadding = 1u << 30; /* above any total, and sums never overflow */
+
     uint32_t freq[kSymbols + 1]; /* by rank; freq[0] is unused */
-    uint32_t tree[kTreeSize];    /* Fenwick tree of freq over ranks 1..314; padding holds UINT32_MAX */
+    uint32_t tree[kTreeSize];    /* Fenwick tree of freq over ranks 1..314, then padding */
     uint32_t total;              /* cum[0] */
     uint16_t code_of[kSymbols + 1];
     uint16_t rank_of[kSymbols];
+    /* first_rank[f]: the first rank whose freq is f, for every f some rank
+     * has (other entries are stale and never read). */
+    uint16_t first_rank[kRescaleLimit + 2];
 
     void reset()
     {
@@ -130,7 +135,7 @@ struct SymbolModel {
         uint32_t pos = 0, below = 0;
         for (uint32_t step = kTreeSize / 2; step; step >>= 1) {
             const uint32_t v = tree[pos + step];
-            const bool go = below + v < t && v != UINT32_MAX;
+            const bool go = below + v < t;
             pos = go ? pos + step : pos;
             below = go ? below + v : below;
         }
@@ -145,16 +150,10 @@ struct SymbolModel {
     void update(uint32_t k)
     {
         if (total >= kRescaleLimit) halve();
-        /* The ranks 1..k whose freq equals freq[k] are a run ending at k
-         * (freq never increases with the rank): find its first rank. */
+        /* The ranks whose freq equals freq[k] are a run (freq never
+         * increases with the rank); its first rank i takes the count. */
         const uint32_t f = freq[k];
-        uint32_t base = 1;
-        for (uint32_t n = k; n > 1;) {
-            const uint32_t half = n / 2;
-            base = freq[base + half - 1] > f ? base + half : base;
-            n -= half;
-        }
-        const uint32_t i = base + (freq[base] > f ? 1 : 0);
+        const uint32_t i = first_rank[f];
         if (i < k) {
             const uint16_t ci = code_of[i], ck = code_of[k];
             code_of[i] = ck;
@@ -162,6 +161,10 @@ struct SymbolModel {
             rank_of[ck] = uint16_t(i);
             rank_of[ci] = uint16_t(k);
         }
+        /* The run of f now starts one later (or is empty); i ends the run
+         * of f + 1, or starts it. */
+        first_rank[f] = uint16_t(i + 1);
+        if (i == 1 || freq[i - 1] != f + 1) first_rank[f + 1] = uint16_t(i);
         ++freq[i];
         ++total;
         for (uint32_t j = i; j <= kSymbols; j += j & (0u - j)) ++tree[j];
@@ -181,7 +184,8 @@ struct SymbolModel {
             tree[k] = freq[k];
             total += freq[k];
         }
-        for (uint32_t k = kSymbols + 1; k < kTreeSize; ++k) tree[k] = UINT32_MAX;
+        for (uint32_t k = kSymbols + 1; k < kTreeSize; ++k) tree[k] = kPadding;
+        for (uint32_t k = kSymbols; k >= 1; --k) first_rank[freq[k]] = uint16_t(k);
         for (uint32_t k = 1; k <= kSymbols; ++k) {
             const uint32_t parent = k + (k & (0u - k));
             if (parent <= kSymbols) tree[parent] += tree[k];
