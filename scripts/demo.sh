@@ -20,4 +20,14 @@ for f in samples/*.psu; do
 done
 "$BIN/maleto" --remove-sjis "$OUT"/rename/*.psu
 ls -l "$OUT/rename"
+
+echo "== VARKON: convert the samples to MAX archives, and those back to PSU archives"
+echo "   (a MAX archive holds flat saves only: the sample with a nested folder is refused)"
+mkdir -p "$OUT/convert/back"
+cp samples/*.psu "$OUT/convert/"
+"$BIN/varkon" "$OUT"/convert/*.psu || true
+cp "$OUT"/convert/*.max "$OUT/convert/back/"
+"$BIN/varkon" "$OUT"/convert/back/*.max
+"$BIN/varkon" --check "$OUT"/convert/*.max
+ls -l "$OUT/convert" "$OUT/convert/back"
 echo "demo output is in $OUT"
