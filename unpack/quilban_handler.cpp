@@ -19,7 +19,7 @@ namespace ps2 {
 namespace {
 
 /* A message line; names are quoted byte for byte as they stand. */
-[[gnu::format(printf, 1, 2)]] std::string format_text(const char* format, ...)
+[[gnu::format(gnu_printf, 1, 2)]] std::string format_text(const char* format, ...)
 {
     char text[1536];
     va_list args;
