@@ -3,6 +3,7 @@
 
 #include <iconv.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,11 @@ std::string block_text(const std::vector<std::string>& values)
     return s;
 }
 
-std::vector<ManifestBlock> read_all(const std::string& text, size_t* partial = nullptr)
+/* The blocks' name2 point into the text, so every text read is kept for the test's life. */
+std::vector<ManifestBlock> read_all(const std::string& text_in, size_t* partial = nullptr)
 {
+    static std::deque<std::string> kept;
+    const std::string& text = kept.emplace_back(text_in);
     ManifestReader r(span_of(text));
     std::vector<ManifestBlock> out;
     ManifestBlock b;
