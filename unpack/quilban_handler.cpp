@@ -21,7 +21,7 @@ namespace {
 /* A message line; names are quoted byte for byte as they stand. */
 [[gnu::format(gnu_printf, 1, 2)]] std::string format_text(const char* format, ...)
 {
-    char text[1536];
+    char text[4096];
     va_list args;
     va_start(args, format);
     const int n = std::vsnprintf(text, sizeof text, format, args);
