@@ -20,4 +20,14 @@ for f in samples/*.psu; do
 done
 "$BIN/maleto" --remove-sjis "$OUT"/rename/*.psu
 ls -l "$OUT/rename"
+
+echo "== QUILBAN: unpack a sample into plain files and a manifest, then rebuild it"
+mkdir -p "$OUT/unpack"
+cp samples/BISLPS-25001ADV.psu "$OUT/unpack/ADV.psu"
+"$BIN/quilban" "$OUT/unpack/ADV.psu"
+ls -l "$OUT/unpack/ADV"
+"$BIN/quilban" "$OUT/unpack/ADV/QUILBAN.TXT"
+if cmp -s "$OUT/unpack/ADV.psu" "$OUT/unpack/ADV/BISLPS-25001ADV.psu"; then
+  echo "the rebuilt archive equals the original byte for byte"
+fi
 echo "demo output is in $OUT"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/platform_faults.h"
 #include "tests/unpack_samples.h"
 #include "unpack/quilban_handler.h"
 #include "unpack/rebuild.h"
@@ -344,6 +345,58 @@ TEST(QuilbanHandler, PathsThatDoNotFitAreRefused)
     EXPECT_FALSE(drop(longer + "/x.psu", false, &n));
     EXPECT_TRUE(n.any(n.errors, "too long for its manifest"));
     EXPECT_EQ(listing(longer), (std::set<std::string>{"x.psu"}));
+}
+
+TEST(QuilbanHandler, SystemFailuresAreReportedAndLoseNothing)
+{
+    using plat::faults::Op;
+    TempDir d;
+    put(d / "s.psu", make_archive(dir("SAVE", {file("a", pattern(100)), file("b", pattern(200))})));
+    struct Case {
+        const char* what;
+        Op op;
+        unsigned n;
+        std::set<std::string> written; /* in the unpack folder */
+        const char* error;
+    };
+    const Case cases[] = {
+        {"archive unreadable", Op::read, 1, {}, "cannot read the archive"},
+        {"no folder", Op::folder, 1, {}, "cannot create the folder"},
+        {"no manifest", Op::write, 1, {"a", "b"}, "QUILBAN.TXT: cannot create the file"},
+        {"second member fails", Op::write, 5, /* create and write of the manifest, then of a */ {"QUILBAN.TXT", "a"}, "/b: cannot create the file"},
+        {"member not moved in", Op::rename, 2, {"QUILBAN.TXT", "b"}, "/a: cannot replace the existing file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(d / "s");
+        Messages m;
+        plat::faults::reset();
+        plat::faults::fail_nth(c.op, c.n);
+        EXPECT_FALSE(drop(d / "s.psu", false, &m));
+        plat::faults::reset();
+        EXPECT_TRUE(m.any(m.errors, c.error)) << (m.errors.empty() ? "" : m.errors[0]);
+        EXPECT_EQ(listing(d / "s"), c.written);
+    }
+
+    /* A rebuild whose member read or result write fails leaves the old result as it was. */
+    fs::remove_all(d / "s");
+    Messages m;
+    ASSERT_TRUE(drop(d / "s.psu", false, &m));
+    ASSERT_TRUE(drop(d / "s/QUILBAN.TXT", false, &m));
+    const Bytes old = get(d / "s/SAVE.psu");
+    put(d / "s/a", pattern(5000, 1));
+    for (const auto& [op, n] : {std::pair{Op::read, 2u}, std::pair{Op::open, 3u}, std::pair{Op::write, 1u},
+                                std::pair{Op::rename, 1u}, std::pair{Op::alloc, 2u}}) {
+        SCOPED_TRACE(int(op));
+        Messages r;
+        plat::faults::reset();
+        plat::faults::fail_nth(op, n);
+        EXPECT_FALSE(drop(d / "s/QUILBAN.TXT", false, &r));
+        plat::faults::reset();
+        EXPECT_FALSE(r.errors.empty());
+        EXPECT_EQ(get(d / "s/SAVE.psu"), old);
+        EXPECT_EQ(listing(d / "s"), (std::set<std::string>{"QUILBAN.TXT", "SAVE.psu", "a", "b"}));
+    }
 }
 
 TEST(QuilbanHandler, TheOptionIsReadOncePerFile)
