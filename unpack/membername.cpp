@@ -19,6 +19,7 @@ MemberNameFault check_result_name(std::string_view name, const PathRules& rules)
     if (name.empty()) return MemberNameFault::empty;
     if (name == ".") return MemberNameFault::dot;
     if (name == "..") return MemberNameFault::dot_dot;
+    if (name.find_first_not_of(". ") == std::string_view::npos) return MemberNameFault::dots_and_spaces;
     /* The stepping wants a NUL-terminated text; names are shorter than a path. */
     char text[kPathCapacity];
     if (name.size() >= sizeof text) return MemberNameFault::too_long;

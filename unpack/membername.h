@@ -15,6 +15,7 @@ namespace ps2 {
     X(empty, "the name is empty")                                                   \
     X(dot, "the name is \".\"")                                                     \
     X(dot_dot, "the name is \"..\"")                                                \
+    X(dots_and_spaces, "the name is only dots and spaces, which Windows reads as \".\" or \"..\"") \
     X(separator, "the name holds a path separator (\"\\\" or \"/\")")                 \
     X(line_break, "the name holds a line break")                                    \
     X(manifest_name, "the name is that of the manifest, QUILBAN.TXT")                \
@@ -28,8 +29,9 @@ const char* member_name_fault_text(MemberNameFault f);
  * "." or "..", holding "\" or "/" (both, on every system, so that a folder
  * made on one system is safe on the other; scanned with the rules'
  * character stepping, so the second byte of a double-byte character is not
- * a separator), holding CR or LF (a manifest line cannot carry it), or equal
- * to "QUILBAN.TXT" with a-z folded. */
+ * a separator), made of dots and spaces only (Windows drops trailing dots
+ * and spaces, so "... " would be ".."), holding CR or LF (a manifest line
+ * cannot carry it), or equal to "QUILBAN.TXT" with a-z folded. */
 MemberNameFault check_member_name(std::string_view name, const PathRules& rules);
 
 /* As check_member_name for the name a rebuilt archive is named after (the
