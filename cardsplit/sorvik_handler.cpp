@@ -47,7 +47,7 @@ bool load_card_image(const char* path, plat::Block& card_buffer, const Reporter&
 SplitWork* work_in(plat::Block& work_buffer)
 {
     if (!work_buffer.ok() || work_buffer.size() < sizeof(SplitWork)) return nullptr;
-    /* The block is zero-filled, which is a valid SplitWork. */
+    /* Starts the object's life in the block; the tables without initialisers keep the block's zeros. */
     return new (work_buffer.data()) SplitWork;
 }
 
