@@ -302,7 +302,7 @@ int main(int argc, char** argv)
     CliHost host(fields, dry_run, console);
     for (const std::string& path : paths) {
         host.set_file(path.c_str());
-        (void)run_file(path, folders, plat::native_path_rules(), host);
+        (void)run_file(path, folders, plat::native_path_rules(), host, ValueQuoting::escape_double_quotes);
     }
     std::fflush(stdout);
     return console.exit_status();

@@ -106,6 +106,24 @@ PlaceholderValues work_out_values(std::string_view path, const SystemFolders& fo
     return v;
 }
 
+std::string escape_double_quotes(std::string_view value)
+{
+    std::string out;
+    out.reserve(value.size());
+    size_t slashes = 0;
+    for (const char c : value) {
+        if (c == '"') {
+            out.append(slashes, '\\'); /* n backslashes before a quote: 2n, then \" */
+            out += "\\\"";
+            slashes = 0;
+            continue;
+        }
+        slashes = c == '\\' ? slashes + 1 : 0;
+        out += c;
+    }
+    return out;
+}
+
 bool expand_template(std::string_view text, const PlaceholderValues& values, PathBuffer* out)
 {
     out->cut(0);

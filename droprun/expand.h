@@ -60,6 +60,14 @@ std::string_view folder_part(std::string_view path, const PathRules& rules);
  * body = name cut at its last "." (name itself without a "."). */
 PlaceholderValues work_out_values(std::string_view path, const SystemFolders& folders, const PathRules& rules);
 
+/* A value made safe for a command line that is split by the Windows
+ * rules on a system whose file names may hold double quotes (POSIX): each
+ * double quote becomes \" and the backslashes right before it are doubled,
+ * so that the value reaches the program whole, quoted in the template or
+ * not. Text without double quotes is returned unchanged (so on Windows,
+ * where names cannot hold them, it never changes anything). */
+std::string escape_double_quotes(std::string_view value);
+
 /* ---- expansion ---- */
 
 /* Room for an expanded text, terminating NUL included. */

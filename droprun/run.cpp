@@ -3,7 +3,8 @@
 
 namespace ps2::droprun {
 
-bool run_file(std::string_view path, const SystemFolders& folders, const PathRules& rules, RunHost& host)
+bool run_file(std::string_view path, const SystemFolders& folders, const PathRules& rules, RunHost& host,
+              ValueQuoting quoting)
 {
     PathBuffer field;
     host.read_field(FormField::tail_filter, &field);
@@ -12,6 +13,9 @@ bool run_file(std::string_view path, const SystemFolders& folders, const PathRul
     if (!taken) return false;
 
     const PlaceholderValues values = work_out_values(path, folders, rules);
+    PlaceholderValues command_values = values;
+    if (quoting == ValueQuoting::escape_double_quotes)
+        for (std::string& v : command_values.value) v = escape_double_quotes(v);
     PathBuffer expanded;
 
     host.read_field(FormField::working_folder, &field);
@@ -30,7 +34,7 @@ bool run_file(std::string_view path, const SystemFolders& folders, const PathRul
     for (const FormField f : {FormField::command1, FormField::command2, FormField::command3, FormField::command4}) {
         host.read_field(f, &field);
         if (field.length() == 0) continue;
-        if (expand_template({field.c_str(), field.length()}, values, &expanded))
+        if (expand_template({field.c_str(), field.length()}, command_values, &expanded))
             host.start_command(f, expanded.c_str(), hide_window, wait);
         else
             host.expansion_too_long(f);

@@ -30,6 +30,13 @@ protected:
     ~RunHost() = default;
 };
 
+/* How the values go into the command lines (never into the working folder,
+ * which is a path and not split). */
+enum class ValueQuoting {
+    as_is,                /* Windows: names hold no double quotes */
+    escape_double_quotes, /* POSIX: see escape_double_quotes() */
+};
+
 /* Runs the form for one path (at most 1023 bytes):
  * 1. reads field 136; a filter that does not take the path ends the run;
  * 2. works out the seven values;
@@ -39,6 +46,7 @@ protected:
  *    (so a field changed while an earlier program ran counts) and, when not
  *    empty, starts its expansion.
  * Returns whether the filter took the path. */
-bool run_file(std::string_view path, const SystemFolders& folders, const PathRules& rules, RunHost& host);
+bool run_file(std::string_view path, const SystemFolders& folders, const PathRules& rules, RunHost& host,
+              ValueQuoting quoting = ValueQuoting::as_is);
 
 } // namespace ps2::droprun
