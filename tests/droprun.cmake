@@ -2,7 +2,8 @@
 # the Windows command-line rules, the resource template and the CLI end to end.
 ps2_unit_test(droprun_tests
   SOURCES droprun_core_test.cpp droprun_cmdline_test.cpp droprun_run_test.cpp droprun_process_test.cpp
-  LIBS ps2_droprun_core ps2_platform)
+          droprun_presetfile_test.cpp
+  LIBS ps2_droprun)
 
 # The CLI runs a small recorder program that writes down its arguments and folder.
 add_executable(droprun_recorder droprun_recorder.cpp)
