@@ -148,18 +148,18 @@ private:
 };
 
 /* "2" picks the second preset; anything else is looked up by name. */
-bool choose_preset(const PresetList& list, const char* wanted, size_t* index)
+bool choose_preset(const std::vector<Preset>& presets, const char* wanted, size_t* index)
 {
     char* end = nullptr;
     errno = 0;
     const unsigned long n = std::strtoul(wanted, &end, 10);
     if (*wanted >= '0' && *wanted <= '9' && *end == '\0' && errno == 0) {
-        if (n < 1 || n > list.names.size()) return false;
+        if (n < 1 || n > presets.size()) return false;
         *index = n - 1;
         return true;
     }
-    for (size_t i = 0; i < list.names.size(); ++i) {
-        if (list.names[i] == wanted) {
+    for (size_t i = 0; i < presets.size(); ++i) {
+        if (presets[i].name == wanted) {
             *index = i;
             return true;
         }
@@ -167,11 +167,12 @@ bool choose_preset(const PresetList& list, const char* wanted, size_t* index)
     return false;
 }
 
-void show_preset(size_t index, const std::string& name, const PresetFields& fields)
+void show_preset(size_t index, const Preset& preset)
 {
-    std::printf("%zu: %s\n", index + 1, name.c_str());
+    std::printf("%zu: %s\n", index + 1, preset.name.c_str());
     for (size_t f = 0; f < kFormFieldCount; ++f)
-        if (!fields.field[f].empty()) std::printf("    %-15s %s\n", kFieldLabels[f], fields.field[f].c_str());
+        if (!preset.fields.field[f].empty())
+            std::printf("    %-15s %s\n", kFieldLabels[f], preset.fields.field[f].c_str());
 }
 
 /* A file named relative to the folder droprun was started in stays so,
@@ -250,36 +251,27 @@ int main(int argc, char** argv)
         return cli::kExitSomeFailed;
     }
 
-    PresetList list;
-    if (const plat::IoError e = load_preset_file(list_path.c_str(), &list); e != plat::IoError::ok) {
+    std::vector<Preset> presets;
+    if (read_all_preset_file(list_path.c_str(), &presets) != plat::IoError::ok) {
         const std::string text = std::string("cannot read the preset list") + (list_arg ? "" : " (give one with --list)");
         console.print(Severity::error, list_path.c_str(), text.c_str());
         return cli::kExitSomeFailed;
     }
 
     size_t index = 0;
-    if (preset_arg && !choose_preset(list, preset_arg, &index)) {
+    if (preset_arg && !choose_preset(presets, preset_arg, &index)) {
         const std::string text = std::string("no preset ") + preset_arg + " in " + list_path.c_str() + " (it has " +
-                                 std::to_string(list.names.size()) + "; see --show-presets)";
+                                 std::to_string(presets.size()) + "; see --show-presets)";
         console.usage_error(text.c_str());
         return cli::kExitUsage;
     }
 
     if (show_presets) {
-        for (size_t i = 0; i < list.names.size(); ++i) {
-            if (preset_arg && i != index) continue;
-            PresetFields fields = list.first;
-            if (i != 0) (void)read_preset_file(list_path.c_str(), i, &fields);
-            show_preset(i, list.names[i], fields);
-        }
+        for (size_t i = 0; i < presets.size(); ++i)
+            if (!preset_arg || i == index) show_preset(i, presets[i]);
         return cli::kExitOk;
     }
-
-    PresetFields fields = list.first;
-    if (index != 0 && read_preset_file(list_path.c_str(), index, &fields) != plat::IoError::ok) {
-        console.print(Severity::error, list_path.c_str(), "cannot read the preset list");
-        return cli::kExitSomeFailed;
-    }
+    const PresetFields& fields = presets[index].fields;
 
     /* Relative names are taken from where droprun was started, before any
      * working folder changes the current folder. */

@@ -14,9 +14,10 @@ size_t read_handle_at(void* context, uint64_t offset, uint8_t* buffer, size_t ca
     return got;
 }
 
-} // namespace
-
-plat::IoError load_preset_file(const char* list_path, PresetList* out)
+/* Opens the list (other readers allowed), lets read() take its bytes, closes it. A list that cannot
+ * be opened is handed over as an empty source, and the error returned. */
+template <typename Read>
+plat::IoError read_list_file(const char* list_path, Read read)
 {
     plat::ReadHandle h;
     const plat::IoError e = plat::open_for_reading(list_path, &h);
@@ -25,23 +26,26 @@ plat::IoError load_preset_file(const char* list_path, PresetList* out)
         source.read_at = &read_handle_at;
         source.context = &h;
     }
-    load_preset_list(source, out); /* an unopened list reads as empty */
+    read(source);
     if (e == plat::IoError::ok) plat::close_file(h);
     return e;
 }
 
+} // namespace
+
+plat::IoError load_preset_file(const char* list_path, PresetList* out)
+{
+    return read_list_file(list_path, [out](const ByteSource& s) { load_preset_list(s, out); });
+}
+
+plat::IoError read_all_preset_file(const char* list_path, std::vector<Preset>* out)
+{
+    return read_list_file(list_path, [out](const ByteSource& s) { read_all_presets(s, out); });
+}
+
 plat::IoError read_preset_file(const char* list_path, size_t index, PresetFields* out)
 {
-    plat::ReadHandle h;
-    const plat::IoError e = plat::open_for_reading(list_path, &h);
-    ByteSource source;
-    if (e == plat::IoError::ok) {
-        source.read_at = &read_handle_at;
-        source.context = &h;
-    }
-    read_preset(source, index, out);
-    if (e == plat::IoError::ok) plat::close_file(h);
-    return e;
+    return read_list_file(list_path, [index, out](const ByteSource& s) { read_preset(s, index, out); });
 }
 
 plat::IoError default_preset_list_path(PathBuffer* out)

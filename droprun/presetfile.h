@@ -14,6 +14,9 @@ namespace ps2::droprun {
  * returned for callers that report it. */
 [[nodiscard]] plat::IoError load_preset_file(const char* list_path, PresetList* out);
 
+/* Every preset of the list file in one pass (an unopened list gives one empty preset). */
+[[nodiscard]] plat::IoError read_all_preset_file(const char* list_path, std::vector<Preset>* out);
+
 /* The fields of the preset at index, read from the file as it is now. */
 [[nodiscard]] plat::IoError read_preset_file(const char* list_path, size_t index, PresetFields* out);
 

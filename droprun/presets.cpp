@@ -119,6 +119,20 @@ void load_preset_list(const ByteSource& source, PresetList* out)
     }
 }
 
+void read_all_presets(const ByteSource& source, std::vector<Preset>* out)
+{
+    out->clear();
+    auto lines = std::make_unique<BufferedLines>(source);
+    std::string_view line;
+    /* The first group is read even when its first line reads nothing. */
+    for (bool more = (lines->next(&line), true); more && out->size() < kMaxPresets; more = lines->next(&line)) {
+        Preset& p = out->emplace_back();
+        lines->next(&line);
+        p.name.assign(line);
+        read_fields(*lines, &p.fields);
+    }
+}
+
 void read_preset(const ByteSource& source, size_t index, PresetFields* out)
 {
     *out = {};

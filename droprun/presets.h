@@ -73,6 +73,14 @@ struct PresetList {
 };
 void load_preset_list(const ByteSource& source, PresetList* out);
 
+/* Every preset, name and fields, in one pass over the list (by the same
+ * rules as load_preset_list: out->front() is the first preset). */
+struct Preset {
+    std::string name;
+    PresetFields fields;
+};
+void read_all_presets(const ByteSource& source, std::vector<Preset>* out);
+
 /* The fields of the preset at index (0 for the first): index * 10 lines
  * are skipped, then the group's first two lines, then the eight field lines
  * are read. An index beyond the list gives empty fields. */

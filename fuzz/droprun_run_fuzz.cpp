@@ -50,6 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     load_preset_list(source, &list);
     if (list.names.empty() || list.names.size() > kMaxPresets) std::abort();
 
+    std::vector<Preset> presets;
+    read_all_presets(source, &presets);
+    if (presets.size() != list.names.size()) std::abort();
+
     std::string_view path;
     (void)read_text_line(bytes, 0, &path);
     const SystemFolders folders{"C:\\WINDOWS", "C:\\tools", "C:\\Users\\u\\Desktop"};
@@ -57,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         PresetFields fields;
         read_preset(source, i, &fields);
         if (i == 0 && fields.field != list.first.field) std::abort();
+        if (presets[i].name != list.names[i] || presets[i].fields.field != fields.field) std::abort();
         for (const PathRules* rules : {&kWindowsShiftJisRules, &kPosixRules}) {
             CheckingHost host(fields);
             (void)run_file(path, folders, *rules, host, ValueQuoting::escape_double_quotes);

@@ -36,6 +36,15 @@ PresetFields select(const std::string& text, size_t index)
     return f;
 }
 
+/* Every preset in one pass; checked against the start-up load and the selections. */
+std::vector<Preset> all(const std::string& text)
+{
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    std::vector<Preset> presets;
+    read_all_presets(memory_source(&bytes), &presets);
+    return presets;
+}
+
 /* Lines "L1".."Ln", each ended by the given terminator. */
 std::string numbered_lines(int n, const char* eol = "\r\n")
 {
@@ -93,6 +102,10 @@ TEST(DroprunPresets, TwentyFiveLinesGiveThreePresets)
     EXPECT_EQ(fields_of(select(text, 2)), (std::vector<std::string>{"L23", "L24", "L25", "", "", "", "", ""}));
     EXPECT_EQ(fields_of(select(text, 3)), std::vector<std::string>(8, "")); /* beyond the list */
     EXPECT_EQ(fields_of(select(text, 0)), fields_of(list.first));           /* the first put back */
+    const std::vector<Preset> presets = all(text);
+    ASSERT_EQ(presets.size(), 3u);
+    EXPECT_EQ(presets[2].name, "L22");
+    EXPECT_EQ(fields_of(presets[2].fields), fields_of(select(text, 2)));
 }
 
 TEST(DroprunPresets, WhereTheListEnds)
@@ -113,7 +126,15 @@ TEST(DroprunPresets, WhereTheListEnds)
         {"NUL inside a group's first line", numbered_lines(10) + std::string("L\0", 2) + "L12\n", {"L2", ""}},
         {"LF, lone CR and CR LF mixed", "a\rname\n1\r\n2\r3\n4\n5\n6\n7\n8\rb\r\nnext\n", {"name", "next"}},
     };
-    for (const Case& c : cases) EXPECT_EQ(load(c.text).names, c.names) << c.what;
+    for (const Case& c : cases) {
+        EXPECT_EQ(load(c.text).names, c.names) << c.what;
+        const std::vector<Preset> presets = all(c.text);
+        ASSERT_EQ(presets.size(), c.names.size()) << c.what;
+        for (size_t i = 0; i < presets.size(); ++i) {
+            EXPECT_EQ(presets[i].name, c.names[i]) << c.what;
+            EXPECT_EQ(fields_of(presets[i].fields), fields_of(select(c.text, i))) << c.what;
+        }
+    }
 }
 
 TEST(DroprunPresets, NulCutsTheRestOfTheList)
@@ -155,6 +176,7 @@ TEST(DroprunPresets, NamesStopAtTheLimit)
     std::string text;
     for (size_t g = 0; g < kMaxPresets + 5; ++g) text += "-\nn\n\n\n\n\n\n\n\n\n";
     EXPECT_EQ(load(text).names.size(), kMaxPresets);
+    EXPECT_EQ(all(text).size(), kMaxPresets);
 }
 
 /* ---- command-line path ---- */
