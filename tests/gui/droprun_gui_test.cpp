@@ -136,7 +136,42 @@ GUI_TEST(droprun_template_and_start_up)
     CHECK_EQ(dlg.cy, short(224));
     CHECK(dlg.font == L"MS UI Gothic");
     CHECK_EQ(dlg.point_size, WORD(9));
-    CHECK_EQ(dlg.items.size(), size_t(15));
+    REQUIRE_EQ(dlg.items.size(), size_t(15));
+    /* The combo box, the eight edit fields, the five labels and the placeholder help. */
+    const DialogItem& combo = dlg.items[0];
+    CHECK_EQ(combo.id, DWORD(kCombo));
+    CHECK(combo.class_name == L"ComboBox" || combo.class_name == L"COMBOBOX");
+    CHECK_EQ(combo.style, DWORD(WS_CHILD | WS_VISIBLE | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL));
+    CHECK_EQ((std::vector<int>{combo.x, combo.y, combo.cx, combo.cy}), (std::vector<int>{8, 8, 252, 256}));
+    for (int i = 0; i < 8; ++i) {
+        const DialogItem& e = dlg.items[size_t(1 + i)];
+        CHECK_EQ(e.id, DWORD(kCommand1 + i));
+        CHECK(e.class_name == L"Edit" || e.class_name == L"EDIT");
+        CHECK_EQ(e.style, DWORD(WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL));
+        CHECK_EQ((std::vector<int>{e.x, e.y, e.cx, e.cy}), (std::vector<int>{60, 24 + 16 * i, 200, 14}));
+    }
+    const struct {
+        int y, cx, cy;
+        const char* utf8;
+    } labels[] = {
+        {26, 48, 14, "コマンドライン:"},
+        {90, 48, 14, "作業フォルダ:"},
+        {106, 48, 14, "ウィンドウ非表示:"},
+        {122, 48, 14, "終了を待たない:"},
+        {138, 48, 14, "末尾フィルタ:"},
+        {154, 252, 256,
+         "%windows% ウィンドウズのフォルダ\n%desktop% デスクトップのフォルダ\n%process% プロセスのフォルダ\n"
+         "%path% ファイルのフルパス\n%dir% ファイルのディレクトリ\n%name% ファイルの名前\n"
+         "%body% 拡張子の除いたファイルの名前\n"},
+    };
+    for (size_t i = 0; i < 6; ++i) {
+        const DialogItem& l = dlg.items[9 + i];
+        CHECK_EQ(l.id, DWORD(0));
+        CHECK(l.class_name == L"Static" || l.class_name == L"STATIC");
+        CHECK_EQ(l.style, DWORD(WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT));
+        CHECK_EQ((std::vector<int>{l.x, l.y, l.cx, l.cy}), (std::vector<int>{8, labels[i].y, labels[i].cx, labels[i].cy}));
+        CHECK(l.text == utf8_to_wide(labels[i].utf8)); /* stored as Unicode */
+    }
 
     Program p;
     REQUIRE(p.start(exe));
