@@ -41,7 +41,7 @@ const char kHelp[] =
     "  --preset N|NAME  use preset number N (from 1) or the first one named NAME\n"
     "                   (default: the first preset)\n"
     "  --show-presets   list the presets with their fields and exit\n"
-    "  --dry-run        print what would be done for each FILE; start nothing\n"
+    "  -n, --dry-run    print what would be done for each FILE; start nothing\n"
     "  -q, --quiet      print only errors\n"
     "  -h, --help       show this help and exit\n"
     "      --version    show the version and exit\n"
