@@ -21,6 +21,16 @@ done
 "$BIN/maleto" --remove-sjis "$OUT"/rename/*.psu
 ls -l "$OUT/rename"
 
+echo "== QUILBAN: unpack a sample into plain files and a manifest, then rebuild it"
+mkdir -p "$OUT/unpack"
+cp samples/BISLPS-25001ADV.psu "$OUT/unpack/ADV.psu"
+"$BIN/quilban" "$OUT/unpack/ADV.psu"
+ls -l "$OUT/unpack/ADV"
+"$BIN/quilban" "$OUT/unpack/ADV/QUILBAN.TXT"
+if cmp -s "$OUT/unpack/ADV.psu" "$OUT/unpack/ADV/BISLPS-25001ADV.psu"; then
+  echo "the rebuilt archive equals the original byte for byte"
+fi
+
 echo "== VARKON: convert the samples to MAX archives, and those back to PSU archives"
 echo "   (a MAX archive holds flat saves only: the sample with a nested folder is refused)"
 mkdir -p "$OUT/convert/back"
