@@ -181,21 +181,6 @@ TEST(MaxConvert, RoundTripsGeneratedSaves)
     EXPECT_GT(nested, 0);
 }
 
-TEST(MaxConvert, EmptySaveSizes)
-{
-    const Bytes psu = make_psu("SAVE", {});
-    ASSERT_EQ(psu.size(), 1536u);
-    Bytes max, back;
-    ASSERT_EQ(to_max(psu, &max), MaxError::ok);
-    ASSERT_EQ(max.size(), 93u);
-    EXPECT_EQ(load_u32le(&max[12]), 0xC336D454u);
-    ASSERT_EQ(to_psu(max, &back), MaxError::ok);
-    EXPECT_EQ(back.size(), 1536u);
-    EXPECT_EQ(record_length(back.data()), 2u);
-    EXPECT_EQ(record_mode(back.data() + 512), 0x8427);
-    EXPECT_EQ(psu_record_name(back.data() + 1024), "..");
-}
-
 TEST(MaxConvert, OutputMayBeTheInputsOwnMemory)
 {
     /* The handler converts inside its file buffer. */

@@ -118,28 +118,6 @@ struct Recorder {
 
 } // namespace
 
-TEST(VarkonHandler, ConvertsBothWaysBesideTheInput)
-{
-    TempDir d;
-    const Bytes psu = make_psu("BESCES-50501REZ", 3);
-    put(d / "rez.psu", psu);
-    Recorder rec;
-    VarkonResult r = convert_save_file((d / "rez.psu").c_str(), rec.hooks());
-    EXPECT_EQ(r.outcome, VarkonOutcome::wrote_max);
-    EXPECT_EQ(std::string(r.output.c_str()), d / "rez.max");
-    EXPECT_EQ(get(d / "rez.max"), to_max(psu));
-    ASSERT_EQ(rec.lines.size(), 1u);
-    EXPECT_EQ(rec.lines[0].text, (d / "rez.psu") + " -> " + (d / "rez.max"));
-
-    fs::rename(d / "rez.psu", d / "orig.psu");
-    r = convert_save_file((d / "rez.max").c_str(), rec.hooks());
-    EXPECT_EQ(r.outcome, VarkonOutcome::wrote_psu);
-    EXPECT_FALSE(r.bad_crc);
-    EXPECT_EQ(get(d / "rez.psu"), psu);
-    EXPECT_EQ(rec.bad_crc_calls, 0);
-    EXPECT_EQ(d.names(), (std::vector<std::string>{"orig.psu", "rez.max", "rez.psu"}));
-}
-
 TEST(VarkonHandler, SamePathReplacesTheDroppedFile)
 {
     TempDir d;
