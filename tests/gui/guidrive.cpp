@@ -110,10 +110,19 @@ const std::string& shot_dir()
     return dir;
 }
 
+/* True when the last character (stepped in the ANSI code page) is "\": a folder name ending in a
+ * Shift_JIS character such as 表 (0x95 0x5C) ends in the byte of "\" without ending in a separator. */
+static bool ends_with_separator(const std::string& path)
+{
+    const char* last = nullptr;
+    for (const char* p = path.c_str(); *p; p = CharNextA(p)) last = p;
+    return last && last[0] == '\\' && last[1] == '\0';
+}
+
 std::string join(const std::string& a, const std::string& b)
 {
     if (a.empty()) return b;
-    if (a.back() == '\\') return a + b;
+    if (ends_with_separator(a)) return a + b;
     return a + "\\" + b;
 }
 

@@ -123,6 +123,7 @@ std::vector<std::string> list_folder(const std::string& path);
 
 /* Polls until the condition holds; false when it still does not after the timeout. */
 bool wait_until(const std::function<bool()>& condition, unsigned timeout_ms = kTimeoutMs);
+/* True once the file exists; it may still be being written (wait for a sign of the end where it matters). */
 bool wait_for_file(const std::string& path, unsigned timeout_ms = kTimeoutMs);
 bool wait_for_no_file(const std::string& path, unsigned timeout_ms = kTimeoutMs);
 

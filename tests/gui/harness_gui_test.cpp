@@ -82,11 +82,11 @@ GUI_TEST(save_dialog_filled_and_confirmed)
     REQUIRE(dialog != nullptr);
     const std::string out = join(test_folder(), "card.bin");
     REQUIRE(fill_file_dialog(dialog, out));
-    REQUIRE(wait_for_file(out));
+    /* The log line comes after the file is complete. */
+    CHECK(wait_until([&] { return target_log() == "saved " + out + "\r\n"; }));
     std::string bytes;
     CHECK(read_file(out, &bytes));
     CHECK_EQ(bytes, std::string("saved"));
-    CHECK(wait_until([&] { return target_log() == "saved " + out + "\r\n"; }));
 }
 
 GUI_TEST(combo_selection_notifies_the_parent)
