@@ -1,0 +1,4 @@
+# Tests of the page code (card/ecc) and of TAVIRO: the builder, the list, adding paths, the CLI.
+ps2_unit_test(ecc_tests
+  SOURCES ecc_page_code_test.cpp
+  LIBS ps2_card ps2_common)
