@@ -2,3 +2,7 @@
 ps2_unit_test(ecc_tests
   SOURCES ecc_page_code_test.cpp
   LIBS ps2_card ps2_common)
+
+ps2_unit_test(cardbuild_tests
+  SOURCES cardbuild_builder_test.cpp
+  LIBS ps2_cardbuild ps2_samplegen ps2_card ps2_common)
