@@ -191,8 +191,8 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
         return result;
     }
     result.written = true;
-    report.note(out_path, format("%s image written: %zu saves, %" PRIu32 " clusters used, %" PRIu32 " free",
-                                 form == CardForm::raw ? "raw" : "coded", result.saves_placed, result.clusters_used,
+    report.note(out_path, format("%s image written: %" PRIu64 " saves, %" PRIu32 " clusters used, %" PRIu32 " free",
+                                 form == CardForm::raw ? "raw" : "coded", uint64_t(result.saves_placed), result.clusters_used,
                                  result.clusters_free)
                               .c_str());
     return result;
@@ -211,7 +211,7 @@ std::string describe_left_out(const CardBuildResult& r, size_t max_lines)
     std::string text = "The card was written without these files:\n\n";
     for (size_t k = 0; k < r.left_out.size(); ++k) {
         if (k == max_lines) {
-            text += format("... and %zu more\n", r.left_out.size() - k);
+            text += format("... and %" PRIu64 " more\n", uint64_t(r.left_out.size() - k));
             break;
         }
         text += r.left_out[k].path + ": " + r.left_out[k].reason + "\n";
