@@ -1,5 +1,6 @@
 /* platform_posix.cpp -- the platform layer on POSIX systems (Linux): "/" paths, single-byte stepping */
 #include "common/platform.h"
+#include "common/platform_faults.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +16,35 @@
 #include <unistd.h>
 
 namespace ps2::plat {
+
+/* ---- fault injection (tests only arm it) ---- */
+
+namespace faults {
+
+namespace {
+struct State {
+    unsigned seen[size_t(Op::count_)] = {};
+    unsigned fail_at[size_t(Op::count_)] = {}; /* 0: never */
+};
+State g_state;
+} // namespace
+
+void fail_nth(Op op, unsigned n)
+{
+    g_state.fail_at[size_t(op)] = n ? g_state.seen[size_t(op)] + n : 0;
+}
+void reset() { g_state = State{}; }
+unsigned calls(Op op) { return g_state.seen[size_t(op)]; }
+bool hit(Op op)
+{
+    const unsigned n = ++g_state.seen[size_t(op)];
+    return g_state.fail_at[size_t(op)] == n;
+}
+
+} // namespace faults
+
+using faults::hit;
+using faults::Op;
 
 const char* io_error_text(IoError e)
 {
@@ -33,6 +63,10 @@ const PathRules& native_path_rules()
 static bool read_fully(int fd, uint8_t* p, size_t n, size_t* got)
 {
     *got = 0;
+    if (hit(Op::read)) {
+        errno = EIO;
+        return false;
+    }
     while (*got < n) {
         const ssize_t r = ::read(fd, p + *got, n - *got);
         if (r < 0) {
@@ -47,6 +81,7 @@ static bool read_fully(int fd, uint8_t* p, size_t n, size_t* got)
 
 static int open_regular_for_reading(const char* path)
 {
+    if (hit(Op::open)) return -1;
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return -1;
     struct stat st;
@@ -86,6 +121,12 @@ IoError query_file_size(const char* path, uint64_t* size)
 
 static bool write_fully(int fd, const uint8_t* p, size_t n)
 {
+    if (hit(Op::write)) {
+        /* As a full disk does: part of the bytes, then an error. */
+        (void)!::write(fd, p, n / 2);
+        errno = ENOSPC;
+        return false;
+    }
     while (n > 0) {
         const ssize_t w = ::write(fd, p, n);
         if (w < 0) {
@@ -104,6 +145,7 @@ IoError write_file_replace(const char* path, std::span<const std::span<const uin
      * stays within one file system. */
     PathBuffer temp;
     if (!temp.assign(path) || !temp.append(".XXXXXX")) return IoError::path_too_long;
+    if (hit(Op::write)) return IoError::create_failed;
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return IoError::create_failed;
     bool ok = true;
@@ -118,7 +160,7 @@ IoError write_file_replace(const char* path, std::span<const std::span<const uin
         ::unlink(temp.c_str());
         return IoError::write_failed;
     }
-    if (::rename(temp.c_str(), path) != 0) {
+    if (hit(Op::rename) || ::rename(temp.c_str(), path) != 0) {
         ::unlink(temp.c_str());
         return IoError::replace_failed;
     }
@@ -154,12 +196,14 @@ void close_file(ReadHandle h)
 
 IoError create_folder(const char* path)
 {
+    if (hit(Op::folder)) return IoError::folder_failed;
     if (::mkdir(path, 0777) == 0) return IoError::ok;
     return (errno == EEXIST && folder_exists(path)) ? IoError::ok : IoError::folder_failed;
 }
 
 IoError rename_file(const char* from, const char* to)
 {
+    if (hit(Op::rename)) return IoError::rename_failed;
     if (std::strcmp(from, to) == 0) return file_exists(from) ? IoError::ok : IoError::rename_failed;
 #ifdef SYS_renameat2
     if (::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 1 /* RENAME_NOREPLACE */) == 0) return IoError::ok;
@@ -250,7 +294,7 @@ IoError set_current_folder(const char* path) { return ::chdir(path) == 0 ? IoErr
 
 void* alloc_block(size_t size)
 {
-    if (size == 0) return nullptr;
+    if (size == 0 || hit(Op::alloc)) return nullptr;
     void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
 }

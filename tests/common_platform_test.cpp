@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "common/platform.h"
 
@@ -105,4 +106,40 @@ TEST(Platform, BlocksAreZeroFilled)
     plat::Block b(8 << 20);
     ASSERT_TRUE(b.ok());
     EXPECT_TRUE(std::all_of(b.data(), b.data() + b.size(), [](uint8_t c) { return c == 0; }));
+}
+
+#include "common/platform_faults.h"
+
+TEST(PlatformFaults, FailedWritesNeverTouchTheTarget)
+{
+    TempDir d;
+    const std::string target = d / "card.bin";
+    put(target, "precious");
+    const uint8_t a[4096] = {1, 2, 3};
+    const std::span<const uint8_t> pieces[2] = {a, a};
+    /* Each step of a safe write: the create, either write, the final replace. */
+    for (auto [op, n, expected] : {std::tuple{plat::faults::Op::write, 1u, plat::IoError::create_failed},
+                                   std::tuple{plat::faults::Op::write, 2u, plat::IoError::write_failed},
+                                   std::tuple{plat::faults::Op::write, 3u, plat::IoError::write_failed},
+                                   std::tuple{plat::faults::Op::rename, 1u, plat::IoError::replace_failed}}) {
+        plat::faults::reset();
+        plat::faults::fail_nth(op, n);
+        EXPECT_EQ(plat::write_file_replace(target.c_str(), pieces), expected) << n;
+        EXPECT_EQ(get(target), "precious");
+        EXPECT_EQ(std::distance(fs::directory_iterator(d.path()), fs::directory_iterator()), 1);
+    }
+    plat::faults::reset();
+    EXPECT_EQ(plat::write_file_replace(target.c_str(), pieces), plat::IoError::ok);
+    EXPECT_EQ(fs::file_size(target), 8192u);
+
+    plat::faults::fail_nth(plat::faults::Op::alloc, 1);
+    plat::Block b(4096);
+    EXPECT_FALSE(b.ok());
+    plat::faults::fail_nth(plat::faults::Op::open, 1);
+    uint8_t buf[4];
+    plat::FileRead r;
+    EXPECT_EQ(plat::read_file(target.c_str(), buf, &r), plat::IoError::open_failed);
+    plat::faults::fail_nth(plat::faults::Op::read, 1);
+    EXPECT_EQ(plat::read_file(target.c_str(), buf, &r), plat::IoError::read_failed);
+    plat::faults::reset();
 }

@@ -1,0 +1,82 @@
+/* maleto_handler.cpp -- MALETO's file handler over the platform layer */
+#include "rename/maleto_handler.h"
+
+#include <cstring>
+#include <string>
+
+#include "common/platform.h"
+#include "common/psu.h"
+
+namespace ps2 {
+
+namespace {
+
+MaletoError fail(const Reporter& report, const char* path, MaletoError e)
+{
+    report.error(path, maleto_error_text(e));
+    return e;
+}
+
+/* Finds the title behind the top entry: chunk by chunk, every 512-aligned offset. */
+bool search_title(plat::ReadHandle file, std::string* title)
+{
+    static_assert(kTitleChunkSize % kTitleBlockAlign == 0, "a block never straddles two chunks");
+    uint8_t chunk[kTitleChunkSize];
+    for (;;) {
+        size_t got = 0;
+        if (plat::read_some(file, chunk, &got) != plat::IoError::ok || got == 0) return false;
+        /* Only the bytes read this time count: nothing of an earlier chunk is taken. */
+        const std::span<const uint8_t> bytes(chunk, got);
+        const size_t at = find_title_block(bytes);
+        if (at < bytes.size()) {
+            *title = std::string(read_title(bytes.subspan(at)));
+            return true;
+        }
+    }
+}
+
+} // namespace
+
+MaletoError maleto_rename_file(const char* path, const OptionBox& remove_sjis_option, const Reporter& report,
+                               const PathRules& rules)
+{
+    plat::ReadHandle file;
+    if (plat::open_for_reading(path, &file) != plat::IoError::ok) return fail(report, path, MaletoError::open_failed);
+
+    uint8_t top[kPsuEntrySize] = {};
+    size_t got = 0;
+    std::string name, title;
+    MaletoError e = MaletoError::ok;
+    if (plat::read_some(file, top, &got) != plat::IoError::ok) {
+        e = MaletoError::open_failed;
+    } else {
+        std::string_view n;
+        e = read_save_name(top, &n);
+        name = std::string(n);
+        if (e == MaletoError::ok && !search_title(file, &title)) e = MaletoError::no_title_block;
+    }
+    plat::close_file(file);
+    if (e != MaletoError::ok) return fail(report, path, e);
+
+    PathBuffer new_path;
+    size_t name_at = 0;
+    e = format_new_path(path, name, title, rules, &new_path, &name_at);
+    if (e != MaletoError::ok) return fail(report, path, e);
+    if (remove_sjis_option.get()) remove_sjis(new_path.data() + name_at);
+    /* The new name always stays in the file's own folder. */
+    if (!name_stays_in_folder(new_path.c_str() + name_at, rules)) return fail(report, path, MaletoError::unsafe_name);
+
+    switch (plat::rename_file(path, new_path.c_str())) {
+    case plat::IoError::ok:
+        break;
+    case plat::IoError::target_exists:
+        return fail(report, path, MaletoError::target_exists);
+    default:
+        return fail(report, path, MaletoError::rename_failed);
+    }
+    const std::string line = std::string(path) + " -> " + new_path.c_str();
+    report.note(nullptr, line.c_str());
+    return MaletoError::ok;
+}
+
+} // namespace ps2
