@@ -85,6 +85,12 @@ std::string format(const char* fmt, ...)
     return buf;
 }
 
+/* "1 file", "3 files". */
+std::string counted(uint64_t n, const char* one, const char* many = nullptr)
+{
+    return std::to_string(n) + " " + (n == 1 ? std::string(one) : many ? std::string(many) : std::string(one) + "s");
+}
+
 struct PlacedName {
     std::string name;
     size_t index;
@@ -152,11 +158,19 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
         ++result.saves_placed;
 
         const std::string name(psu_record_name(archive.data()));
-        report.note(path, format("placed \"%s\" (%s): %" PRIu32 " directories, %" PRIu32 " files, %" PRIu32
-                                 " clusters",
-                                 name.c_str(), plan.top == ArchiveTop::directory ? "save" : "file in the root",
-                                 plan.directories, plan.files, needed)
-                              .c_str());
+        if (plan.top == ArchiveTop::file)
+            report.note(path, format("placed \"%s\" as a file in the root (%s)", name.c_str(),
+                                     counted(needed, "cluster").c_str())
+                                  .c_str());
+        else if (plan.directories > 1)
+            report.note(path, format("placed \"%s\" (%s in %s, %s)", name.c_str(), counted(plan.files, "file").c_str(),
+                                     counted(plan.directories, "directory", "directories").c_str(),
+                                     counted(needed, "cluster").c_str())
+                                  .c_str());
+        else
+            report.note(path, format("placed \"%s\" (%s, %s)", name.c_str(), counted(plan.files, "file").c_str(),
+                                     counted(needed, "cluster").c_str())
+                                  .c_str());
         if (plan.cut_short)
             report.warning(path, format("the record at offset %" PRIu64
                                         " is neither a file nor a directory: the archive is placed up to it",
@@ -191,9 +205,9 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
         return result;
     }
     result.written = true;
-    report.note(out_path, format("%s image written: %" PRIu64 " saves, %" PRIu32 " clusters used, %" PRIu32 " free",
-                                 form == CardForm::raw ? "raw" : "coded", uint64_t(result.saves_placed), result.clusters_used,
-                                 result.clusters_free)
+    report.note(out_path, format("%s image written: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
+                                 form == CardForm::raw ? "raw" : "coded", counted(result.saves_placed, "save").c_str(),
+                                 result.clusters_used, kAllocClusters, result.clusters_free)
                               .c_str());
     return result;
 }

@@ -7,8 +7,4 @@ ps2_unit_test(cardbuild_tests
   SOURCES cardbuild_builder_test.cpp cardbuild_list_test.cpp cardbuild_handler_test.cpp
   LIBS ps2_taviro_handler ps2_cardbuild ps2_samplegen ps2_card ps2_platform ps2_common)
 
-ps2_unit_test(cardbuild_cli_tests
-  SOURCES cardbuild_cli_test.cpp
-  LIBS ps2_samplegen ps2_card ps2_common)
-target_compile_definitions(cardbuild_cli_tests PRIVATE TAVIRO_CLI="$<TARGET_FILE:taviro>")
-add_dependencies(cardbuild_cli_tests taviro)
+ps2_cli_test(taviro_cli taviro ps2-samplegen)

@@ -11,6 +11,7 @@
 
 #include "card/ecc.h"
 #include "cardbuild/taviro_handler.h"
+#include "common/platform_faults.h"
 #include "cardbuild_test_util.h"
 
 using namespace ps2;
@@ -327,4 +328,52 @@ TEST(TaviroBuild, RealArchivesPlaceCleanly)
     CardChecker check(image);
     for (size_t k = 0; k < list.size(); ++k) check.expect_save(uint32_t(2 + k), get(list[k]));
     check.expect_clusters_owned_once(r.clusters_used);
+}
+
+TEST(TaviroBuild, SystemFailuresLoseNothing)
+{
+    TempDir d;
+    const auto a = save_bytes("A", {file_member("X", 5000)}, 1);
+    const auto b = save_bytes("B", {file_member("Y", 50)}, 2);
+    put(d / "a.psu", a);
+    put(d / "b.psu", b);
+    const std::vector<std::string> list = {d / "a.psu", d / "b.psu"};
+    const std::string out = d / "card.bin";
+    put(out, std::string("older card"));
+    const std::vector<uint8_t> older = get(out);
+    using plat::faults::Op;
+
+    struct Case {
+        const char* what;
+        Op op;
+        unsigned nth;
+        bool written;
+        size_t left_out;
+    } cases[] = {
+        {"no memory", Op::alloc, 1, false, 0},
+        {"second block", Op::alloc, 2, false, 0},
+        {"a listed file cannot be opened", Op::open, 2, true, 1},
+        {"a listed file cannot be read", Op::read, 1, true, 1},
+        {"the output cannot be created", Op::write, 1, false, 0},
+        {"the output write stops half-way", Op::write, 2, false, 0},
+        {"the output cannot replace the old file", Op::rename, 1, false, 0},
+    };
+    for (const Case& c : cases) {
+        plat::faults::reset();
+        plat::faults::fail_nth(c.op, c.nth);
+        Captured cap;
+        const CardBuildResult r = build_card_file(list, CardForm::raw, out.c_str(), cap.reporter());
+        plat::faults::reset();
+        EXPECT_EQ(r.written, c.written) << c.what;
+        EXPECT_EQ(r.left_out.size(), c.left_out) << c.what;
+        EXPECT_GE(cap.count(Severity::error), 1u) << c.what;
+        if (c.written) {
+            EXPECT_EQ(get(out).size(), kRawImageSize) << c.what;
+            put(out, std::string("older card"));
+        } else {
+            EXPECT_EQ(get(out), older) << c.what << ": the old file must stay";
+        }
+        for (const auto& e : fs::directory_iterator(d.path()))
+            EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos) << c.what << ": " << e.path();
+    }
 }
