@@ -12,6 +12,7 @@
 #include "card/ecc.h"
 #include "cardbuild/taviro_handler.h"
 #include "common/platform_faults.h"
+#include "cardbuild_gui_fixture.h"
 #include "cardbuild_test_util.h"
 
 using namespace ps2;
@@ -376,4 +377,29 @@ TEST(TaviroBuild, SystemFailuresLoseNothing)
         for (const auto& e : fs::directory_iterator(d.path()))
             EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos) << c.what << ": " << e.path();
     }
+}
+
+/* The list the window test saves, built as the command line builds it: the window's images must have
+ * the same fingerprints. */
+TEST(TaviroBuild, WindowTestFixtureFingerprints)
+{
+    TempDir d;
+    std::vector<std::string> list;
+    for (const std::string& name : gui_fixture::saved_order())
+        for (const auto& [file, bytes] : gui_fixture::archives())
+            if (file == name) {
+                put(d / file, bytes);
+                list.push_back(d / file);
+            }
+    ASSERT_EQ(list.size(), 4u);
+    ASSERT_TRUE(build_card_file(list, CardForm::raw, (d / "card.bin").c_str(), {}).written);
+    ASSERT_TRUE(build_card_file(list, CardForm::coded, (d / "card.vm2").c_str(), {}).written);
+    const auto raw = get(d / "card.bin");
+    const auto coded = get(d / "card.vm2");
+    EXPECT_EQ(gui_fixture::fingerprint(raw.data(), raw.size()), gui_fixture::kRawFingerprint);
+    EXPECT_EQ(gui_fixture::fingerprint(coded.data(), coded.size()), gui_fixture::kCodedFingerprint);
+
+    CardChecker check(ConstRawImage(raw.data(), kRawImageSize));
+    for (size_t k = 0; k < list.size(); ++k) check.expect_save(uint32_t(2 + k), get(list[k]));
+    check.expect_clusters_owned_once(find_first_free_cluster(ConstRawImage(raw.data(), kRawImageSize)));
 }
