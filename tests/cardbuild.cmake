@@ -8,3 +8,10 @@ ps2_unit_test(cardbuild_tests
   LIBS ps2_taviro_handler ps2_cardbuild ps2_samplegen ps2_card ps2_platform ps2_common)
 
 ps2_cli_test(taviro_cli taviro ps2-samplegen)
+
+# TAVIRO then SORVIK: needs the splitter's core.
+if(TARGET ps2_cardsplit)
+  ps2_unit_test(cardbuild_roundtrip_tests
+    SOURCES cardbuild_roundtrip_test.cpp
+    LIBS ps2_cardsplit ps2_cardbuild ps2_samplegen ps2_card ps2_common)
+endif()
