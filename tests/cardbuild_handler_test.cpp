@@ -122,6 +122,19 @@ TEST(TaviroAddPath, FoldersRecurseDotFoldersSkipped)
     EXPECT_EQ(r.added, 0u);
 }
 
+TEST(TaviroAddPath, BracketsAreCharactersNotPatterns)
+{
+    /* MALETO names archives "NAME-[TITLE].psu"; only "*" and "?" are wildcards, as on Windows. */
+    TempDir d;
+    put(d / "SAVE-[My Title].psu", "x");
+    put(d / "SAVE-M.psu", "x");
+    std::vector<std::string> list;
+    EXPECT_EQ(add_path((d / "SAVE-[My Title].psu").c_str(), kPosixRules, &list).added, 1u);
+    EXPECT_EQ(add_path((d / "*-[My Title].psu").c_str(), kPosixRules, &list).added, 1u);
+    EXPECT_EQ(add_path((d / "SAVE-[M]*").c_str(), kPosixRules, &list).added, 0u);
+    EXPECT_EQ(list, (std::vector<std::string>{d / "SAVE-[My Title].psu", d / "SAVE-[My Title].psu"}));
+}
+
 TEST(TaviroAddPath, PathsBeyondTheCapacityAreCountedNotCut)
 {
     TempDir d;

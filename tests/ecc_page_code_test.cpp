@@ -107,8 +107,9 @@ TEST(PageCode, FreshCardCodedImage)
         coded_pages += c.has_code(p);
         const bool expected = p == 0 || (p >= 16 && p <= 83);
         ASSERT_EQ(c.has_code(p), expected) << p;
-        if (!expected)
+        if (!expected) {
             for (size_t k = 0; k < 16; ++k) ASSERT_EQ(c.spare(p)[k], 0xFF) << p;
+        }
         ASSERT_TRUE(std::equal(c.raw.begin() + long(p * 512), c.raw.begin() + long(p * 512 + 512),
                                c.coded.begin() + long(p * 528)))
             << p;
