@@ -7,6 +7,7 @@
 #include "cardbuild/filelist.h"
 #include "cardbuild/taviro_handler.h"
 #include "common/cli.h"
+#include "common/paths.h"
 #include "common/platform.h"
 
 using namespace ps2;
@@ -45,11 +46,15 @@ static const char kHelp[] =
     "  taviro --sort asc -o card.ps2 'saves/*.psu'\n"
     "  taviro --list-only saves/\n";
 
-/* A trailing separator names the folder itself ("saves/" as "saves"). */
-static std::string without_trailing_separators(const char* arg, char separator)
+/* A PATH as the search takes it: a trailing separator names the folder
+ * itself ("saves/" as "saves"), and "." or ".." (which a search would skip
+ * as dot-folders) name their contents. */
+static std::string search_path_for(const char* arg, const PathRules& rules)
 {
     std::string p = arg;
-    while (p.size() > 1 && p.back() == separator) p.pop_back();
+    while (p.size() > 1 && p.back() == rules.separator) p.pop_back();
+    const std::string name = find_name_part(p.c_str(), rules);
+    if (name == "." || name == "..") p += std::string(1, rules.separator) + "*.*";
     return p;
 }
 
@@ -117,7 +122,7 @@ int main(int argc, char** argv)
     const PathRules& rules = plat::native_path_rules();
     FileList list;
     for (const char* p : paths) {
-        const std::string path = without_trailing_separators(p, rules.separator);
+        const std::string path = search_path_for(p, rules);
         const AddPathResult r = add_path(path.c_str(), rules, &list.items);
         if (!r.matched)
             con.print(Severity::error, p, "no such file or folder");

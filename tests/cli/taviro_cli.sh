@@ -34,6 +34,8 @@ expect_out "saves/sub/BESLES-50001RACE.psu
 saves/BISLPS-25001ADV.psu
 saves/BASLUS-20001GAME.psu" "list-only descending"
 
+(cd saves/sub && run taviro --list-only . && [ "$OUT" = "./BESLES-50001RACE.psu" ]) || fail "\".\" names the current folder's files"
+
 run taviro --sort asc -o card.vm2 saves/*.psu saves/sub
 expect_status 0 "build"
 expect_out "saves/BASLUS-20001GAME.psu: placed \"BASLUS-20001GAME\" (3 files, 37 clusters)
