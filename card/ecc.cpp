@@ -44,16 +44,23 @@ inline unsigned parity64(uint64_t x) { return unsigned(kEccParityTable[fold_to_b
 
 std::array<uint8_t, kEccCodeSize> ecc_chunk_code(const uint8_t* chunk)
 {
-    uint64_t all = 0, w1 = 0, w2 = 0, w4 = 0, w8 = 0;
-    for (unsigned j = 0; j < kEccChunkSize / 8; ++j) {
-        const uint64_t w = load_u64le(chunk + 8 * j);
-        all ^= w;
-        /* Branch-free selection of the words whose index has bit 0-3 set. */
-        w1 ^= w & (0 - uint64_t(j & 1));
-        w2 ^= w & (0 - uint64_t((j >> 1) & 1));
-        w4 ^= w & (0 - uint64_t((j >> 2) & 1));
-        w8 ^= w & (0 - uint64_t((j >> 3) & 1));
+    /* A tree of XORs over the sixteen words: pairs, quads, halves. The words
+     * with index bit 0 set (w1), bit 1 (w2), bit 2 (w4) and bit 3 (w8) fall
+     * out of it on the way. */
+    uint64_t w[16];
+    for (unsigned j = 0; j < 16; ++j) w[j] = load_u64le(chunk + 8 * j);
+    uint64_t pair[8];
+    uint64_t w1 = 0;
+    for (unsigned k = 0; k < 8; ++k) {
+        pair[k] = w[2 * k] ^ w[2 * k + 1];
+        w1 ^= w[2 * k + 1];
     }
+    const uint64_t quad[4] = {pair[0] ^ pair[1], pair[2] ^ pair[3], pair[4] ^ pair[5], pair[6] ^ pair[7]};
+    const uint64_t w2 = pair[1] ^ pair[3] ^ pair[5] ^ pair[7];
+    const uint64_t half[2] = {quad[0] ^ quad[1], quad[2] ^ quad[3]};
+    const uint64_t w4 = quad[1] ^ quad[3];
+    const uint64_t w8 = half[1];
+    const uint64_t all = half[0] ^ half[1];
     const uint8_t column = kEccParityTable[fold_to_byte(all)];
     const unsigned line_a = parity64(all & 0xFF00FF00FF00FF00ull) | parity64(all & 0xFFFF0000FFFF0000ull) << 1 |
                             parity64(all & 0xFFFFFFFF00000000ull) << 2 | parity64(w1) << 3 | parity64(w2) << 4 |
