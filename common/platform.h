@@ -111,11 +111,20 @@ struct FoundEntry {
 struct ProcessHandle {
     intptr_t value = -1;
 };
-/* Starts a command line without a shell (Windows: CreateProcessA; POSIX: the
- * line split by the Windows command-line rules, then exec). */
+/* Starts a command line without a shell, in the current folder, with the
+ * caller's environment and no handles of its own passed on (Windows:
+ * CreateProcessA with the show command SW_HIDE or SW_SHOW, the value is the
+ * process handle; POSIX: the line split by the Windows command-line rules
+ * (common/cmdline.h), the program found like execvp, hide_window ignored,
+ * the value is the process id). start_failed when the program cannot be
+ * started (POSIX: also when it cannot be executed). */
 [[nodiscard]] IoError start_process(const char* command_line, bool hide_window, ProcessHandle* out);
-/* True when the process has ended (waits at most timeout_ms; 0 only asks). */
+/* A timeout that never ends. */
+inline constexpr unsigned kWaitForever = 0xFFFFFFFFu;
+/* True when the process has ended (waits at most timeout_ms; 0 only asks;
+ * kWaitForever waits for the end). Once true, it stays true. */
 bool process_has_ended(ProcessHandle h, unsigned timeout_ms);
+/* Lets go of the handle; a running process goes on running. */
 void close_process(ProcessHandle h);
 
 /* ---- large blocks ---- */

@@ -8,7 +8,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     uint8_t top[512] = {};
-    std::memcpy(top, data, size < 512 ? size : 512);
+    if (size) std::memcpy(top, data, size < 512 ? size : 512);
     const std::span<const uint8_t> chunk(size > 512 ? data + 512 : data, size > 512 ? size - 512 : 0);
     std::string_view name;
     if (ps2::read_save_name(top, &name) != ps2::MaletoError::ok) return 0;

@@ -1,0 +1,185 @@
+/* sorvik_cli.cpp -- the sorvik command: split PS2 memory card images into PSU archives, or list what they hold */
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include "cardsplit/sorvik_handler.h"
+#include "common/cli.h"
+
+namespace {
+
+const char kHelp[] =
+    "Usage: sorvik [--temp-names] [-q] IMAGE...\n"
+    "       sorvik --list IMAGE...\n"
+    "\n"
+    "Splits PS2 memory card images into PSU archives, one per entry of the card's\n"
+    "root directory (saves, and files standing in the root; entries the console\n"
+    "marked deleted too). Raw images (8,388,608 bytes, .bin) and images with spare\n"
+    "areas (8,650,752 bytes, .ps2 .vm2) are both read. The archives go into a folder\n"
+    "named after the image without its extension (card.ps2 -> card/), which is made\n"
+    "if missing; archives of the same name there are replaced.\n"
+    "\n"
+    "Options:\n"
+    "  --temp-names  name the archives temp0002.psu, temp0003.psu, ... by their\n"
+    "                place in the root directory, for saves whose names cannot be\n"
+    "                file names (\"/\", \"\\\", an empty name, \".\", \"..\")\n"
+    "  --list        print each root entry (index, kind, size in bytes or entries,\n"
+    "                name, and the title of a save's icon file) and write nothing\n"
+    "  -q, --quiet   print only problems\n"
+    "  -h, --help    print this text\n"
+    "  --version     print the version\n"
+    "\n"
+    "Examples:\n"
+    "  sorvik card.ps2                writes card/BESCES-50501REZ.psu, ...\n"
+    "  sorvik --temp-names card.vm2   writes card/temp0002.psu, card/temp0003.psu, ...\n"
+    "  sorvik --list *.ps2            shows what each card holds\n"
+    "\n"
+    "Exit status: 0 when every image was split completely, 1 when an image or an\n"
+    "entry was not written, or not completely (a damaged card), 2 on bad usage.\n";
+
+/* Shift_JIS text from the card, shown in the terminal's character set; bytes
+ * that do not convert are shown as \xNN. */
+class TextShower {
+public:
+    TextShower()
+    {
+        const char* codeset = nl_langinfo(CODESET);
+        if (codeset && std::strcmp(codeset, "ANSI_X3.4-1968") != 0) cd_ = iconv_open(codeset, "CP932");
+    }
+    ~TextShower()
+    {
+        if (cd_ != iconv_t(-1)) iconv_close(cd_);
+    }
+    TextShower(const TextShower&) = delete;
+    TextShower& operator=(const TextShower&) = delete;
+
+    std::string show(const char* text) const
+    {
+        const size_t n = std::strlen(text);
+        if (cd_ != iconv_t(-1) && !plain_ascii(text)) {
+            std::string out(n * 4 + 4, '\0');
+            char* in = const_cast<char*>(text);
+            size_t in_left = n;
+            char* o = out.data();
+            size_t out_left = out.size();
+            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+            if (iconv(cd_, &in, &in_left, &o, &out_left) != size_t(-1) && in_left == 0) {
+                out.resize(out.size() - out_left);
+                if (!has_control(out)) return out;
+            }
+        }
+        return escaped(text);
+    }
+
+private:
+    static bool plain_ascii(const char* s)
+    {
+        for (; *s; ++s)
+            if (static_cast<unsigned char>(*s) < 0x20 || static_cast<unsigned char>(*s) >= 0x7F) return false;
+        return true;
+    }
+    static bool has_control(const std::string& s)
+    {
+        for (unsigned char c : s)
+            if (c < 0x20 || c == 0x7F) return true;
+        return false;
+    }
+    static std::string escaped(const char* s)
+    {
+        std::string out;
+        for (; *s; ++s) {
+            const unsigned char c = static_cast<unsigned char>(*s);
+            if (c >= 0x20 && c < 0x7F && c != '\\') {
+                out += char(c);
+            } else {
+                char hex[5];
+                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                out += hex;
+            }
+        }
+        return out;
+    }
+
+    iconv_t cd_ = iconv_t(-1);
+};
+
+int list_images(ps2::cli::Console& console, const std::vector<const char*>& images)
+{
+    const TextShower shower;
+    for (const char* path : images) {
+        ps2::CardListing listing;
+        if (!ps2::list_card_image_file(path, console.reporter(), &listing)) continue;
+        std::printf("%s: %zu root entr%s\n", path, listing.entries.size(), listing.entries.size() == 1 ? "y" : "ies");
+        if (listing.entries.empty()) continue;
+        std::printf("%6s  %-4s  %-7s  %13s  %-32s  %s\n", "index", "kind", "state", "size", "name", "title");
+        for (const ps2::ListedEntry& e : listing.entries) {
+            const char* kind = ps2::mode_is_directory(e.mode) ? "dir" : ps2::mode_is_file(e.mode) ? "file" : "?";
+            const char* state = (e.mode & 0x8000) ? "live" : "deleted";
+            char size[32];
+            if (ps2::mode_is_directory(e.mode))
+                std::snprintf(size, sizeof size, "%u entr%s", e.length, e.length == 1 ? "y" : "ies");
+            else
+                std::snprintf(size, sizeof size, "%u bytes", e.length);
+            const std::string name = shower.show(e.name);
+            const std::string title = e.has_title ? shower.show(e.title) : std::string();
+            std::printf("%6u  %-4s  %-7s  %13s  %-32s  %s\n", e.index, kind, state, size, name.c_str(), title.c_str());
+        }
+    }
+    return console.exit_status();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::setlocale(LC_ALL, "");
+    ps2::cli::Console console("sorvik");
+    bool temp_names = false;
+    bool list = false;
+    bool options_done = false;
+    std::vector<const char*> images;
+    for (int a = 1; a < argc; ++a) {
+        const char* arg = argv[a];
+        int status = 0;
+        if (options_done || arg[0] != '-' || arg[1] == '\0') {
+            images.push_back(arg);
+        } else if (std::strcmp(arg, "--") == 0) {
+            options_done = true;
+        } else if (ps2::cli::handle_standard_option(arg, "sorvik", kHelp, &status)) {
+            return status;
+        } else if (std::strcmp(arg, "--temp-names") == 0) {
+            temp_names = true;
+        } else if (std::strcmp(arg, "--list") == 0) {
+            list = true;
+        } else if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0) {
+            console.set_quiet(true);
+        } else {
+            const std::string text = std::string("unknown option '") + arg + "'";
+            console.usage_error(text.c_str());
+            return ps2::cli::kExitUsage;
+        }
+    }
+    if (images.empty()) {
+        console.usage_error("no card image given");
+        return ps2::cli::kExitUsage;
+    }
+    if (list && temp_names) {
+        console.usage_error("--list writes nothing, so --temp-names has no use with it");
+        return ps2::cli::kExitUsage;
+    }
+    if (list) return list_images(console, images);
+
+    uint32_t refused = 0;
+    const ps2::OptionBox option = ps2::OptionBox::fixed(temp_names);
+    for (const char* image : images) refused += ps2::split_card_image_file(image, option, console.reporter()).refused_names;
+    if (refused > 0)
+        std::fprintf(stderr, "sorvik: %u entr%s not written for %s name; --temp-names writes every entry as "
+                     "tempNNNN.psu by its place in the root directory\n",
+                     refused, refused == 1 ? "y was" : "ies were", refused == 1 ? "its" : "their");
+    return console.exit_status();
+}

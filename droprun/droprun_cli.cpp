@@ -1,0 +1,301 @@
+/* droprun_cli.cpp -- droprun for Linux: runs a preset's command templates for each file named */
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "common/cli.h"
+#include "common/cmdline.h"
+#include "common/platform.h"
+#include "droprun/presetfile.h"
+#include "droprun/run.h"
+
+using namespace ps2;
+using namespace ps2::droprun;
+
+namespace {
+
+const char kHelp[] =
+    "Usage: droprun [OPTION]... FILE...\n"
+    "       droprun [--list FILE] --show-presets\n"
+    "Runs the command lines of a preset for every FILE, one file after another.\n"
+    "\n"
+    "Presets come from a list of 10-line groups (a separator line, the name,\n"
+    "command lines 1-4, working folder, hide window, do not wait, tail filter).\n"
+    "Placeholders in the command lines and the working folder:\n"
+    "  %windows% $WINDIR (empty when unset)     %process% this program's folder\n"
+    "  %desktop% $XDG_DESKTOP_DIR or ~/Desktop  %path%    the file's full path\n"
+    "  %dir%     the file's folder              %name%    the file's name\n"
+    "  %body%    the name without its last extension\n"
+    "Each command line is split into arguments by the Windows command-line rules\n"
+    "(\"double quotes\" group, \\\" is a quote) and started directly, never through a\n"
+    "shell. Put \"%path%\" in double quotes when names may hold spaces.\n"
+    "\n"
+    "Options:\n"
+    "  --list FILE      read the presets from FILE (default: this program's path\n"
+    "                   with the extension .lst)\n"
+    "  --preset N|NAME  use preset number N (from 1) or the first one named NAME\n"
+    "                   (default: the first preset)\n"
+    "  --show-presets   list the presets with their fields and exit\n"
+    "  -n, --dry-run    print what would be done for each FILE; start nothing\n"
+    "  -q, --quiet      print only errors\n"
+    "  -h, --help       show this help and exit\n"
+    "      --version    show the version and exit\n"
+    "\n"
+    "Examples:\n"
+    "  droprun --list ~/presets.lst --show-presets\n"
+    "  droprun --list ~/presets.lst --preset 2 saves/*.psu\n"
+    "  droprun --preset \"To MAX\" --dry-run 'BESLES-12345 save.psu'\n"
+    "\n"
+    "Exit status: 0 when every command could be started, 1 when one could not\n"
+    "(or the list could not be read), 2 for a bad command line.\n";
+
+const char* const kFieldLabels[kFormFieldCount] = {
+    "command 1", "command 2", "command 3", "command 4", "working folder", "hide window", "do not wait", "tail filter"};
+
+const char* label_of(FormField f) { return kFieldLabels[size_t(int(f) - kFirstFormField)]; }
+
+/* An argument as a POSIX shell would need it written: plain when it is
+ * made of harmless characters only, otherwise in single quotes. */
+std::string shell_quoted(const std::string& arg)
+{
+    const bool plain = !arg.empty() && arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                             "0123456789@%+=:,./_-") == std::string::npos;
+    if (plain) return arg;
+    std::string q = "'";
+    for (const char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+/* The command-line tool's side of a run: the fields of one preset, which
+ * never change; programs started and waited for, or, for a dry run, only
+ * described on stdout. */
+class CliHost final : public RunHost {
+public:
+    CliHost(const PresetFields& fields, bool dry_run, cli::Console& console)
+        : fields_(fields), dry_run_(dry_run), console_(console) {}
+
+    void set_file(const char* path) { file_ = path; }
+
+    void read_field(FormField field, PathBuffer* text) override
+    {
+        /* A preset line is at most 1023 bytes, so it always fits. */
+        text->cut(0);
+        (void)text->append(fields_[field].data(), fields_[field].size());
+    }
+
+    void filter_decided(bool taken) override
+    {
+        if (dry_run_) {
+            std::printf("%s\n  %s\n", file_, taken ? "taken" : "not taken by the tail filter");
+            if (taken && fields_[FormField::working_folder].empty())
+                std::printf("  folder: (current folder unchanged)\n");
+        } else if (!taken) {
+            console_.print(Severity::note, file_, "not taken by the tail filter");
+        }
+    }
+
+    void enter_folder(const char* folder) override
+    {
+        if (dry_run_) {
+            std::printf("  folder: %s\n", folder);
+            return;
+        }
+        if (plat::set_current_folder(folder) != plat::IoError::ok) {
+            const std::string text = std::string("cannot enter the working folder ") + folder + ": " +
+                                     std::strerror(errno) + " (the commands run in the current folder)";
+            console_.print(Severity::error, file_, text.c_str());
+        }
+    }
+
+    void start_command(FormField field, const char* command_line, bool /*hide_window*/, bool wait) override
+    {
+        if (dry_run_) {
+            std::printf("  %s%s: %s\n", label_of(field), wait ? "" : " (not waited for)", command_line);
+            std::string args;
+            for (const std::string& a : split_command_line(command_line, plat::native_path_rules().step))
+                args += " " + shell_quoted(a);
+            std::printf("    arguments:%s\n", args.empty() ? " (none)" : args.c_str());
+            return;
+        }
+        std::fflush(stdout); /* our notes before the program's output */
+        plat::ProcessHandle process;
+        if (plat::start_process(command_line, false, &process) != plat::IoError::ok) {
+            const std::string text = std::string("cannot start ") + label_of(field) + ": " + command_line;
+            console_.print(Severity::error, file_, text.c_str());
+            return;
+        }
+        if (wait) (void)plat::process_has_ended(process, plat::kWaitForever);
+        plat::close_process(process);
+    }
+
+    void expansion_too_long(FormField field) override
+    {
+        const std::string text = std::string(label_of(field)) + " is longer than 1023 bytes once expanded; " +
+                                 (field == FormField::working_folder ? "the folder is not changed" : "not started");
+        console_.print(Severity::error, file_, text.c_str());
+    }
+
+private:
+    const PresetFields& fields_;
+    const bool dry_run_;
+    cli::Console& console_;
+    const char* file_ = "";
+};
+
+/* "2" picks the second preset; anything else is looked up by name. */
+bool choose_preset(const std::vector<Preset>& presets, const char* wanted, size_t* index)
+{
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long n = std::strtoul(wanted, &end, 10);
+    if (*wanted >= '0' && *wanted <= '9' && *end == '\0' && errno == 0) {
+        if (n < 1 || n > presets.size()) return false;
+        *index = n - 1;
+        return true;
+    }
+    for (size_t i = 0; i < presets.size(); ++i) {
+        if (presets[i].name == wanted) {
+            *index = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+void show_preset(size_t index, const Preset& preset)
+{
+    std::printf("%zu: %s\n", index + 1, preset.name.c_str());
+    for (size_t f = 0; f < kFormFieldCount; ++f)
+        if (!preset.fields.field[f].empty())
+            std::printf("    %-15s %s\n", kFieldLabels[f], preset.fields.field[f].c_str());
+}
+
+/* A file named relative to the folder droprun was started in stays so,
+ * even after a working folder changes the current folder. */
+bool full_path_of(const char* arg, const std::string& start_folder, std::string* out)
+{
+    if (arg[0] == '/')
+        *out = arg;
+    else
+        *out = start_folder + "/" + arg;
+    /* Drop "./" components that a shell's completion or a relative name adds. */
+    for (size_t p; (p = out->find("/./")) != std::string::npos;) out->erase(p, 2);
+    if (out->size() >= 2 && out->compare(out->size() - 2, 2, "/.") == 0) out->resize(out->size() - 2);
+    return out->size() < kPathCapacity;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    cli::Console console("droprun");
+    const char* list_arg = nullptr;
+    const char* preset_arg = nullptr;
+    bool show_presets = false;
+    bool dry_run = false;
+    std::vector<const char*> files;
+
+    bool options_done = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        int status = 0;
+        if (options_done || a[0] != '-' || a[1] == '\0') {
+            files.push_back(a);
+        } else if (std::strcmp(a, "--") == 0) {
+            options_done = true;
+        } else if (cli::handle_standard_option(a, "droprun", kHelp, &status)) {
+            return status;
+        } else if (std::strcmp(a, "--list") == 0 || std::strcmp(a, "--preset") == 0) {
+            if (i + 1 >= argc) {
+                console.usage_error((std::string("option ") + a + " needs a value").c_str());
+                return cli::kExitUsage;
+            }
+            (a[2] == 'l' ? list_arg : preset_arg) = argv[++i];
+        } else if (std::strncmp(a, "--list=", 7) == 0) {
+            list_arg = a + 7;
+        } else if (std::strncmp(a, "--preset=", 9) == 0) {
+            preset_arg = a + 9;
+        } else if (std::strcmp(a, "--show-presets") == 0) {
+            show_presets = true;
+        } else if (std::strcmp(a, "--dry-run") == 0 || std::strcmp(a, "-n") == 0) {
+            dry_run = true;
+        } else if (std::strcmp(a, "-q") == 0 || std::strcmp(a, "--quiet") == 0) {
+            console.set_quiet(true);
+        } else {
+            console.usage_error((std::string("unknown option ") + a).c_str());
+            return cli::kExitUsage;
+        }
+    }
+    if (show_presets && !files.empty()) {
+        console.usage_error("--show-presets takes no files");
+        return cli::kExitUsage;
+    }
+    if (!show_presets && files.empty()) {
+        console.usage_error("no files named");
+        return cli::kExitUsage;
+    }
+
+    PathBuffer list_path;
+    if (list_arg) {
+        if (!list_path.assign(list_arg)) {
+            console.print(Severity::error, list_arg, plat::io_error_text(plat::IoError::path_too_long));
+            return cli::kExitSomeFailed;
+        }
+    } else if (const plat::IoError e = default_preset_list_path(&list_path); e != plat::IoError::ok) {
+        console.print(Severity::error, "preset list", plat::io_error_text(e));
+        return cli::kExitSomeFailed;
+    }
+
+    std::vector<Preset> presets;
+    if (read_all_preset_file(list_path.c_str(), &presets) != plat::IoError::ok) {
+        const std::string text = std::string("cannot read the preset list") + (list_arg ? "" : " (give one with --list)");
+        console.print(Severity::error, list_path.c_str(), text.c_str());
+        return cli::kExitSomeFailed;
+    }
+
+    size_t index = 0;
+    if (preset_arg && !choose_preset(presets, preset_arg, &index)) {
+        const std::string text = std::string("no preset ") + preset_arg + " in " + list_path.c_str() + " (it has " +
+                                 std::to_string(presets.size()) + "; see --show-presets)";
+        console.usage_error(text.c_str());
+        return cli::kExitUsage;
+    }
+
+    if (show_presets) {
+        for (size_t i = 0; i < presets.size(); ++i)
+            if (!preset_arg || i == index) show_preset(i, presets[i]);
+        return cli::kExitOk;
+    }
+    const PresetFields& fields = presets[index].fields;
+
+    /* Relative names are taken from where droprun was started, before any
+     * working folder changes the current folder. */
+    std::string start_folder;
+    {
+        char cwd[4096];
+        if (::getcwd(cwd, sizeof cwd)) start_folder = cwd;
+    }
+    std::vector<std::string> paths;
+    for (const char* f : files) {
+        std::string full;
+        if (!full_path_of(f, start_folder, &full)) {
+            console.print(Severity::error, f, plat::io_error_text(plat::IoError::path_too_long));
+            continue;
+        }
+        paths.push_back(std::move(full));
+    }
+
+    const SystemFolders folders = query_system_folders();
+    CliHost host(fields, dry_run, console);
+    for (const std::string& path : paths) {
+        host.set_file(path.c_str());
+        (void)run_file(path, folders, plat::native_path_rules(), host, ValueQuoting::escape_double_quotes);
+    }
+    std::fflush(stdout);
+    return console.exit_status();
+}

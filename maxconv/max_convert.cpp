@@ -1,0 +1,145 @@
+/* max_convert.cpp -- MAX archive to PSU archive and back, in two work buffers */
+#include "maxconv/max_convert.h"
+
+#include <cstring>
+
+#include "common/psu.h"
+#include "maxconv/lzari.h"
+
+namespace ps2 {
+
+namespace {
+
+constexpr size_t kDotName = kPsuEntrySize + psu_field::name;        /* 0x240 */
+constexpr size_t kDotDotName = 2 * kPsuEntrySize + psu_field::name; /* 0x440 */
+constexpr uint8_t kDotBytes[4] = {0x2E, 0, 0, 0};
+constexpr uint8_t kDotDotBytes[4] = {0x2E, 0x2E, 0, 0};
+
+/* Writes an entry made from nothing into zeroed memory. */
+void put_entry(uint8_t* record, uint16_t mode, uint32_t length, std::string_view name)
+{
+    store_u16le(record + psu_field::mode, mode);
+    store_u32le(record + psu_field::length, length);
+    std::memcpy(record + psu_field::name, name.data(), name.size() < kPsuNameSize ? name.size() : kPsuNameSize);
+}
+
+} // namespace
+
+SaveKind detect_save_kind(std::span<const uint8_t> file)
+{
+    if (is_max_archive(file)) return SaveKind::max_archive;
+    if (file.size() >= kDotDotName + 4 && std::memcmp(file.data() + kDotName, kDotBytes, 4) == 0 &&
+        std::memcmp(file.data() + kDotDotName, kDotDotBytes, 4) == 0)
+        return SaveKind::psu_archive;
+    return SaveKind::neither;
+}
+
+MaxError convert_max_to_psu(std::span<const uint8_t> file, std::span<uint8_t> build, std::span<uint8_t> out,
+                            size_t* out_size, MaxToPsuInfo* info)
+{
+    *out_size = 0;
+    MaxHeader h;
+    if (const MaxError e = check_max_header(file, &h); e != MaxError::ok) return e;
+    if (build.size() < kMaxHeaderSize || h.unpacked_size > build.size() - kMaxHeaderSize) return MaxError::no_room;
+
+    std::memcpy(build.data(), file.data(), kMaxHeaderSize);
+    const std::span<const uint8_t> stream = max_stream(file, h);
+    const std::span<uint8_t> payload = build.subspan(kMaxHeaderSize, h.unpacked_size);
+    const size_t wanted = lzari_decode(stream, payload);
+    if (info) {
+        info->file_count = h.file_count;
+        info->unpacked_size = h.unpacked_size;
+        info->stream_size = stream.size();
+        info->trailing_bytes = file.size() - kMaxHeaderSize - stream.size();
+        info->stream_bytes_wanted = wanted;
+    }
+    /* From here on only build is read: out may overwrite the file. */
+    h = read_max_header(build.data());
+
+    /* Walk the records once to check them and size the output. */
+    const uint64_t limit = out.size() < kWorkBufferSize ? out.size() : kWorkBufferSize;
+    uint64_t size = kPsuFirstMember;
+    uint64_t offset = 0;
+    for (uint32_t i = 0; i < h.file_count; ++i) {
+        MaxMember m;
+        if (const MaxError e = read_max_record(payload, &offset, &m); e != MaxError::ok) return e;
+        size += kPsuEntrySize + psu_padded_size(m.data.size());
+        if (size > limit) return size > kWorkBufferSize ? MaxError::psu_too_large : MaxError::no_room;
+    }
+    if (size > limit) return MaxError::no_room;
+
+    uint8_t* const o = out.data();
+    std::memset(o, 0, size_t(size));
+    put_entry(o, kModeNewDirectory, h.file_count + 2, h.dir_name);
+    put_entry(o + kPsuEntrySize, kModeNewDirectory, 0, ".");
+    put_entry(o + 2 * kPsuEntrySize, kModeNewDirectory, 0, "..");
+    size_t at = kPsuFirstMember;
+    offset = 0;
+    for (uint32_t i = 0; i < h.file_count; ++i) {
+        MaxMember m;
+        (void)read_max_record(payload, &offset, &m); /* checked above */
+        put_entry(o + at, kModeNewFile, uint32_t(m.data.size()), m.name);
+        if (!m.data.empty()) std::memcpy(o + at + kPsuEntrySize, m.data.data(), m.data.size());
+        at += kPsuEntrySize + size_t(psu_padded_size(m.data.size()));
+    }
+    *out_size = at;
+    return MaxError::ok;
+}
+
+MaxError build_max_payload(std::span<const uint8_t> psu, std::span<uint8_t> build, MaxPayloadInfo* info)
+{
+    *info = {};
+    if (detect_save_kind(psu) != SaveKind::psu_archive) return MaxError::not_psu;
+    if (psu.size() > kWorkBufferSize) return MaxError::psu_too_large_input;
+    if (psu.size() < kPsuFirstMember) return MaxError::psu_too_short;
+    if (build.size() < kMaxHeaderSize) return MaxError::no_room;
+    const uint32_t length = record_length(psu.data());
+    if (length < 2) return MaxError::bad_entry_count;
+
+    MaxPayloadWriter writer(build, psu_record_name(psu.data()));
+    ByteCursor cur(psu, kPsuFirstMember);
+    /* Every member takes at least 512 bytes of the file, so the loop ends
+     * with the file whatever the top entry claims. */
+    for (uint32_t i = 0; i < length - 2; ++i) {
+        std::span<const uint8_t> rec, data;
+        if (!cur.take(kPsuEntrySize, &rec)) return MaxError::member_past_end;
+        if (mode_is_directory(record_mode(rec.data()))) return MaxError::member_is_folder;
+        const uint32_t size = record_length(rec.data());
+        if (!cur.take(size, &data)) return MaxError::member_past_end;
+        if (const MaxError e = writer.add_member(psu_record_name(rec.data()), data); e != MaxError::ok) return e;
+        /* The last member's padding may be missing. */
+        const uint64_t pad = psu_padded_size(size) - size;
+        (void)cur.skip(pad < cur.remaining() ? pad : cur.remaining());
+    }
+    info->file_count = writer.file_count();
+    info->unpacked_size = writer.unpacked_size();
+    return MaxError::ok;
+}
+
+MaxError convert_psu_to_max(std::span<const uint8_t> file, std::span<uint8_t> build, std::span<uint8_t> out,
+                            size_t* out_size)
+{
+    *out_size = 0;
+    MaxPayloadInfo p;
+    if (const MaxError e = build_max_payload(file, build, &p); e != MaxError::ok) return e;
+    if (out.size() < kMaxHeaderSize) return MaxError::no_room;
+
+    /* From here on only build is read: out may overwrite the file. */
+    std::memcpy(out.data(), build.data(), kMaxHeaderSize);
+    const size_t room = out.size() - kMaxHeaderSize;
+    const std::span<uint8_t> stream = out.subspan(kMaxHeaderSize, room < kMaxPayloadLimit ? room : kMaxPayloadLimit);
+    size_t stored = 0;
+    switch (lzari_encode(build.subspan(kMaxHeaderSize, p.unpacked_size), stream, &stored)) {
+    case LzariError::ok:
+        break;
+    case LzariError::output_full:
+        return stream.size() == kMaxPayloadLimit ? MaxError::stream_too_large : MaxError::no_room;
+    case LzariError::no_memory:
+    case LzariError::input_too_large:
+        return MaxError::no_memory;
+    }
+    *out_size = seal_max_archive(out, stored, p.file_count, p.unpacked_size);
+    return MaxError::ok;
+}
+
+} // namespace ps2

@@ -1,0 +1,56 @@
+/* varkon_handler.h -- VARKON's file handler: one dropped file converted PSU <-> MAX, as the window and the CLI call it */
+#pragma once
+
+#include <cstdint>
+
+#include "common/paths.h"
+#include "common/report.h"
+
+namespace ps2 {
+
+/* What the front end supplies. */
+struct VarkonHooks {
+    /* Notes ("in -> out"), warnings ("BAD CRC") and refusals, one line each.
+     * The Windows program passes a silent one. */
+    Reporter report;
+    /* Called when a MAX archive's check value does not match, after the
+     * warning is reported and before anything else happens to the file: the
+     * Windows program shows its "BAD CRC" box here and returns when the user
+     * has dismissed it. May be null. */
+    void (*on_bad_crc)(void* context, const char* path) = nullptr;
+    void* context = nullptr;
+    /* How paths are scanned for the extension point; null means this system's rules. */
+    const PathRules* rules = nullptr;
+};
+
+enum class VarkonOutcome : uint8_t {
+    wrote_psu,  /* a MAX archive became a PSU archive */
+    wrote_max,  /* a PSU archive became a MAX archive */
+    not_a_save, /* neither kind by its content: nothing written */
+    refused,    /* malformed, too large, or a damaged file that would replace itself: nothing written */
+    failed,     /* cannot read the file, get the work buffers or write the output */
+};
+
+struct VarkonResult {
+    VarkonOutcome outcome = VarkonOutcome::failed;
+    bool bad_crc = false; /* a MAX archive whose check value did not match */
+    PathBuffer output;    /* the path written, or that would have been */
+};
+
+/* Handles one file as if dropped: reads it whole, decides its kind by
+ * content, and writes the other form beside it under the same path with
+ * the extension replaced by ".psu" or ".max" (appended when there is none).
+ * An existing file of that name is replaced only once the new one is
+ * complete, the dropped file itself included when the names are the same;
+ * except that a MAX archive with a bad check value is never written over
+ * itself: it is kept and nothing is written. Uses two zero-filled 8 MiB
+ * work buffers, released before it returns. */
+VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks);
+
+/* Verifies a file and writes nothing: a MAX archive's check value,
+ * structure and full decode, a PSU archive's structure as VARKON reads it.
+ * Reports a summary note when sound, an error line per fault; returns
+ * whether the file is sound. */
+bool check_save_file(const char* path, const Reporter& report);
+
+} // namespace ps2

@@ -1,0 +1,135 @@
+/* cardsplit_cli_test.cpp -- the sorvik command: its output, error lines and exit statuses */
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tests/cardsplit_testcard.h"
+#include "tools/samplegen.h"
+
+using namespace ps2;
+using namespace ps2::testcard;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string text_of(const std::string& path)
+{
+    const std::vector<uint8_t> b = read_bytes(path);
+    return std::string(b.begin(), b.end());
+}
+
+/* Runs sorvik in the folder with the arguments (shell words). */
+CliRun sorvik(const TempFolder& dir, const std::string& args)
+{
+    const std::string cmd = "cd '" + dir.path().string() + "' && LC_ALL=C '" PS2_SORVIK_CLI "' " + args +
+                            " >.out 2>.err";
+    const int rc = std::system(cmd.c_str());
+    CliRun r;
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.out = text_of(dir / ".out");
+    r.err = text_of(dir / ".err");
+    fs::remove(dir / ".out");
+    fs::remove(dir / ".err");
+    return r;
+}
+
+std::vector<uint8_t> card_with(std::initializer_list<const char*> names)
+{
+    Card card = fresh_card();
+    for (const char* name : names) {
+        samples::Save s;
+        s.name = name;
+        s.title = std::string("About ") + name;
+        s.members = {{"icon.sys", 964, samples::Fill::icon, false, {}}, {"DATA", 3000, samples::Fill::text, false, {}}};
+        Placer(&card, {}).place(samples::build_save(s));
+    }
+    return coded_file(card);
+}
+
+} // namespace
+
+TEST(SorvikCli, HelpVersionAndUsage)
+{
+    TempFolder dir;
+    CliRun r = sorvik(dir, "--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "sorvik Version 20/05/24\n");
+    r = sorvik(dir, "--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: sorvik [--temp-names] [-q] IMAGE...\n", 0), 0u);
+    EXPECT_NE(r.out.find("--list"), std::string::npos);
+    r = sorvik(dir, "");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "sorvik: no card image given\nTry 'sorvik --help' for more information.\n");
+    r = sorvik(dir, "--bogus card.ps2");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("sorvik: unknown option '--bogus'\n", 0), 0u);
+    r = sorvik(dir, "--list --temp-names card.ps2");
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST(SorvikCli, SplitsAndTellsWhatItWrote)
+{
+    TempFolder dir;
+    write_bytes(dir / "card.ps2", card_with({"BESLES-11111", "BASLUS-22222"}));
+    CliRun r = sorvik(dir, "card.ps2");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "card.ps2: folder card\n"
+                     "card.ps2: wrote card/BESLES-11111.psu\n"
+                     "card.ps2: wrote card/BASLUS-22222.psu\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(folder_names(dir.path() / "card"), (std::vector<std::string>{"BASLUS-22222.psu", "BESLES-11111.psu"}));
+
+    r = sorvik(dir, "-q --temp-names card.ps2");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(fs::exists(dir / "card/temp0003.psu"));
+}
+
+TEST(SorvikCli, OneLinePerFailureAndANonZeroStatus)
+{
+    TempFolder dir;
+    write_bytes(dir / "card.ps2", card_with({"GOOD", "A/B", ".."}));
+    write_bytes(dir / "noext", card_with({"GOOD"}));
+    write_bytes(dir / "save.psu", std::vector<uint8_t>(2048, 0));
+    CliRun r = sorvik(dir, "-q save.psu noext card.ps2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err,
+              "sorvik: save.psu: not a PS2 memory card image (no \"Sony PS2 Memory Card Format 1.2.0.0\" signature); "
+              "nothing written\n"
+              "sorvik: noext: the image's name has no extension before which its folder could be named; nothing written\n"
+              "sorvik: card.ps2: entry 3 \"A/B\": the name cannot be used as a file name; not written\n"
+              "sorvik: card.ps2: entry 4 \"..\": the name cannot be used as a file name; not written\n"
+              "sorvik: 2 entries were not written for their name; --temp-names writes every entry as tempNNNN.psu by "
+              "its place in the root directory\n");
+    EXPECT_EQ(folder_names(dir.path() / "card"), (std::vector<std::string>{"GOOD.psu"}));
+
+    r = sorvik(dir, "-q --temp-names card.ps2");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(folder_names(dir.path() / "card"),
+              (std::vector<std::string>{"GOOD.psu", "temp0002.psu", "temp0003.psu", "temp0004.psu"}));
+}
+
+TEST(SorvikCli, ListShowsTheRootAndWritesNothing)
+{
+    TempFolder dir;
+    write_bytes(dir / "card.vm2", card_with({"BESLES-11111", "BASLUS-22222"}));
+    const CliRun r = sorvik(dir, "--list card.vm2");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "card.vm2: 2 root entries\n"
+                     " index  kind  state             size  name                              title\n"
+                     "     2  dir   live         4 entries  BESLES-11111                      About BESLES-11111\n"
+                     "     3  dir   live         4 entries  BASLUS-22222                      About BASLUS-22222\n");
+    EXPECT_EQ(folder_names(dir.path()), (std::vector<std::string>{"card.vm2"}));
+}

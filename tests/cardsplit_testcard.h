@@ -1,0 +1,222 @@
+/* cardsplit_testcard.h -- test cards: PSU archives placed on a fresh card by hand through the card API,
+ * with the archive each placed entry must split back into (entries as on the card, padding from the
+ * cluster tails). Used by the cardsplit tests and benchmark. */
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "card/card.h"
+#include "common/psu.h"
+
+namespace ps2::testcard {
+
+struct Card {
+    std::vector<uint8_t> bytes = std::vector<uint8_t>(kCodedImageSize, 0);
+    RawImage raw() { return RawImage(bytes.data(), kRawImageSize); }
+    ConstRawImage craw() const { return ConstRawImage(bytes.data(), kRawImageSize); }
+    /* The file as a raw image is written: the first 8,388,608 bytes. */
+    std::vector<uint8_t> raw_file() const { return {bytes.begin(), bytes.begin() + long(kRawImageSize)}; }
+};
+
+inline Card fresh_card()
+{
+    Card c;
+    layout_fresh_card(c.raw());
+    return c;
+}
+
+/* The image with a 16-byte spare area of any content behind each page. */
+inline std::vector<uint8_t> coded_file(const Card& c, uint8_t seed = 1)
+{
+    std::vector<uint8_t> out(kCodedImageSize);
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t p = 0; p < kCardPages; ++p) {
+        std::memcpy(out.data() + p * kCodedPageSize, c.bytes.data() + p * kPageSize, kPageSize);
+        for (size_t k = 0; k < kSpareSize; ++k) {
+            x = x * 1103515245u + 12345u;
+            out[p * kCodedPageSize + kPageSize + k] = uint8_t(x >> 16);
+        }
+    }
+    return out;
+}
+
+struct PlaceOptions {
+    bool deleted = false;     /* the top entry without the in-use bit 0x8000 */
+    bool from_top = false;    /* take the highest free clusters (chains that run backwards) */
+    uint8_t tail_seed = 0x5A; /* content of cluster tails behind file data */
+};
+
+class Placer {
+public:
+    Placer(Card* card, PlaceOptions options) : card_(card), opt_(options) {}
+
+    /* Places the archive's top node as a new root entry and returns the
+     * archive that splitting that entry must give. */
+    std::vector<uint8_t> place(std::span<const uint8_t> archive)
+    {
+        expected_.clear();
+        const uint32_t index = root_count();
+        uint8_t* slot = root_slot(index);
+        size_t off = 0;
+        place_node(archive, &off, slot, 0, index, true);
+        set_record_length(cluster_bytes(card_->raw(), kRootCluster), index + 1);
+        return expected_;
+    }
+
+    uint32_t root_count() { return record_length(cluster_bytes(card_->raw(), kRootCluster)); }
+
+    /* Takes a free cluster, links it behind `prev` (when not kFatEnd), marks it as the chain's end. */
+    uint32_t allocate(uint32_t prev)
+    {
+        uint32_t c = kAllocClusters;
+        if (opt_.from_top) {
+            for (uint32_t k = kAllocClusters; k-- > 0;)
+                if ((fat_entry(card_->craw(), k) & kFatInUse) == 0) {
+                    c = k;
+                    break;
+                }
+        } else {
+            c = find_first_free_cluster(card_->craw());
+        }
+        if (c >= kAllocClusters) std::abort(); /* the test card is full */
+        set_fat_entry(card_->raw(), c, kFatEnd);
+        if (prev != kFatEnd) set_fat_entry(card_->raw(), prev, kFatInUse | c);
+        return c;
+    }
+
+    std::vector<uint32_t> allocate_chain(uint64_t clusters)
+    {
+        std::vector<uint32_t> chain;
+        uint32_t prev = kFatEnd;
+        for (uint64_t k = 0; k < clusters; ++k) chain.push_back(prev = allocate(prev));
+        return chain;
+    }
+
+private:
+    uint8_t* root_slot(uint32_t index)
+    {
+        std::vector<uint32_t> chain;
+        (void)follow_chain(card_->craw(), kRootCluster, &chain);
+        while (index / 2 >= chain.size()) {
+            const uint32_t c = allocate(chain.back());
+            std::memset(cluster_bytes(card_->raw(), c), 0xFF, kClusterSize);
+            chain.push_back(c);
+        }
+        return cluster_bytes(card_->raw(), chain[index / 2]) + kPsuEntrySize * (index % 2);
+    }
+
+    void put_entry(uint8_t* slot, const uint8_t* record)
+    {
+        std::memcpy(slot, record, kPsuEntrySize);
+        expected_.insert(expected_.end(), record, record + kPsuEntrySize);
+    }
+
+    /* The node at *off goes to `slot`, the entry `index` of the directory whose first cluster is parent_first. */
+    void place_node(std::span<const uint8_t> a, size_t* off, uint8_t* slot, uint32_t parent_first, uint32_t index,
+                    bool top)
+    {
+        uint8_t rec[kPsuEntrySize];
+        std::memcpy(rec, a.data() + *off, kPsuEntrySize);
+        *off += kPsuEntrySize;
+        if (top && opt_.deleted) store_u16le(rec, uint16_t(record_mode(rec) & ~0x8000));
+        const uint32_t length = record_length(rec);
+
+        if (mode_is_directory(record_mode(rec))) {
+            const std::vector<uint32_t> chain = allocate_chain((uint64_t(length) + 1) / 2);
+            for (uint32_t c : chain) std::memset(cluster_bytes(card_->raw(), c), 0xFF, kClusterSize);
+            set_record_cluster(rec, chain[0]);
+            put_entry(slot, rec);
+            auto entry_slot = [&](uint32_t j) {
+                return cluster_bytes(card_->raw(), chain[j / 2]) + kPsuEntrySize * (j % 2);
+            };
+            /* "." points at the parent directory and this directory's place in it; ".." as stored. */
+            uint8_t dot[kPsuEntrySize];
+            std::memcpy(dot, a.data() + *off, kPsuEntrySize);
+            *off += kPsuEntrySize;
+            set_record_length(dot, 0);
+            set_record_cluster(dot, parent_first);
+            set_record_dir_entry(dot, index);
+            put_entry(entry_slot(0), dot);
+            put_entry(entry_slot(1), a.data() + *off);
+            *off += kPsuEntrySize;
+            for (uint32_t j = 2; j < length; ++j) place_node(a, off, entry_slot(j), chain[0], j, false);
+            return;
+        }
+
+        const std::vector<uint32_t> chain = allocate_chain((uint64_t(length) + kClusterSize - 1) / kClusterSize);
+        set_record_cluster(rec, chain.empty() ? 0 : chain[0]);
+        put_entry(slot, rec);
+        const size_t data_start = *off;
+        size_t left = length;
+        for (uint32_t c : chain) {
+            uint8_t* dst = cluster_bytes(card_->raw(), c);
+            const size_t n = left < kClusterSize ? left : kClusterSize;
+            std::memcpy(dst, a.data() + *off, n);
+            for (size_t k = n; k < kClusterSize; ++k) dst[k] = uint8_t(opt_.tail_seed + c + k);
+            expected_.insert(expected_.end(), dst, dst + kClusterSize);
+            *off += n;
+            left -= n;
+        }
+        *off = data_start + size_t(round_up_1024(length)); /* behind the archive's own padding */
+    }
+
+    Card* card_;
+    PlaceOptions opt_;
+    std::vector<uint8_t> expected_;
+};
+
+/* ---- files ---- */
+
+/* A folder under the system's temporary folder, removed with everything in it. */
+class TempFolder {
+public:
+    explicit TempFolder(const char* stem = "sorvik")
+    {
+        std::string tmpl = (std::filesystem::temp_directory_path() / (std::string(stem) + ".XXXXXX")).string();
+        if (!mkdtemp(tmpl.data())) std::abort();
+        path_ = tmpl;
+    }
+    ~TempFolder()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline void write_bytes(const std::string& path, std::span<const uint8_t> bytes)
+{
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline std::vector<uint8_t> read_bytes(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+/* The names in a folder, sorted. */
+inline std::vector<std::string> folder_names(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace ps2::testcard

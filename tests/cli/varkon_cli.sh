@@ -1,0 +1,89 @@
+# varkon_cli.sh -- the varkon command line: conversions both ways, BAD CRC, refusals, --check, options, exit statuses
+. "$(dirname "$0")/lib.sh"
+
+"$BIN/ps2-samplegen" samples >/dev/null || fail "samplegen"
+cp samples/BASLUS-20001GAME.psu game.psu
+cp samples/BISLPS-25001ADV.psu adv.psu
+printf 'not a save' > text.txt
+
+# PSU -> MAX -> PSU -> MAX: the second MAX archive is the first, byte for byte.
+run varkon game.psu adv.psu
+expect_status 0 "to max"
+expect_out "game.psu -> game.max
+adv.psu -> adv.max" "to max"
+expect_err "" "to max"
+mkdir back
+cp game.max adv.max back/
+run varkon back/game.max back/adv.max
+expect_status 0 "to psu"
+expect_out "back/game.max -> back/game.psu
+back/adv.max -> back/adv.psu" "to psu"
+run varkon -q back/game.psu back/adv.psu
+expect_out "" "quiet"
+expect_same game.max back/game.max "round trip"
+expect_same adv.max back/adv.max "round trip"
+
+# BAD CRC: a warning, and the conversion goes on.
+cp game.max bad.max
+printf '\000\000\000\000' | dd of=bad.max bs=1 seek=12 conv=notrunc 2>/dev/null
+run varkon bad.max
+expect_status 0 "bad crc"
+expect_out "bad.max -> bad.psu" "bad crc"
+expect_err_has "varkon: warning: bad.max: BAD CRC: the check value does not match (stored 0x00000000, computed 0x" "bad crc"
+expect_same bad.psu back/game.psu "bad crc converts as the sound archive"
+
+# ... except over itself: a damaged MAX archive named .psu is kept.
+cp bad.max only.psu
+run varkon only.psu
+expect_status 1 "bad crc, same path"
+expect_err_has "BAD CRC" "bad crc, same path"
+expect_err_has "kept it" "bad crc, same path"
+expect_same only.psu bad.max "bad crc, same path"
+
+# Refusals get one line each and fail the run; the other files are still converted.
+cp adv.psu ./-x.psu
+run varkon text.txt missing.psu -- -x.psu
+expect_status 1 "refusals"
+expect_out "-x.psu -> -x.max" "refusals"
+expect_err 'varkon: text.txt: neither a MAX archive (no "Ps2PowerSave") nor a PSU archive (no "." and ".." entries); nothing written
+varkon: missing.psu: cannot open the file' "refusals"
+expect_no_file text.max
+
+# --check verifies and writes nothing.
+mkdir check
+cp game.max adv.psu bad.max check/
+run varkon --check check/game.max check/adv.psu
+expect_status 0 "check"
+expect_out_has "check/game.max: MAX archive of BASLUS-20001GAME:" "check"
+expect_out_has "CRC ok; sound" "check"
+expect_out_has "check/adv.psu: PSU archive of BISLPS-25001ADV:" "check"
+run varkon --check check/bad.max
+expect_status 1 "check bad crc"
+expect_err_has "check/bad.max: BAD CRC" "check bad crc"
+[ "$(ls check | wc -l)" -eq 3 ] || fail "check wrote files"
+
+# Real saves from other writers, when present.
+if [ -f "$REALDATA/rez.max" ]; then
+  cp "$REALDATA/rez.max" "$REALDATA/max-payne.max" .
+  run varkon --check rez.max max-payne.max
+  expect_status 0 "real max"
+  run varkon rez.max max-payne.max
+  expect_status 0 "real max"
+  expect_out "rez.max -> rez.psu
+max-payne.max -> max-payne.psu" "real max"
+fi
+
+# Options.
+run varkon
+expect_status 2 "no files"
+expect_err "varkon: no files named
+Try 'varkon --help' for more information." "no files"
+run varkon --bogus a.psu
+expect_status 2 "unknown option"
+expect_err_has "unknown option '--bogus'" "unknown option"
+run varkon --help
+expect_status 0 "help"
+expect_out_has "Usage: varkon [-q] FILE..." "help"
+run varkon --version
+expect_out "varkon Version 20/05/24" "version"
+finish

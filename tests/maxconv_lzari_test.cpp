@@ -1,0 +1,538 @@
+/* maxconv_lzari_test.cpp -- the LZARI codec against known streams and against a plain, literal encoder and decoder */
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "maxconv/lzari.h"
+
+using namespace ps2;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+/* ---- the oracle: the codec read literally, ring buffer, byte chains with
+ * removal by walking, linear model updates. Slow, and kept plain on purpose. */
+namespace ref {
+
+constexpr uint32_t N = 4096, F = 60, THRESHOLD = 2, CODES = 314, NONE = 0xFFFF;
+constexpr uint32_t Q1 = 0x8000, Q2 = 0x10000, Q3 = 0x18000, Q4 = 0x20000;
+
+struct Model {
+    uint32_t freq[CODES + 1], cum[CODES + 1], code_of[CODES + 1], rank_of[CODES], dcum[N + 1];
+    Model()
+    {
+        for (uint32_t k = 1; k <= CODES; ++k) {
+            code_of[k] = k - 1;
+            rank_of[k - 1] = k;
+            freq[k] = 1;
+            cum[k] = CODES - k;
+        }
+        cum[0] = CODES;
+        freq[0] = 0;
+        dcum[N] = 0;
+        for (uint32_t d = N; d >= 1; --d) dcum[d - 1] = dcum[d] + 10000 / (d + 200);
+    }
+    void update(uint32_t k)
+    {
+        if (cum[0] >= 32767) {
+            uint32_t s = 0;
+            for (uint32_t j = CODES; j >= 1; --j) {
+                cum[j] = s;
+                freq[j] = (freq[j] + 1) / 2;
+                s += freq[j];
+            }
+            cum[0] = s;
+        }
+        uint32_t i = k;
+        while (freq[i] == freq[i - 1]) --i;
+        if (i < k) {
+            std::swap(code_of[i], code_of[k]);
+            rank_of[code_of[i]] = i;
+            rank_of[code_of[k]] = k;
+        }
+        ++freq[i];
+        for (uint32_t j = i; j-- > 0;) ++cum[j];
+    }
+};
+
+Bytes encode(const Bytes& in, size_t capacity)
+{
+    Model m;
+    Bytes out;
+    uint32_t low = 0, high = Q4, pending = 0, bit_byte = 0, bit_count = 0;
+    auto put = [&](uint32_t b) {
+        bit_byte = (bit_byte * 2 + b) & 0xFF;
+        if (++bit_count == 8) {
+            bit_count = 0;
+            if (out.size() < capacity) out.push_back(uint8_t(bit_byte));
+        }
+    };
+    auto put_pending = [&](uint32_t b) {
+        put(b);
+        for (; pending; --pending) put(1 - b);
+    };
+    auto renormalise = [&] {
+        for (;;) {
+            if (high <= Q2) {
+                put_pending(0);
+            } else if (low >= Q2) {
+                put_pending(1);
+                low -= Q2;
+                high -= Q2;
+            } else if (low >= Q1 && high <= Q3) {
+                ++pending;
+                low -= Q1;
+                high -= Q1;
+            } else {
+                break;
+            }
+            low *= 2;
+            high *= 2;
+        }
+    };
+    auto encode_code = [&](uint32_t c) {
+        const uint32_t k = m.rank_of[c], range = high - low;
+        high = low + range * m.cum[k - 1] / m.cum[0];
+        low = low + range * m.cum[k] / m.cum[0];
+        renormalise();
+        m.update(k);
+    };
+    auto encode_distance = [&](uint32_t d) {
+        const uint32_t range = high - low;
+        high = low + range * m.dcum[d - 1] / m.dcum[0];
+        low = low + range * m.dcum[d] / m.dcum[0];
+        renormalise();
+    };
+
+    uint8_t ring[N];
+    uint16_t links[N + 256];
+    for (auto& l : links) l = NONE;
+    for (uint32_t i = 0; i < N - F; ++i) ring[i] = 0x20;
+    size_t next_in = 0;
+    auto next_byte = [&]() -> uint8_t { return next_in < in.size() ? in[next_in++] : (next_in++, 0); };
+    for (uint32_t i = N - F; i < N; ++i) ring[i] = next_byte();
+    uint32_t r = N - F, s = 0;
+    auto insert = [&](uint32_t p) {
+        links[p] = links[N + ring[p]];
+        links[N + ring[p]] = uint16_t(p);
+    };
+    auto remove = [&](uint32_t p) {
+        links[p] = NONE;
+        uint32_t at = N + ring[p];
+        while (links[at] != NONE) {
+            if (links[at] == p) {
+                links[at] = NONE;
+                break;
+            }
+            at = links[at];
+        }
+    };
+    for (uint32_t p = N - 2 * F; p < N - F; ++p) insert(p);
+
+    size_t coded = 0;
+    while (coded < in.size()) {
+        uint32_t len = 0, dist = 0;
+        for (uint32_t p = links[N + ring[r]]; p != NONE; p = links[p]) {
+            uint32_t l = 0;
+            while (l < F && ring[(r + l) % N] == ring[(p + l) % N]) ++l;
+            if (l < 3) continue;
+            if (l == F) {
+                len = F;
+                dist = (r - p + N) % N;
+                break;
+            }
+            if (l > len) {
+                len = l;
+                dist = (r - p + N) % N;
+            }
+        }
+        if (coded + len > in.size()) len = uint32_t(in.size() - coded);
+        if (len <= THRESHOLD) {
+            encode_code(ring[r]);
+            len = 1;
+        } else {
+            encode_code(len + 253);
+            encode_distance(dist);
+        }
+        coded += len;
+        for (uint32_t i = 0; i < len; ++i) {
+            insert(r);
+            remove(s);
+            ring[s] = next_byte();
+            r = (r + 1) % N;
+            s = (s + 1) % N;
+        }
+    }
+    ++pending;
+    put_pending(low < Q1 ? 0 : 1);
+    for (int i = 0; i < 7; ++i) put(0);
+    return out;
+}
+
+Bytes decode(const Bytes& stream, size_t count)
+{
+    Model m;
+    size_t pos = 0;
+    uint32_t bit_byte = 0, bit_count = 0, low = 0, high = Q4, value = 0;
+    auto get = [&]() -> uint32_t {
+        if (bit_count == 0) {
+            bit_count = 8;
+            if (pos < stream.size()) bit_byte = stream[pos++];
+        }
+        --bit_count;
+        return (bit_byte >> bit_count) & 1;
+    };
+    auto narrow = [&](const uint32_t* table, uint32_t j, uint32_t* rank) {
+        const uint32_t range = high - low;
+        const uint32_t x = ((value - low + 1) * table[0] - 1) / range;
+        uint32_t i = 1;
+        while (i < j) {
+            const uint32_t mid = (i + j) / 2;
+            if (table[mid] > x)
+                i = mid + 1;
+            else
+                j = mid;
+        }
+        high = low + range * table[i - 1] / table[0];
+        low = low + range * table[i] / table[0];
+        for (;;) {
+            if (low >= Q2) {
+                value -= Q2;
+                low -= Q2;
+                high -= Q2;
+            } else if (low >= Q1 && high <= Q3) {
+                value -= Q1;
+                low -= Q1;
+                high -= Q1;
+            } else if (high > Q2) {
+                break;
+            }
+            low *= 2;
+            high *= 2;
+            value = value * 2 + get();
+        }
+        *rank = i;
+    };
+    for (int i = 0; i < 17; ++i) value = value * 2 + get();
+    uint8_t ring[N];
+    std::memset(ring, 0x20, N);
+    uint32_t r = N - F;
+    Bytes out;
+    while (out.size() < count) {
+        uint32_t k;
+        narrow(m.cum, CODES, &k);
+        const uint32_t c = m.code_of[k];
+        m.update(k);
+        if (c < 256) {
+            out.push_back(uint8_t(c));
+            ring[r] = uint8_t(c);
+            r = (r + 1) % N;
+            continue;
+        }
+        uint32_t d;
+        narrow(m.dcum, N, &d);
+        uint32_t start = (r - d + N) % N;
+        for (uint32_t i = 0; i < c - 253; ++i) {
+            const uint8_t b = ring[start];
+            start = (start + 1) % N;
+            if (out.size() < count) out.push_back(b);
+            ring[r] = b;
+            r = (r + 1) % N;
+        }
+    }
+    return out;
+}
+
+} // namespace ref
+
+/* ---- the codec under test, with a canary behind every output buffer ---- */
+
+constexpr uint8_t kCanary = 0xA5;
+constexpr size_t kCanarySize = 64;
+
+Bytes encode(const Bytes& in, size_t capacity, LzariError* err = nullptr)
+{
+    Bytes out(capacity + kCanarySize, kCanary);
+    size_t stored = 0;
+    const LzariError e = lzari_encode(in, std::span<uint8_t>(out.data(), capacity), &stored);
+    if (err) *err = e;
+    for (size_t i = capacity; i < out.size(); ++i) EXPECT_EQ(out[i], kCanary) << "write past the capacity";
+    EXPECT_LE(stored, capacity);
+    out.resize(stored);
+    return out;
+}
+Bytes encode(const Bytes& in) { return encode(in, in.size() * 9 / 8 + 64); }
+
+Bytes decode(const Bytes& stream, size_t count, size_t* wanted = nullptr)
+{
+    Bytes out(count + kCanarySize, kCanary);
+    const size_t w = lzari_decode(stream, std::span<uint8_t>(out.data(), count));
+    if (wanted) *wanted = w;
+    for (size_t i = count; i < out.size(); ++i) EXPECT_EQ(out[i], kCanary) << "write past the count";
+    out.resize(count);
+    return out;
+}
+
+Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes hex(std::initializer_list<int> v) { return Bytes(v.begin(), v.end()); }
+
+/* ---- input families ---- */
+
+Bytes random_bytes(std::mt19937& g, size_t n)
+{
+    Bytes b(n);
+    for (auto& x : b) x = uint8_t(g());
+    return b;
+}
+Bytes text(std::mt19937& g, size_t n)
+{
+    static const char* const words[] = {"save ", "card ", "memory ", "the ", "of ", "PlayStation ", "icon.sys ",
+                                        "data ", "\n", "BESCES-50501 ", "slot ", "1 ", "2004 ", ", "};
+    Bytes b;
+    while (b.size() < n) {
+        const char* w = words[g() % std::size(words)];
+        b.insert(b.end(), w, w + std::strlen(w));
+    }
+    b.resize(n);
+    return b;
+}
+Bytes runs(std::mt19937& g, size_t n)
+{
+    Bytes b;
+    while (b.size() < n) b.insert(b.end(), 1 + g() % 200, uint8_t(g() % 4 == 0 ? g() : g() % 3));
+    b.resize(n);
+    return b;
+}
+Bytes periodic(std::mt19937& g, size_t period, size_t n)
+{
+    const Bytes unit = random_bytes(g, period);
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = unit[i % period];
+    return b;
+}
+/* Zero runs of random length with one non-zero marker between: the hardest input for chains of equal bytes. */
+Bytes zero_runs(std::mt19937& g, size_t n, size_t shortest = 3, size_t longest = 59)
+{
+    Bytes b;
+    while (b.size() < n) {
+        b.insert(b.end(), shortest + g() % (longest - shortest + 1), 0);
+        b.push_back(uint8_t(1 + g() % 255));
+    }
+    b.resize(n);
+    return b;
+}
+/* Mostly zeros, records, text and random blocks, like a save's payload. */
+Bytes save_like(std::mt19937& g, size_t n)
+{
+    Bytes b;
+    while (b.size() < n) {
+        const Bytes part = [&] {
+            switch (g() % 6) {
+            case 0: return random_bytes(g, 100 + g() % 2000);
+            case 1: return text(g, 100 + g() % 1500);
+            case 2: return periodic(g, 4 + g() % 60, 200 + g() % 3000);
+            default: return Bytes(500 + g() % 8000, 0);
+            }
+        }();
+        b.insert(b.end(), part.begin(), part.end());
+    }
+    b.resize(n);
+    return b;
+}
+
+void expect_same_as_reference(const Bytes& in, const char* what)
+{
+    const Bytes want = ref::encode(in, SIZE_MAX);
+    const Bytes got = encode(in);
+    ASSERT_EQ(got.size(), want.size()) << what;
+    EXPECT_TRUE(got == want) << what << ": the stream differs from the reference";
+    EXPECT_EQ(decode(got, in.size()), in) << what;
+}
+
+} // namespace
+
+/* ---- known streams ---- */
+
+TEST(Lzari, KnownStreams)
+{
+    EXPECT_EQ(encode({}), hex({0x40}));
+    EXPECT_EQ(encode(bytes_of("a")), hex({0xB0, 0x40}));
+    EXPECT_EQ(encode(bytes_of("abc")), hex({0xB0, 0xA8, 0xC2, 0x00}));
+    EXPECT_EQ(decode(hex({0x40}), 0), Bytes{});
+    EXPECT_EQ(decode(hex({0xB0, 0x40}), 1), bytes_of("a"));
+    EXPECT_EQ(decode(hex({0xB0, 0xA8, 0xC2, 0x00}), 3), bytes_of("abc"));
+}
+
+TEST(Lzari, ReferenceGivesTheKnownStreams)
+{
+    /* The oracle itself must agree with the published vectors. */
+    EXPECT_EQ(ref::encode({}, SIZE_MAX), hex({0x40}));
+    EXPECT_EQ(ref::encode(bytes_of("a"), SIZE_MAX), hex({0xB0, 0x40}));
+    EXPECT_EQ(ref::encode(bytes_of("abc"), SIZE_MAX), hex({0xB0, 0xA8, 0xC2, 0x00}));
+    EXPECT_EQ(ref::decode(hex({0xB0, 0xA8, 0xC2, 0x00}), 3), bytes_of("abc"));
+}
+
+/* ---- the fast encoder makes the reference's decisions ---- */
+
+TEST(Lzari, SameStreamAsReferenceOnInputFamilies)
+{
+    std::mt19937 g(20240520);
+    struct Case {
+        const char* what;
+        Bytes in;
+    };
+    Bytes letters_then_spaces(4000);
+    for (auto& c : letters_then_spaces) c = uint8_t('a' + g() % 26);
+    letters_then_spaces.insert(letters_then_spaces.end(), 3000, ' ');
+    const Case cases[] = {
+        {"text", text(g, 30000)},
+        {"zeros", Bytes(20000, 0)},
+        {"spaces", Bytes(9000, ' ')},
+        {"random", random_bytes(g, 20000)},
+        {"runs", runs(g, 30000)},
+        {"period 4035", periodic(g, 4035, 14000)},
+        {"period 4036", periodic(g, 4036, 14000)},
+        {"period 4037", periodic(g, 4037, 14000)},
+        {"period 60", periodic(g, 60, 9000)},
+        {"period 61", periodic(g, 61, 9000)},
+        {"4000 letters then spaces", letters_then_spaces},
+        {"zero runs 3-59", zero_runs(g, 30000)},
+        {"zero runs 1-200", zero_runs(g, 30000, 1, 200)},
+        {"save-like", save_like(g, 60000)},
+    };
+    for (const Case& c : cases) expect_same_as_reference(c.in, c.what);
+}
+
+TEST(Lzari, SameStreamAsReferenceOnManySmallInputs)
+{
+    std::mt19937 g(7);
+    for (int i = 0; i < 300; ++i) {
+        const size_t n = g() % (i < 100 ? 80 : 3000);
+        Bytes in;
+        switch (g() % 7) {
+        case 0: in = random_bytes(g, n); break;
+        case 1: in = text(g, n); break;
+        case 2: in = runs(g, n); break;
+        case 3: in = zero_runs(g, n, 1 + g() % 5, 6 + g() % 70); break;
+        case 4: in = periodic(g, 1 + g() % 70, n); break;
+        case 5: in = Bytes(n, uint8_t(g() % 2 ? ' ' : g())); break;
+        default: { /* a small alphabet: many equal candidates */
+            in.resize(n);
+            for (auto& b : in) b = uint8_t("ab "[g() % 3]);
+        }
+        }
+        const std::string what = "small input " + std::to_string(i);
+        expect_same_as_reference(in, what.c_str());
+        if (HasFailure()) return;
+    }
+}
+
+/* ---- edge cases of the match decisions ---- */
+
+TEST(Lzari, RunOfOneByte)
+{
+    /* One literal, then matches of 60 at distance 1, then the rest as one
+     * match when 3 or more remain, else as literals. */
+    for (size_t n : {1u, 2u, 3u, 4u, 5u, 60u, 61u, 62u, 63u, 64u, 121u, 122u, 123u, 1000u}) {
+        const Bytes in(n, 0x41);
+        const Bytes s = encode(in);
+        EXPECT_EQ(s, ref::encode(in, SIZE_MAX)) << n;
+        EXPECT_EQ(decode(s, n), in) << n;
+    }
+    /* A long run costs about ten bits per 60 bytes: a length code and distance 1. */
+    EXPECT_LT(encode(Bytes(600000, 0x41)).size(), 600000u / 60 * 2);
+}
+
+TEST(Lzari, LeadingSpacesMatchTheFill)
+{
+    for (const char* s : {" x", "  x", "   x", "    xyz", "                                                  end"}) {
+        const Bytes in = bytes_of(s);
+        EXPECT_EQ(encode(in), ref::encode(in, SIZE_MAX)) << '"' << s << '"';
+        EXPECT_EQ(decode(encode(in), in.size()), in);
+    }
+    /* Three spaces are one match into the fill, shorter than three literals. */
+    EXPECT_LT(encode(bytes_of("   ")).size(), encode(bytes_of("xyz")).size());
+}
+
+TEST(Lzari, MatchCutAtTheEnd)
+{
+    /* The lookahead past the end holds zeros, so a match may reach past the
+     * input before it is cut; a cut to 2 or fewer bytes goes as a literal. */
+    for (const char* tail : {"", "a", "ab", "abc", "abcd"}) {
+        Bytes in = bytes_of("abcdefgh");
+        in.push_back(0);
+        in.push_back(0);
+        const Bytes t = bytes_of(tail);
+        in.insert(in.end(), in.begin(), in.begin() + 8);
+        in.insert(in.end(), t.begin(), t.end());
+        EXPECT_EQ(encode(in), ref::encode(in, SIZE_MAX)) << tail;
+        EXPECT_EQ(decode(encode(in), in.size()), in) << tail;
+    }
+}
+
+TEST(Lzari, OutputCapacity)
+{
+    std::mt19937 g(3);
+    const Bytes in = random_bytes(g, 5000);
+    const Bytes full = ref::encode(in, SIZE_MAX);
+    LzariError e;
+    /* Exactly the stream's length fits. */
+    EXPECT_EQ(encode(in, full.size(), &e), full);
+    EXPECT_EQ(e, LzariError::ok);
+    /* Shorter: the first capacity bytes, never more, and reported. */
+    for (size_t cap : {size_t(0), size_t(1), size_t(100), full.size() - 1}) {
+        const Bytes got = encode(in, cap, &e);
+        EXPECT_EQ(e, LzariError::output_full) << cap;
+        EXPECT_EQ(got, Bytes(full.begin(), full.begin() + cap)) << cap;
+        EXPECT_EQ(got, ref::encode(in, cap)) << cap;
+    }
+    EXPECT_EQ(encode({}, 0, &e), Bytes{});
+    EXPECT_EQ(e, LzariError::output_full);
+}
+
+/* ---- the decoder ---- */
+
+TEST(Lzari, RoundTripsLargeInputs)
+{
+    std::mt19937 g(11);
+    for (const Bytes& in : {save_like(g, 3 << 20), random_bytes(g, 1 << 20), zero_runs(g, 1 << 20)}) {
+        size_t wanted = 0;
+        const Bytes s = encode(in);
+        EXPECT_EQ(decode(s, in.size(), &wanted), in);
+        EXPECT_LE(wanted, s.size() + 2);
+    }
+}
+
+TEST(Lzari, DamagedStreamsDecodeAsTheReferenceDoes)
+{
+    /* Garbage, cut and flipped streams: never an error, never a write past
+     * the count, and the same bytes as the literal decoder. */
+    std::mt19937 g(5);
+    const Bytes in = save_like(g, 20000);
+    const Bytes good = encode(in);
+    std::vector<Bytes> streams = {{}, hex({0xFF}), hex({0x00, 0x00}), Bytes(good.begin(), good.begin() + good.size() / 2)};
+    for (int i = 0; i < 20; ++i) streams.push_back(random_bytes(g, g() % 400));
+    for (int i = 0; i < 10; ++i) {
+        Bytes s = good;
+        s[g() % s.size()] ^= uint8_t(1 << (g() % 8));
+        streams.push_back(s);
+    }
+    for (const Bytes& s : streams) {
+        const size_t count = g() % 2 ? in.size() : g() % 5000;
+        ASSERT_EQ(decode(s, count), ref::decode(s, count)) << "stream of " << s.size();
+    }
+}
+
+TEST(Lzari, CutStreamAsksForMoreThanItHolds)
+{
+    std::mt19937 g(9);
+    const Bytes in = text(g, 50000);
+    const Bytes s = encode(in);
+    size_t wanted = 0;
+    (void)decode(Bytes(s.begin(), s.begin() + s.size() - 40), in.size(), &wanted);
+    EXPECT_GT(wanted, s.size() - 40 + 2);
+}

@@ -1,0 +1,31 @@
+/* quilban_handler.h -- QUILBAN's file handler: a dropped manifest is rebuilt, any other file is unpacked */
+#pragma once
+
+#include <cstdint>
+
+#include "common/report.h"
+
+namespace ps2 {
+
+/* Largest file taken for an archive to unpack or a manifest to read. A
+ * memory card holds 8 MB; anything far beyond is not a save. */
+inline constexpr uint64_t kQuilbanInputLimit = 64u << 20;
+
+/* One dropped file, as QUILBAN's window hands it over: reads the option box
+ * (USE TEMP NAME) once, then rebuilds when the path's name part is
+ * "QUILBAN.TXT" (a-z folded) and unpacks otherwise.
+ * Returns true when everything was written (warnings allowed). */
+bool handle_quilban_file(const char* path, const OptionBox& option, const Reporter& report);
+
+/* Unpacks an archive into the folder named after it (the path without its
+ * extension): the manifest QUILBAN.TXT and one member file per file entry.
+ * A member whose name cannot be used, or whose path would not fit, is not
+ * written; the others are. */
+bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report);
+
+/* Rebuilds the archive from a manifest and the member files beside it and
+ * writes it beside the manifest, named after its first entry (or
+ * "temp.psu"). Any fault writes nothing and leaves an existing result as it was. */
+bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter& report);
+
+} // namespace ps2

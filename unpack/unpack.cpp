@@ -1,0 +1,99 @@
+/* unpack.cpp -- the linear unpack walk and the manifest it gives */
+#include "unpack/unpack.h"
+
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+
+namespace ps2 {
+
+size_t UnpackPlan::file_count() const
+{
+    size_t n = 0;
+    for (const auto& e : entries) n += e.is_file ? 1 : 0;
+    return n;
+}
+
+static Name2 make_name2(std::string_view name)
+{
+    Name2 n;
+    n.size = uint8_t(name.size() < n.text.size() ? name.size() : n.text.size());
+    for (size_t i = 0; i < n.size; ++i) n.text[i] = name[i];
+    return n;
+}
+
+static Name2 make_temp_name2(uint32_t counter)
+{
+    char text[32];
+    const int n = std::snprintf(text, sizeof text, "temp%04u.bin", unsigned(counter));
+    return make_name2(std::string_view(text, n > 0 ? size_t(n) : 0));
+}
+
+static bool has_line_break(std::string_view s)
+{
+    return s.find('\r') != std::string_view::npos || s.find('\n') != std::string_view::npos;
+}
+
+void plan_unpack(std::span<const uint8_t> archive, const UnpackOptions& options, UnpackPlan* plan)
+{
+    *plan = UnpackPlan();
+    std::vector<PsuNode> nodes;
+    size_t end = 0;
+    plan->shape = walk_psu_archive(archive, &nodes, &end);
+
+    /* Member file names already written, to tell when a later member overwrites one. */
+    std::unordered_map<std::string, size_t> written;
+    ByteCursor cur(archive);
+    uint32_t counter = 0;
+    while (cur.remaining() > 0) {
+        std::span<const uint8_t> rec;
+        if (!cur.take(kPsuEntrySize, &rec)) {
+            plan->ignored_tail = cur.remaining();
+            break;
+        }
+        UnpackEntry e;
+        e.offset = cur.position() - kPsuEntrySize;
+        const std::string_view name = psu_record_name(rec.data());
+        e.name2 = options.temp_names ? make_temp_name2(counter++) : make_name2(name);
+        e.name_breaks_line = has_line_break(name);
+        e.is_file = mode_is_file(record_mode(rec.data()));
+        if (e.is_file) {
+            e.length = record_length(rec.data());
+            e.data_cut = !cur.can_take(e.length);
+            const size_t available = e.data_cut ? cur.remaining() : size_t(e.length);
+            (void)cur.take(available, &e.data);
+            const uint64_t padding = psu_padded_size(e.length) - e.length;
+            (void)cur.skip(e.data_cut ? 0 : (padding <= cur.remaining() ? padding : cur.remaining()));
+
+            e.name_fault = check_member_name(e.name2.view(), options.rules);
+            if (e.name_fault == MemberNameFault::none) {
+                std::string key(e.name2.view());
+                if (options.names_fold_case)
+                    for (char& c : key) c = char(fold_ascii_upper(uint8_t(c)));
+                const auto [it, fresh] = written.try_emplace(std::move(key), plan->entries.size());
+                if (!fresh) {
+                    e.replaces = it->second;
+                    it->second = plan->entries.size();
+                }
+            }
+        }
+        plan->entries.push_back(e);
+    }
+}
+
+size_t unpack_manifest_capacity(const UnpackPlan& plan)
+{
+    return kManifestHeaderSize + plan.entries.size() * kManifestBlockMax;
+}
+
+bool write_unpack_manifest(std::span<const uint8_t> archive, const UnpackPlan& plan, ManifestWriter* out)
+{
+    if (!out->add_header()) return false;
+    for (const auto& e : plan.entries) {
+        if (kPsuEntrySize > archive.size() || e.offset > archive.size() - kPsuEntrySize) return false;
+        if (!out->add_block(archive.data() + e.offset, e.name2.view())) return false;
+    }
+    return true;
+}
+
+} // namespace ps2

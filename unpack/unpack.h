@@ -1,0 +1,81 @@
+/* unpack.h -- unpacking a PSU archive: the linear walk over its entries, the member files and the manifest it gives */
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "common/paths.h"
+#include "common/psu.h"
+#include "unpack/manifest.h"
+#include "unpack/membername.h"
+
+namespace ps2 {
+
+struct UnpackOptions {
+    /* name2 is "temp%04d.bin" with a counter over every entry, instead of the entry's name. */
+    bool temp_names = false;
+    /* How names are scanned for separators (the system's rules at run time). */
+    PathRules rules = kPosixRules;
+    /* Member files whose names differ only in the case of a-z are one file
+     * (file systems that ignore case); used to tell when one overwrites another. */
+    bool names_fold_case = false;
+};
+
+inline constexpr size_t kNoEntry = SIZE_MAX;
+
+/* The name of an entry's member file: the entry's name or a temporary name. */
+struct Name2 {
+    std::array<char, kManifestName2Max> text{};
+    uint8_t size = 0;
+    std::string_view view() const { return {text.data(), size}; }
+};
+
+/* One entry of the archive in archive order. */
+struct UnpackEntry {
+    size_t offset = 0; /* of the 512-byte record */
+    Name2 name2;
+    bool is_file = false; /* the file bit: a member file is written from data */
+
+    /* Files only. */
+    uint32_t length = 0;
+    std::span<const uint8_t> data; /* the data there is: shorter than length when data_cut */
+    bool data_cut = false;         /* the archive ends inside the data */
+    MemberNameFault name_fault = MemberNameFault::none; /* not none: no member file is written */
+    size_t replaces = kNoEntry;    /* an earlier entry whose member file this one overwrites */
+
+    /* The entry's name holds CR or LF: its name line cannot be read back as written. */
+    bool name_breaks_line = false;
+};
+
+struct UnpackPlan {
+    std::vector<UnpackEntry> entries;
+    /* Bytes at the end too few for a whole entry; they are not unpacked. */
+    size_t ignored_tail = 0;
+    /* What the depth-first walk says of the archive's shape (ok for a
+     * well-formed archive); the linear unpack walk does not depend on it. */
+    PsuError shape = PsuError::ok;
+
+    size_t file_count() const;
+};
+
+/* Walks the archive linearly from offset 0: an entry; if it has the file
+ * bit, its length bytes of data and the next entry behind the padding to
+ * 1024. The walk stops at the archive's end; a last entry cut short is not
+ * taken (ignored_tail), a file whose data runs past the end keeps the data
+ * there is (data_cut). Never reads outside the archive, never loops: every
+ * step takes at least 512 bytes. */
+void plan_unpack(std::span<const uint8_t> archive, const UnpackOptions& options, UnpackPlan* plan);
+
+/* Bytes enough for the plan's manifest. */
+size_t unpack_manifest_capacity(const UnpackPlan& plan);
+
+/* The manifest of the plan: the header, then one block per entry.
+ * False when out is smaller than unpack_manifest_capacity(plan). */
+[[nodiscard]] bool write_unpack_manifest(std::span<const uint8_t> archive, const UnpackPlan& plan,
+                                         ManifestWriter* out);
+
+} // namespace ps2
