@@ -234,7 +234,9 @@ IoError find_entries(const char* pattern, std::vector<FoundEntry>* out)
     const char* name = find_name_part(pattern, kPosixRules);
     std::string folder(pattern, size_t(name - pattern));
     const std::string folder_arg = folder.empty() ? std::string(".") : folder;
-    const bool wild = std::strpbrk(name, "*?[") != nullptr;
+    /* Only "*" and "?" are wildcards, as on Windows: "[" and "]" are plain
+     * characters of names (MALETO's "NAME-[TITLE].psu"). */
+    const bool wild = std::strpbrk(name, "*?") != nullptr;
     if (!wild) {
         struct stat st;
         if (*name == '\0' || ::stat(pattern, &st) != 0) return IoError::search_failed;
@@ -245,8 +247,13 @@ IoError find_entries(const char* pattern, std::vector<FoundEntry>* out)
     if (!dir) return IoError::search_failed;
     /* "*.*" matches every name, as it does on Windows. */
     const bool match_all = std::strcmp(name, "*.*") == 0 || std::strcmp(name, "*") == 0;
+    std::string glob;
+    for (const char* p = name; *p; ++p) {
+        if (*p == '[' || *p == ']' || *p == '\\') glob += '\\';
+        glob += *p;
+    }
     while (const dirent* d = ::readdir(dir)) {
-        if (!match_all && ::fnmatch(name, d->d_name, 0) != 0) continue;
+        if (!match_all && ::fnmatch(glob.c_str(), d->d_name, 0) != 0) continue;
         const std::string full = folder + d->d_name;
         struct stat st;
         const bool is_dir = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

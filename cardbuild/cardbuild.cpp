@@ -1,0 +1,319 @@
+/* cardbuild.cpp -- placing PSU archives on a fresh card: the archive walk, file data, directory entries */
+#include "cardbuild/cardbuild.h"
+
+#include <cassert>
+#include <cstring>
+#include <vector>
+
+#include "common/psu.h"
+
+namespace ps2 {
+
+const char* build_error_text(BuildError e)
+{
+    static const char* const texts[] = {CARDBUILD_ERROR_LIST(PS2_ERROR_TEXT)};
+    return error_text_at(texts, size_t(e));
+}
+
+namespace {
+
+/* Token of the root directory for the walk's visitors. */
+constexpr uint32_t kRootDirectory = kRootCluster;
+
+enum class RecordKind : uint8_t { directory, file, neither };
+
+/* The one walk over an archive that both planning and placing use, so the
+ * two can never disagree. The visitor is told of each directory and file
+ * record with the token of the directory that receives it and returns a
+ * token for a new directory. Directories nest through an explicit stack:
+ * every pushed directory took 1536 bytes, so the stack and the loop are
+ * bounded by the bytes given, never by counts from the file. */
+template <class Visitor>
+BuildError walk_archive_records(std::span<const uint8_t> archive, Visitor& visitor, ArchivePlan* plan)
+{
+    struct Frame {
+        uint32_t directory;
+        uint32_t members_left;
+    };
+    std::vector<Frame> stack;
+    const uint64_t size = archive.size();
+    uint64_t pos = 0;
+    auto room = [size](uint64_t at, uint64_t need) { return at <= size && need <= size - at; };
+
+    auto take_record = [&](uint32_t parent, RecordKind* kind) -> BuildError {
+        if (!room(pos, kPsuEntrySize)) return BuildError::truncated_entry;
+        const uint8_t* rec = archive.data() + pos;
+        const uint16_t mode = record_mode(rec);
+        if (mode_is_directory(mode)) {
+            if (!room(pos + kPsuEntrySize, 2 * kPsuEntrySize)) return BuildError::truncated_links;
+            const uint32_t n = record_length(rec);
+            const uint32_t d = visitor.directory(size_t(pos), parent);
+            stack.push_back({d, n > 2 ? n - 2 : 0});
+            pos += 3 * kPsuEntrySize;
+            *kind = RecordKind::directory;
+        } else if (mode_is_file(mode)) {
+            const uint32_t length = record_length(rec);
+            if (!room(pos + kPsuEntrySize, length)) return BuildError::truncated_data;
+            visitor.file(size_t(pos), parent);
+            pos += kPsuEntrySize + round_up_1024(length);
+            *kind = RecordKind::file;
+        } else {
+            *kind = RecordKind::neither;
+        }
+        return BuildError::ok;
+    };
+
+    if (size == 0) return BuildError::empty_file;
+    /* A save's directory entry is followed by its "." and ".."; text or any
+     * other file whose first bytes happen to hold the directory bit is not. */
+    if (size >= 3 * kPsuEntrySize && mode_is_directory(record_mode(archive.data())) &&
+        (psu_record_name(archive.data() + kPsuEntrySize) != "." ||
+         psu_record_name(archive.data() + 2 * kPsuEntrySize) != ".."))
+        return BuildError::no_links;
+    RecordKind kind;
+    if (const BuildError e = take_record(kRootDirectory, &kind); e != BuildError::ok) return e;
+    if (kind == RecordKind::neither) return BuildError::not_an_archive;
+    plan->top = kind == RecordKind::directory ? ArchiveTop::directory : ArchiveTop::file;
+
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (f.members_left == 0) {
+            stack.pop_back();
+            continue;
+        }
+        --f.members_left;
+        const uint64_t at = pos;
+        if (const BuildError e = take_record(f.directory, &kind); e != BuildError::ok) return e;
+        if (kind == RecordKind::neither) {
+            /* The position does not move past such a record, so every later
+             * member of this and the enclosing directories meets it again:
+             * reading ends here. */
+            plan->cut_short = true;
+            plan->cut_offset = at;
+            break;
+        }
+    }
+    plan->end = pos;
+    return BuildError::ok;
+}
+
+/* Counts what an archive will take: per directory its entries (two per
+ * cluster), per file its clusters. Token 0 stands for the root, whose
+ * clusters are not the archive's own. */
+struct PlanVisitor {
+    std::span<const uint8_t> archive;
+    ArchivePlan* plan;
+    std::vector<uint32_t> entry_counts{0};
+    uint64_t file_clusters = 0;
+
+    uint32_t directory(size_t, uint32_t parent)
+    {
+        ++entry_counts[parent];
+        ++plan->directories;
+        entry_counts.push_back(2);
+        return uint32_t(entry_counts.size() - 1);
+    }
+    void file(size_t pos, uint32_t parent)
+    {
+        ++entry_counts[parent];
+        ++plan->files;
+        file_clusters += round_up_1024(record_length(archive.data() + pos)) / kClusterSize;
+    }
+    uint64_t clusters() const
+    {
+        uint64_t n = file_clusters;
+        for (size_t d = 1; d < entry_counts.size(); ++d) n += (uint64_t(entry_counts[d]) + 1) / 2;
+        return n;
+    }
+};
+
+/* Puts each record on the card as it is met. */
+struct PlaceVisitor {
+    std::span<const uint8_t> archive;
+    CardBuilder* builder;
+    bool failed = false;
+
+    uint32_t directory(size_t pos, uint32_t parent)
+    {
+        uint8_t rec[kPsuEntrySize];
+        std::memcpy(rec, archive.data() + pos, kPsuEntrySize);
+        set_record_length(rec, 2); /* raised by one for every member placed */
+        uint32_t d = 0;
+        /* Its first cluster holds the archive's "." and "..". */
+        if (!builder->store_file_data(archive.subspan(pos + kPsuEntrySize, 2 * kPsuEntrySize), &d) ||
+            !builder->insert_entry(parent, rec, d))
+            failed = true;
+        return d;
+    }
+    void file(size_t pos, uint32_t parent)
+    {
+        const uint8_t* rec = archive.data() + pos;
+        uint32_t first = 0;
+        if (!builder->store_file_data(archive.subspan(pos + kPsuEntrySize, record_length(rec)), &first) ||
+            !builder->insert_entry(parent, rec, first))
+            failed = true;
+    }
+};
+
+} // namespace
+
+BuildError plan_archive(std::span<const uint8_t> archive, ArchivePlan* plan)
+{
+    *plan = ArchivePlan{};
+    PlanVisitor v{archive, plan};
+    const BuildError e = walk_archive_records(archive, v, plan);
+    if (e != BuildError::ok) {
+        const ArchivePlan cleared{};
+        *plan = cleared;
+        return e;
+    }
+    /* At most one cluster per 512 bytes read, so this fits easily. */
+    plan->clusters = uint32_t(v.clusters());
+    return BuildError::ok;
+}
+
+/* ---- CardBuilder ---- */
+
+CardBuilder::CardBuilder(RawImage card) : card_(card)
+{
+    layout_fresh_card(card_);
+    next_free_ = find_first_free_cluster(card_);
+}
+
+uint32_t CardBuilder::root_entries() const { return record_length(cluster_bytes(card(), kRootCluster)); }
+
+uint32_t CardBuilder::clusters_needed(const ArchivePlan& plan) const
+{
+    return plan.clusters + (root_entries() % 2 == 0 ? 1 : 0);
+}
+
+bool CardBuilder::take_free_cluster(uint32_t* cluster)
+{
+    if (next_free_ >= kAllocClusters) return false;
+    *cluster = next_free_;
+    set_fat_entry(card_, next_free_, kFatEnd);
+    /* Clusters are never given back, so the next free one lies above. */
+    do {
+        ++next_free_;
+    } while (next_free_ < kAllocClusters && (fat_entry(card(), next_free_) & kFatInUse) != 0);
+    return true;
+}
+
+/* Follows `steps` links from `first`. Every walk is bounded by the size of
+ * the allocatable area, whatever the FAT holds. */
+bool CardBuilder::walk_steps(uint32_t first, uint32_t steps, uint32_t* reached) const
+{
+    if (first >= kAllocClusters || steps >= kAllocClusters) return false;
+    uint32_t c = first;
+    for (uint32_t i = 0; i < steps; ++i) {
+        const uint32_t entry = fat_entry(card(), c);
+        if (fat_ends_chain(entry)) return false;
+        c = entry & kFatLinkMask;
+        if (c >= kAllocClusters) return false;
+    }
+    *reached = c;
+    return true;
+}
+
+bool CardBuilder::find_chain_end(uint32_t first, uint32_t* last) const
+{
+    if (first >= kAllocClusters) return false;
+    uint32_t c = first;
+    for (uint32_t i = 0; i < kAllocClusters; ++i) {
+        const uint32_t entry = fat_entry(card(), c);
+        if (fat_ends_chain(entry)) {
+            *last = c;
+            return true;
+        }
+        c = entry & kFatLinkMask;
+        if (c >= kAllocClusters) return false;
+    }
+    return false; /* a loop */
+}
+
+bool CardBuilder::store_file_data(std::span<const uint8_t> data, uint32_t* first)
+{
+    *first = 0;
+    if (data.empty()) return true;
+    const uint64_t clusters = round_up_1024(data.size()) / kClusterSize;
+    if (clusters > free_clusters()) return false;
+    uint32_t c = 0;
+    if (!take_free_cluster(&c)) return false;
+    *first = c;
+    size_t done = 0;
+    for (;;) {
+        const size_t piece = data.size() - done < kClusterSize ? data.size() - done : kClusterSize;
+        uint8_t* dst = cluster_bytes(card_, c);
+        if (piece < kClusterSize) std::memset(dst, 0, kClusterSize);
+        std::memcpy(dst, data.data() + done, piece);
+        done += piece;
+        if (done == data.size()) return true;
+        uint32_t next = 0;
+        if (!take_free_cluster(&next)) return false; /* not reached: room was checked above */
+        set_fat_entry(card_, c, kFatInUse + next);
+        c = next;
+    }
+}
+
+bool CardBuilder::insert_entry(uint32_t directory, const uint8_t* record, uint32_t cluster)
+{
+    if (directory >= kAllocClusters) return false;
+    /* The entry that holds the directory's count. */
+    uint8_t* count_entry = nullptr;
+    if (directory == kRootCluster) {
+        count_entry = cluster_bytes(card_, kRootCluster);
+    } else {
+        const uint8_t* dot = cluster_bytes(card_, directory);
+        const uint32_t parent = record_cluster(dot);
+        const uint32_t index = record_dir_entry(dot);
+        uint32_t holder = 0;
+        if (!walk_steps(parent, index / 2, &holder)) return false;
+        count_entry = cluster_bytes(card_, holder) + kPsuEntrySize * (index % 2);
+    }
+    const uint32_t old = record_length(count_entry);
+    uint32_t last = 0;
+    if (!find_chain_end(directory, &last)) return false;
+
+    uint8_t* slot = nullptr;
+    if (old % 2 == 1) {
+        slot = cluster_bytes(card_, last) + kPsuEntrySize;
+    } else {
+        uint32_t grown = 0;
+        if (!take_free_cluster(&grown)) return false;
+        set_fat_entry(card_, last, kFatInUse + grown);
+        /* Not cleared: its second half stays 0xFF until the next entry fills it. */
+        slot = cluster_bytes(card_, grown);
+    }
+    set_record_length(count_entry, old + 1);
+    std::memcpy(slot, record, kPsuEntrySize);
+    set_record_cluster(slot, cluster);
+    if (mode_is_directory(record_mode(slot)) && cluster < kAllocClusters) {
+        uint8_t* dot = cluster_bytes(card_, cluster);
+        set_record_cluster(dot, directory);
+        set_record_dir_entry(dot, old);
+    }
+    return true;
+}
+
+BuildError CardBuilder::place_archive(std::span<const uint8_t> archive, const ArchivePlan& plan)
+{
+    const uint32_t needed = clusters_needed(plan);
+    if (needed > free_clusters()) return BuildError::card_full;
+    [[maybe_unused]] const uint32_t used_before = used_clusters();
+    PlaceVisitor v{archive, this};
+    ArchivePlan walked;
+    const BuildError e = walk_archive_records(archive, v, &walked);
+    if (e != BuildError::ok) return e;
+    if (v.failed) return BuildError::damaged_card;
+    assert(used_clusters() - used_before == needed);
+    return BuildError::ok;
+}
+
+BuildError CardBuilder::add_archive(std::span<const uint8_t> archive, ArchivePlan* plan)
+{
+    const BuildError e = plan_archive(archive, plan);
+    if (e != BuildError::ok) return e;
+    return place_archive(archive, *plan);
+}
+
+} // namespace ps2

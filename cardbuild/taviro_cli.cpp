@@ -1,0 +1,144 @@
+/* taviro_cli.cpp -- TAVIRO on the command line: build a PS2 memory card image from PSU archives */
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cardbuild/filelist.h"
+#include "cardbuild/taviro_handler.h"
+#include "common/cli.h"
+#include "common/paths.h"
+#include "common/platform.h"
+
+using namespace ps2;
+
+static const char kHelp[] =
+    "Usage: taviro -o OUT [--raw | --coded] [--sort asc|desc] [-q] PATH...\n"
+    "       taviro --list-only [--sort asc|desc] PATH...\n"
+    "Builds one 8 MB PS2 memory card image holding the saves of the PSU archives\n"
+    "given, in the order given: each archive becomes one save in the card's root.\n"
+    "\n"
+    "Each PATH is added to the list as a file dropped on TAVIRO's window: a file\n"
+    "is added whatever its extension, a folder adds every file in it and in its\n"
+    "subfolders (folders whose names begin with \".\" are skipped), and a pattern\n"
+    "such as 'saves/*.psu' adds what it matches.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output OUT  the card image to write (an existing file is replaced)\n"
+    "  --raw             write the raw image (8,388,608 bytes)\n"
+    "  --coded           write the image with the page error code (8,650,752 bytes)\n"
+    "                    without either, OUT's extension decides: \".bin\" raw,\n"
+    "                    \".vm2\", \".ps2\" and anything else coded\n"
+    "  --sort asc|desc   sort the list by path first (letters a-z as A-Z)\n"
+    "  --list-only       print the list the card would be built from; write nothing\n"
+    "  -q, --quiet       print only warnings and errors\n"
+    "  -h, --help        this text\n"
+    "  --version         the version\n"
+    "\n"
+    "A file that cannot be read, is larger than 8,192,000 bytes or is not a whole\n"
+    "PSU archive is left out (one line each); the card is built from the others.\n"
+    "When the saves need more than the card's 8,135 clusters, nothing is written.\n"
+    "Exit status: 0 all placed, 1 some file left out or nothing written, 2 bad usage.\n"
+    "\n"
+    "Examples:\n"
+    "  taviro -o card.vm2 saves/          every file under saves/, coded image\n"
+    "  taviro -o card.bin a.psu b.psu     two saves, raw image\n"
+    "  taviro --sort asc -o card.ps2 'saves/*.psu'\n"
+    "  taviro --list-only saves/\n";
+
+/* A PATH as the search takes it: a trailing separator names the folder
+ * itself ("saves/" as "saves"), and "." or ".." (which a search would skip
+ * as dot-folders) name their contents. */
+static std::string search_path_for(const char* arg, const PathRules& rules)
+{
+    std::string p = arg;
+    while (p.size() > 1 && p.back() == rules.separator) p.pop_back();
+    const std::string name = find_name_part(p.c_str(), rules);
+    if (name == "." || name == "..") p += std::string(1, rules.separator) + "*.*";
+    return p;
+}
+
+int main(int argc, char** argv)
+{
+    cli::Console con("taviro");
+    const char* out = nullptr;
+    int form = -1; /* -1 by extension, else CardForm */
+    bool sort = false;
+    SortOrder order = SortOrder::ascending;
+    bool list_only = false;
+    std::vector<const char*> paths;
+
+    bool options_done = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (options_done || a[0] != '-' || a[1] == '\0') {
+            paths.push_back(a);
+            continue;
+        }
+        int status = 0;
+        if (cli::handle_standard_option(a, "taviro", kHelp, &status)) return status;
+        if (std::strcmp(a, "--") == 0) {
+            options_done = true;
+        } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) {
+            if (++i == argc) {
+                con.usage_error("-o needs the path of the card image to write");
+                return cli::kExitUsage;
+            }
+            out = argv[i];
+        } else if (std::strncmp(a, "--output=", 9) == 0) {
+            out = a + 9;
+        } else if (std::strcmp(a, "--raw") == 0 || std::strcmp(a, "--coded") == 0) {
+            const int f = int(a[2] == 'r' ? CardForm::raw : CardForm::coded);
+            if (form != -1 && form != f) {
+                con.usage_error("--raw and --coded exclude each other");
+                return cli::kExitUsage;
+            }
+            form = f;
+        } else if (std::strcmp(a, "--sort") == 0 || std::strncmp(a, "--sort=", 7) == 0) {
+            const char* v = a[6] == '=' ? a + 7 : (++i < argc ? argv[i] : "");
+            if (std::strcmp(v, "asc") == 0)
+                order = SortOrder::ascending;
+            else if (std::strcmp(v, "desc") == 0)
+                order = SortOrder::descending;
+            else {
+                con.usage_error("--sort takes asc or desc");
+                return cli::kExitUsage;
+            }
+            sort = true;
+        } else if (std::strcmp(a, "--list-only") == 0) {
+            list_only = true;
+        } else if (std::strcmp(a, "-q") == 0 || std::strcmp(a, "--quiet") == 0) {
+            con.set_quiet(true);
+        } else {
+            con.usage_error((std::string("unknown option ") + a).c_str());
+            return cli::kExitUsage;
+        }
+    }
+    if (!out && !list_only) {
+        con.usage_error("no output given: -o OUT names the card image to write");
+        return cli::kExitUsage;
+    }
+
+    const PathRules& rules = plat::native_path_rules();
+    FileList list;
+    for (const char* p : paths) {
+        const std::string path = search_path_for(p, rules);
+        const AddPathResult r = add_path(path.c_str(), rules, &list.items);
+        if (!r.matched)
+            con.print(Severity::error, p, "no such file or folder");
+        else if (r.added == 0 && r.too_long == 0)
+            con.print(Severity::warning, p, "holds no files");
+        if (r.too_long)
+            con.print(Severity::error, p,
+                      (std::to_string(r.too_long) + " names left out: their paths are longer than 1023 bytes").c_str());
+    }
+    if (sort) list.sort(order);
+
+    if (list_only) {
+        for (const std::string& item : list.items) std::printf("%s\n", item.c_str());
+        return con.exit_status();
+    }
+    const CardForm f = form == -1 ? card_form_for_path(out, rules) : CardForm(form);
+    const CardBuildResult result = build_card_file(list.items, f, out, con.reporter());
+    return result.written && con.errors() == 0 ? cli::kExitOk : cli::kExitSomeFailed;
+}
