@@ -24,7 +24,13 @@ std::string preset_list(const std::vector<Preset>& presets)
     return s;
 }
 
-std::string recorder() { return "\"" + program_path("droprun_recorder_win32.exe") + "\""; }
+std::string recorder()
+{
+    std::string quoted(1, '"');
+    quoted += program_path("droprun_recorder_win32.exe");
+    quoted += '"';
+    return quoted;
+}
 std::string record_file() { return join(test_folder(), "record.txt"); }
 
 /* DROPRUN.exe copied into the test folder under the given name, with its list beside it. The
