@@ -10,6 +10,7 @@
 #include "cardbuild/taviro_handler.h"
 #include "common/paths.h"
 #include "common/platform.h"
+#include "common/tool_window.h"
 #include "resources/taviro_res.h"
 
 using namespace ps2;
@@ -174,16 +175,9 @@ INT_PTR CALLBACK main_dialog_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_SIZE:
         MoveWindow(GetDlgItem(window, IDC_LIST), 0, 0, LOWORD(lparam), HIWORD(lparam), TRUE);
         break;
-    case WM_DROPFILES: {
-        const HDROP drop = reinterpret_cast<HDROP>(wparam);
-        const UINT n = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
-        for (UINT i = 0; i < n; ++i) {
-            char path[kPathCapacity];
-            if (DragQueryFileA(drop, i, path, sizeof path)) add_to_list(window, path);
-        }
-        DragFinish(drop);
+    case WM_DROPFILES:
+        ps2::win::for_each_dropped_file(window, reinterpret_cast<HDROP>(wparam), add_to_list);
         break;
-    }
     case WM_COMMAND:
         on_command(window, LOWORD(wparam));
         break;
@@ -207,13 +201,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
     const HWND window = CreateDialogParamA(instance, IDD_MAIN, nullptr, main_dialog_proc, 0);
     ShowWindow(window, show_command);
     UpdateWindow(window);
-    MSG msg = {};
-    for (;;) {
-        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-        if (got == 0) break;
-        if (got == -1) continue;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    return int(msg.wParam);
+    return ps2::win::run_message_loop();
 }

@@ -1,4 +1,5 @@
-/* tool_window.h -- the Win32 drop-tool window shared by VARKON, QUILBAN, SORVIK and MALETO */
+/* tool_window.h -- the Win32 drop-tool window shared by VARKON, QUILBAN, SORVIK and MALETO,
+ * and the pieces TAVIRO's and DROPRUN's own windows share with it */
 #pragma once
 
 #include <windows.h>
@@ -18,5 +19,24 @@ int run_drop_tool(HINSTANCE instance, int show_command, FileHandler handler);
 
 /* The option box (check box 129), read at the moment the handler asks. */
 OptionBox option_box_of(HWND window);
+
+/* ---- shared by every tool's window ---- */
+
+/* Big icon "ICON" from the module, out of the topmost band that the
+ * system-modal template gave the window (above the ordinary windows,
+ * neither moved nor sized), and registered as a drop target. */
+void set_up_tool_window(HWND window, HINSTANCE instance);
+
+/* The drop loop: asks the drop for its count, fetches each path in the
+ * shell's order into a 1024-byte buffer and calls fn with it, then
+ * releases the drop (DragFinish), also when the count is 0. A name that
+ * does not fit the buffer is skipped rather than handed over cut (a cut
+ * path names another file). Stops early if fn closed the window. */
+void for_each_dropped_file(HWND window, HDROP drop, FileHandler fn);
+
+/* The plain message loop, without IsDialogMessage (Tab, Escape and Enter do
+ * nothing): ends only on the quit message, whose code it returns; an error
+ * result (-1) does not end it. */
+int run_message_loop();
 
 } // namespace ps2::win

@@ -25,43 +25,16 @@ FileHandler handler_of(HWND window)
     return reinterpret_cast<FileHandler>(GetWindowLongPtrA(window, DWLP_USER));
 }
 
-/* Hands every dropped file to the handler, in drop order, then releases the
- * drop. A name that does not fit the 1024-byte buffer is skipped rather than
- * handed over cut: a cut path names another file. */
-void handle_drop(HWND window, HDROP drop)
-{
-    const FileHandler handler = handler_of(window);
-    const UINT count = DragQueryFileA(drop, kDropFileCount, nullptr, 0);
-    for (UINT i = 0; i < count; ++i) {
-        char path[kPathCapacity];
-        const UINT length = DragQueryFileA(drop, i, nullptr, 0);
-        if (length == 0 || length >= kPathCapacity) continue;
-        if (DragQueryFileA(drop, i, path, kPathCapacity) != length) continue;
-        if (handler) handler(window, path);
-    }
-    DragFinish(drop);
-}
-
-void set_up_window(HWND window)
-{
-    const HICON icon = LoadIconA(g_instance, kIconName);
-    SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    /* The template's system-modal style makes the window topmost; take that
-     * away again while keeping it above the ordinary windows. */
-    SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    DragAcceptFiles(window, TRUE);
-}
-
 /* Answers FALSE to every message, so that the dialog manager's default
  * handling applies, and FALSE from WM_INITDIALOG leaves the focus unset. */
 INT_PTR CALLBACK tool_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
-        set_up_window(window);
+        set_up_tool_window(window, g_instance);
         break;
     case WM_DROPFILES:
-        handle_drop(window, reinterpret_cast<HDROP>(wparam));
+        for_each_dropped_file(window, reinterpret_cast<HDROP>(wparam), handler_of(window));
         break;
     case WM_CLOSE:
         DestroyWindow(window);
@@ -91,11 +64,37 @@ int run_drop_tool(HINSTANCE instance, int show_command, FileHandler handler)
     SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(handler));
     ShowWindow(window, show_command);
     UpdateWindow(window);
+    return run_message_loop();
+}
 
-    /* No IsDialogMessage: Tab, Escape and Enter do nothing. Only the quit
-     * message (0) ends the loop; an error result (-1) does not. */
-    MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) != 0) {
+void set_up_tool_window(HWND window, HINSTANCE instance)
+{
+    const HICON icon = LoadIconA(instance, kIconName);
+    SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    DragAcceptFiles(window, TRUE);
+}
+
+void for_each_dropped_file(HWND window, HDROP drop, FileHandler fn)
+{
+    const UINT count = DragQueryFileA(drop, kDropFileCount, nullptr, 0);
+    for (UINT i = 0; i < count && IsWindow(window); ++i) {
+        char path[kPathCapacity];
+        const UINT length = DragQueryFileA(drop, i, nullptr, 0);
+        if (length == 0 || length >= kPathCapacity) continue;
+        if (DragQueryFileA(drop, i, path, kPathCapacity) != length) continue;
+        if (fn) fn(window, path);
+    }
+    DragFinish(drop);
+}
+
+int run_message_loop()
+{
+    MSG message = {};
+    for (;;) {
+        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        if (got == 0) break;
+        if (got == -1) continue;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }

@@ -6,6 +6,7 @@
 
 #include "common/cmdline.h"
 #include "common/platform.h"
+#include "common/tool_window.h"
 #include "droprun/presetfile.h"
 #include "droprun/run.h"
 #include "resources/droprun_res.h"
@@ -131,26 +132,11 @@ void run_path(HWND window, const char* path)
     (void)run_file(path, query_system_folders(), plat::native_path_rules(), host);
 }
 
-/* The drop loop: every file in the shell's order, each run to its end. */
-void run_drop(HWND window, HDROP drop)
-{
-    const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
-    for (UINT i = 0; i < count && IsWindow(window); ++i) {
-        char path[kPathCapacity] = {};
-        if (DragQueryFileA(drop, i, path, UINT(sizeof path)) == 0) continue;
-        run_path(window, path);
-    }
-    DragFinish(drop);
-}
-
 INT_PTR CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
     case WM_INITDIALOG:
-        SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadIconA(g_instance, IDI_ICON)));
-        /* The system-modal template makes the window topmost; take that away. */
-        SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-        DragAcceptFiles(window, TRUE);
+        ps2::win::set_up_tool_window(window, g_instance);
         set_caption(window);
         load_presets(window);
         break;
@@ -158,7 +144,8 @@ INT_PTR CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM
         if (LOWORD(wparam) == IDC_PRESET && HIWORD(wparam) == CBN_SELCHANGE) select_preset(window);
         break;
     case WM_DROPFILES:
-        run_drop(window, reinterpret_cast<HDROP>(wparam));
+        /* Every file in the shell's order, each run to its end. */
+        ps2::win::for_each_dropped_file(window, reinterpret_cast<HDROP>(wparam), run_path);
         break;
     case WM_CLOSE:
         DestroyWindow(window);
@@ -193,13 +180,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         if (IsWindow(window)) SendMessageA(window, WM_CLOSE, 0, 0);
     }
 
-    MSG msg;
-    for (;;) {
-        const BOOL r = GetMessageA(&msg, nullptr, 0, 0);
-        if (r == 0) break;
-        if (r == -1) continue;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    return int(msg.wParam);
+    return ps2::win::run_message_loop();
 }

@@ -55,7 +55,8 @@ cleanup() {
 }
 
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko prompts; and a crashing program ends at once instead of waiting in winedbg.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export WINEARCH=win64
 
 if [[ ${1:-} == --prepare ]]; then
