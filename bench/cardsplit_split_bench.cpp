@@ -9,6 +9,7 @@
 
 #include "cardsplit/sorvik_handler.h"
 #include "tests/cardsplit_testcard.h"
+#include "tests/test_support.h"
 #include "tools/samplegen.h"
 
 using namespace ps2;
@@ -24,7 +25,7 @@ uint32_t free_clusters(const testcard::Card& card)
 
 /* The image file and the archives splitting it must give, made once. */
 struct FullCard {
-    testcard::TempFolder dir{"sorvik-bench"};
+    test::TempDir dir{"sorvik-bench"};
     std::string image = dir / "full.ps2";
     std::vector<std::vector<uint8_t>> archives;
     size_t archive_bytes = 0;
@@ -59,7 +60,7 @@ struct FullCard {
         if (free_clusters(card) != 0) std::abort();
         for (const auto& a : archives) archive_bytes += a.size();
         const auto coded = testcard::coded_file(card);
-        testcard::write_bytes(image, coded);
+        test::put(image, coded);
     }
 };
 
@@ -84,7 +85,7 @@ void BM_SplitFullCard(benchmark::State& state)
         const SplitFileResult r = split_card_image_file(c.image.c_str(), OptionBox::fixed(true), Reporter{});
         if (r.written != c.archives.size() || r.damaged != 0) state.SkipWithError("split gave other archives");
     }
-    if (testcard::read_bytes(c.dir / "full/temp0002.psu") != c.archives[0]) state.SkipWithError("wrong archive");
+    if (test::get(c.dir / "full/temp0002.psu") != c.archives[0]) state.SkipWithError("wrong archive");
     set_counters(state, c);
 }
 
@@ -94,7 +95,7 @@ void BM_SplitFullCardNewFolder(benchmark::State& state)
     FullCard& c = full_card();
     for (auto _ : state) {
         state.PauseTiming();
-        std::filesystem::remove_all(c.dir.path() / "full");
+        std::filesystem::remove_all(c.dir / "full");
         state.ResumeTiming();
         const SplitFileResult r = split_card_image_file(c.image.c_str(), OptionBox::fixed(true), Reporter{});
         if (r.written != c.archives.size()) state.SkipWithError("split gave other archives");
@@ -109,13 +110,13 @@ void BM_PlainReadWriteSameFilesNewFolder(benchmark::State& state)
     std::vector<uint8_t> buffer(kCodedImageSize);
     for (auto _ : state) {
         state.PauseTiming();
-        std::filesystem::remove_all(c.dir.path() / "plain");
+        std::filesystem::remove_all(c.dir / "plain");
         state.ResumeTiming();
         std::FILE* in = std::fopen(c.image.c_str(), "rb");
         const size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
         std::fclose(in);
         benchmark::DoNotOptimize(got);
-        std::filesystem::create_directory(c.dir.path() / "plain");
+        std::filesystem::create_directory(c.dir / "plain");
         for (size_t k = 0; k < c.archives.size(); ++k) {
             const std::string name = c.dir / ("plain/" + std::to_string(k) + ".psu");
             std::FILE* f = std::fopen(name.c_str(), "wb");
@@ -130,7 +131,7 @@ void BM_PlainReadWriteSameFilesNewFolder(benchmark::State& state)
 void BM_SplitInMemory(benchmark::State& state)
 {
     FullCard& c = full_card();
-    std::vector<uint8_t> image = testcard::read_bytes(c.image);
+    std::vector<uint8_t> image = test::get(c.image);
     if (bring_card_to_raw(image, image.size()) != CardError::ok) std::abort();
     const ConstRawImage card(image.data(), kRawImageSize);
     auto work = std::make_unique<SplitWork>();
@@ -174,7 +175,7 @@ void BM_PlainReadWriteSameFiles(benchmark::State& state)
 {
     FullCard& c = full_card();
     std::vector<uint8_t> buffer(kCodedImageSize);
-    std::filesystem::create_directories(c.dir.path() / "plain");
+    std::filesystem::create_directories(c.dir / "plain");
     for (auto _ : state) {
         std::FILE* in = std::fopen(c.image.c_str(), "rb");
         const size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
@@ -195,7 +196,7 @@ void BM_PlainReadSafeWriteSameFiles(benchmark::State& state)
 {
     FullCard& c = full_card();
     std::vector<uint8_t> buffer(kCodedImageSize);
-    std::filesystem::create_directories(c.dir.path() / "safe");
+    std::filesystem::create_directories(c.dir / "safe");
     for (auto _ : state) {
         std::FILE* in = std::fopen(c.image.c_str(), "rb");
         const size_t got = std::fread(buffer.data(), 1, buffer.size(), in);

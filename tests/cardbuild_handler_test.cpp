@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "common/platform_faults.h"
 #include "cardbuild_gui_fixture.h"
 #include "cardbuild_test_util.h"
+#include "tests/test_support.h"
 
 using namespace ps2;
 using namespace ps2::test;
@@ -21,55 +21,6 @@ namespace fs = std::filesystem;
 using samples::Fill;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/taviro.XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-void put(const std::string& path, std::span<const uint8_t> bytes)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
-}
-void put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-std::vector<uint8_t> get(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
-
-/* Collects what a handler reports. */
-struct Captured {
-    std::vector<std::pair<Severity, std::string>> lines;
-    Reporter reporter()
-    {
-        Reporter r;
-        r.context = this;
-        r.emit = [](void* c, Severity s, const char* subject, const char* text) {
-            static_cast<Captured*>(c)->lines.push_back({s, std::string(subject ? subject : "") + ": " + text});
-        };
-        return r;
-    }
-    size_t count(Severity s) const
-    {
-        return size_t(std::count_if(lines.begin(), lines.end(), [s](const auto& l) { return l.first == s; }));
-    }
-    bool has(Severity s, const std::string& part) const
-    {
-        return std::any_of(lines.begin(), lines.end(),
-                           [&](const auto& l) { return l.first == s && l.second.find(part) != std::string::npos; });
-    }
-};
 
 std::vector<std::string> sorted(std::vector<std::string> v)
 {
@@ -81,7 +32,7 @@ std::vector<std::string> sorted(std::vector<std::string> v)
 
 TEST(TaviroAddPath, FoldersRecurseDotFoldersSkipped)
 {
-    TempDir d;
+    TempDir d("taviro");
     fs::create_directories(d / "saves/sub/deeper");
     fs::create_directories(d / "saves/.hidden");
     fs::create_directories(d / "saves/sub/.git");
@@ -125,7 +76,7 @@ TEST(TaviroAddPath, FoldersRecurseDotFoldersSkipped)
 TEST(TaviroAddPath, BracketsAreCharactersNotPatterns)
 {
     /* MALETO names archives "NAME-[TITLE].psu"; only "*" and "?" are wildcards, as on Windows. */
-    TempDir d;
+    TempDir d("taviro");
     put(d / "SAVE-[My Title].psu", "x");
     put(d / "SAVE-M.psu", "x");
     std::vector<std::string> list;
@@ -137,7 +88,7 @@ TEST(TaviroAddPath, BracketsAreCharactersNotPatterns)
 
 TEST(TaviroAddPath, PathsBeyondTheCapacityAreCountedNotCut)
 {
-    TempDir d;
+    TempDir d("taviro");
     std::string deep = d.path();
     while (deep.size() < 1000) deep += "/" + std::string(60, 'd');
     fs::create_directories(deep);
@@ -164,7 +115,7 @@ TEST(TaviroBuild, FormFromTheExtension)
 
 TEST(TaviroBuild, WorkedExampleInBothForms)
 {
-    TempDir d;
+    TempDir d("taviro");
     const auto one = save_bytes("SAVE-ONE", {file_member("A", 3000), file_member("B", 100)}, 3);
     const auto two = save_bytes("SAVE-TWO", {file_member("C", 1024), file_member("D", 0, Fill::zeros)}, 4);
     put(d / "one.psu", one);
@@ -176,7 +127,7 @@ TEST(TaviroBuild, WorkedExampleInBothForms)
     ASSERT_EQ(expected.builder.add_archive(one, &plan), BuildError::ok);
     ASSERT_EQ(expected.builder.add_archive(two, &plan), BuildError::ok);
 
-    Captured cap;
+    ReportLog cap;
     const CardBuildResult raw = build_card_file(list, CardForm::raw, (d / "card.bin").c_str(), cap.reporter());
     ASSERT_TRUE(raw.written);
     EXPECT_EQ(raw.saves_placed, 2u);
@@ -208,7 +159,7 @@ TEST(TaviroBuild, WorkedExampleInBothForms)
 
 TEST(TaviroBuild, FilesThatCannotBePlacedWholeAreLeftOut)
 {
-    TempDir d;
+    TempDir d("taviro");
     const auto big = save_bytes("BIG", {file_member("DATA", 90000, Fill::random)}, 5);
     const auto small = save_bytes("SMALL", {file_member("X", 10)}, 6);
     put(d / "big.psu", big);
@@ -223,7 +174,7 @@ TEST(TaviroBuild, FilesThatCannotBePlacedWholeAreLeftOut)
     fs::create_directories(d / "folder.psu");
     const std::vector<std::string> list = {d / "big.psu",   d / "cut.psu",   d / "missing.psu", d / "empty.psu",
                                            d / "huge.psu",  d / "folder.psu", d / "notes.txt",   d / "small.psu"};
-    Captured cap;
+    ReportLog cap;
     const CardBuildResult r = build_card_file(list, CardForm::raw, (d / "card.bin").c_str(), cap.reporter());
     ASSERT_TRUE(r.written);
     EXPECT_EQ(r.saves_placed, 2u);
@@ -255,7 +206,7 @@ TEST(TaviroBuild, FilesThatCannotBePlacedWholeAreLeftOut)
 
 TEST(TaviroBuild, FullCardIsRefusedAndWritesNothing)
 {
-    TempDir d;
+    TempDir d("taviro");
     const auto a = save_bytes("FIRST", {file_member("DATA", 5000 * 1024, Fill::zeros)}, 1);
     const auto b = save_bytes("SECOND", {file_member("DATA", 3200 * 1024, Fill::zeros)}, 2);
     const auto c = save_bytes("THIRD", {file_member("DATA", 10)}, 3);
@@ -263,7 +214,7 @@ TEST(TaviroBuild, FullCardIsRefusedAndWritesNothing)
     put(d / "b.psu", b);
     put(d / "c.psu", c);
     put(d / "card.vm2", std::string("an older card"));
-    Captured cap;
+    ReportLog cap;
     const CardBuildResult r =
         build_card_file(std::vector<std::string>{d / "a.psu", d / "b.psu", d / "c.psu"}, CardForm::coded,
                         (d / "card.vm2").c_str(), cap.reporter());
@@ -290,7 +241,7 @@ TEST(TaviroBuild, FullCardIsRefusedAndWritesNothing)
 
 TEST(TaviroBuild, WarningsAndWriteFailure)
 {
-    TempDir d;
+    TempDir d("taviro");
     const auto s = save_bytes("TWICE", {file_member("X", 10)});
     put(d / "s.psu", s);
     auto cut = save_bytes("CUT", {file_member("KEEP", 10), file_member("GONE", 10)});
@@ -300,7 +251,7 @@ TEST(TaviroBuild, WarningsAndWriteFailure)
     tail.resize(tail.size() + 700, 0xEE);
     put(d / "tail.psu", tail);
 
-    Captured cap;
+    ReportLog cap;
     const std::vector<std::string> list = {d / "s.psu", d / "s.psu", d / "cut.psu", d / "tail.psu"};
     const CardBuildResult r = build_card_file(list, CardForm::raw, (d / "card.bin").c_str(), cap.reporter());
     EXPECT_TRUE(r.written);
@@ -312,7 +263,7 @@ TEST(TaviroBuild, WarningsAndWriteFailure)
     EXPECT_TRUE(cap.has(Severity::warning, "700 bytes behind the end"));
     EXPECT_EQ(cap.count(Severity::warning), 4u); /* the name TWICE comes three times */
 
-    Captured fail;
+    ReportLog fail;
     const CardBuildResult w =
         build_card_file(list, CardForm::raw, (d / "no-such-folder/card.bin").c_str(), fail.reporter());
     EXPECT_FALSE(w.written);
@@ -329,8 +280,8 @@ TEST(TaviroBuild, RealArchivesPlaceCleanly)
         if (e.path().extension() == ".psu") list.push_back(e.path().string());
     std::sort(list.begin(), list.end());
     ASSERT_FALSE(list.empty());
-    TempDir d;
-    Captured cap;
+    TempDir d("taviro");
+    ReportLog cap;
     const CardBuildResult r = build_card_file(list, CardForm::coded, (d / "real.ps2").c_str(), cap.reporter());
     ASSERT_TRUE(r.written);
     EXPECT_EQ(r.saves_placed, list.size());
@@ -346,7 +297,7 @@ TEST(TaviroBuild, RealArchivesPlaceCleanly)
 
 TEST(TaviroBuild, SystemFailuresLoseNothing)
 {
-    TempDir d;
+    TempDir d("taviro");
     const auto a = save_bytes("A", {file_member("X", 5000)}, 1);
     const auto b = save_bytes("B", {file_member("Y", 50)}, 2);
     put(d / "a.psu", a);
@@ -375,7 +326,7 @@ TEST(TaviroBuild, SystemFailuresLoseNothing)
     for (const Case& c : cases) {
         plat::faults::reset();
         plat::faults::fail_nth(c.op, c.nth);
-        Captured cap;
+        ReportLog cap;
         const CardBuildResult r = build_card_file(list, CardForm::raw, out.c_str(), cap.reporter());
         plat::faults::reset();
         EXPECT_EQ(r.written, c.written) << c.what;
@@ -396,7 +347,7 @@ TEST(TaviroBuild, SystemFailuresLoseNothing)
  * the same fingerprints. */
 TEST(TaviroBuild, WindowTestFixtureFingerprints)
 {
-    TempDir d;
+    TempDir d("taviro");
     std::vector<std::string> list;
     for (const std::string& name : gui_fixture::saved_order())
         for (const auto& [file, bytes] : gui_fixture::archives())

@@ -7,10 +7,12 @@
 #include <string>
 
 #include "tests/cardsplit_testcard.h"
+#include "tests/test_support.h"
 #include "tools/samplegen.h"
 
 using namespace ps2;
 using namespace ps2::testcard;
+using namespace ps2::test;
 namespace fs = std::filesystem;
 
 namespace {
@@ -21,22 +23,16 @@ struct CliRun {
     std::string err;
 };
 
-std::string text_of(const std::string& path)
-{
-    const std::vector<uint8_t> b = read_bytes(path);
-    return std::string(b.begin(), b.end());
-}
-
 /* Runs sorvik in the folder with the arguments (shell words). */
-CliRun sorvik(const TempFolder& dir, const std::string& args)
+CliRun sorvik(const TempDir& dir, const std::string& args)
 {
-    const std::string cmd = "cd '" + dir.path().string() + "' && LC_ALL=C '" PS2_SORVIK_CLI "' " + args +
+    const std::string cmd = "cd '" + dir.path() + "' && LC_ALL=C '" PS2_SORVIK_CLI "' " + args +
                             " >.out 2>.err";
     const int rc = std::system(cmd.c_str());
     CliRun r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = text_of(dir / ".out");
-    r.err = text_of(dir / ".err");
+    r.out = get_text(dir / ".out");
+    r.err = get_text(dir / ".err");
     fs::remove(dir / ".out");
     fs::remove(dir / ".err");
     return r;
@@ -59,7 +55,7 @@ std::vector<uint8_t> card_with(std::initializer_list<const char*> names)
 
 TEST(SorvikCli, HelpVersionAndUsage)
 {
-    TempFolder dir;
+    TempDir dir("sorvik");
     CliRun r = sorvik(dir, "--version");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "sorvik Version 20/05/24\n");
@@ -79,15 +75,15 @@ TEST(SorvikCli, HelpVersionAndUsage)
 
 TEST(SorvikCli, SplitsAndTellsWhatItWrote)
 {
-    TempFolder dir;
-    write_bytes(dir / "card.ps2", card_with({"BESLES-11111", "BASLUS-22222"}));
+    TempDir dir("sorvik");
+    put(dir / "card.ps2", card_with({"BESLES-11111", "BASLUS-22222"}));
     CliRun r = sorvik(dir, "card.ps2");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "card.ps2: folder card\n"
                      "card.ps2: wrote card/BESLES-11111.psu\n"
                      "card.ps2: wrote card/BASLUS-22222.psu\n");
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(folder_names(dir.path() / "card"), (std::vector<std::string>{"BASLUS-22222.psu", "BESLES-11111.psu"}));
+    EXPECT_EQ(names_in(dir / "card"), (std::vector<std::string>{"BASLUS-22222.psu", "BESLES-11111.psu"}));
 
     r = sorvik(dir, "-q --temp-names card.ps2");
     EXPECT_EQ(r.status, 0);
@@ -97,10 +93,10 @@ TEST(SorvikCli, SplitsAndTellsWhatItWrote)
 
 TEST(SorvikCli, OneLinePerFailureAndANonZeroStatus)
 {
-    TempFolder dir;
-    write_bytes(dir / "card.ps2", card_with({"GOOD", "A/B", ".."}));
-    write_bytes(dir / "noext", card_with({"GOOD"}));
-    write_bytes(dir / "save.psu", std::vector<uint8_t>(2048, 0));
+    TempDir dir("sorvik");
+    put(dir / "card.ps2", card_with({"GOOD", "A/B", ".."}));
+    put(dir / "noext", card_with({"GOOD"}));
+    put(dir / "save.psu", std::vector<uint8_t>(2048, 0));
     CliRun r = sorvik(dir, "-q save.psu noext card.ps2");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
@@ -112,24 +108,24 @@ TEST(SorvikCli, OneLinePerFailureAndANonZeroStatus)
               "sorvik: card.ps2: entry 4 \"..\": the name cannot be used as a file name; not written\n"
               "sorvik: 2 entries were not written for their name; --temp-names writes every entry as tempNNNN.psu by "
               "its place in the root directory\n");
-    EXPECT_EQ(folder_names(dir.path() / "card"), (std::vector<std::string>{"GOOD.psu"}));
+    EXPECT_EQ(names_in(dir / "card"), (std::vector<std::string>{"GOOD.psu"}));
 
     r = sorvik(dir, "-q --temp-names card.ps2");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(folder_names(dir.path() / "card"),
+    EXPECT_EQ(names_in(dir / "card"),
               (std::vector<std::string>{"GOOD.psu", "temp0002.psu", "temp0003.psu", "temp0004.psu"}));
 }
 
 TEST(SorvikCli, ListShowsTheRootAndWritesNothing)
 {
-    TempFolder dir;
-    write_bytes(dir / "card.vm2", card_with({"BESLES-11111", "BASLUS-22222"}));
+    TempDir dir("sorvik");
+    put(dir / "card.vm2", card_with({"BESLES-11111", "BASLUS-22222"}));
     const CliRun r = sorvik(dir, "--list card.vm2");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "card.vm2: 2 root entries\n"
                      " index  kind  state             size  name                              title\n"
                      "     2  dir   live         4 entries  BESLES-11111                      About BESLES-11111\n"
                      "     3  dir   live         4 entries  BASLUS-22222                      About BASLUS-22222\n");
-    EXPECT_EQ(folder_names(dir.path()), (std::vector<std::string>{"card.vm2"}));
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"card.vm2"}));
 }

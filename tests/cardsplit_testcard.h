@@ -1,14 +1,12 @@
 /* cardsplit_testcard.h -- test cards: PSU archives placed on a fresh card by hand through the card API,
  * with the archive each placed entry must split back into (entries as on the card, padding from the
- * cluster tails). Used by the cardsplit tests and benchmark. */
+ * cluster tails). Used by the cardsplit tests and benchmark; files and folders: tests/test_support.h. */
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <span>
 #include <string>
 #include <vector>
@@ -172,51 +170,5 @@ private:
     PlaceOptions opt_;
     std::vector<uint8_t> expected_;
 };
-
-/* ---- files ---- */
-
-/* A folder under the system's temporary folder, removed with everything in it. */
-class TempFolder {
-public:
-    explicit TempFolder(const char* stem = "sorvik")
-    {
-        std::string tmpl = (std::filesystem::temp_directory_path() / (std::string(stem) + ".XXXXXX")).string();
-        if (!mkdtemp(tmpl.data())) std::abort();
-        path_ = tmpl;
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline void write_bytes(const std::string& path, std::span<const uint8_t> bytes)
-{
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-inline std::vector<uint8_t> read_bytes(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
-
-/* The names in a folder, sorted. */
-inline std::vector<std::string> folder_names(const std::filesystem::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 } // namespace ps2::testcard

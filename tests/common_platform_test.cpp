@@ -4,44 +4,20 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <tuple>
 
 #include "common/platform.h"
+#include "tests/test_support.h"
 
 using namespace ps2;
+using namespace ps2::test;
 namespace fs = std::filesystem;
 
-namespace {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/ps2plat.XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-void put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-std::string get(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-} // namespace
 
 TEST(Platform, ReadFileReportsRealSize)
 {
-    TempDir d;
+    TempDir d("ps2plat");
     put(d / "a", "0123456789");
     uint8_t buf[4];
     plat::FileRead r;
@@ -54,12 +30,12 @@ TEST(Platform, ReadFileReportsRealSize)
 
 TEST(Platform, WriteReplaceIsAllOrNothing)
 {
-    TempDir d;
+    TempDir d("ps2plat");
     const std::string target = d / "out.bin";
     put(target, "old contents");
     const uint8_t a[3] = {'n', 'e', 'w'};
     ASSERT_EQ(plat::write_file_replace(target.c_str(), a), plat::IoError::ok);
-    EXPECT_EQ(get(target), "new");
+    EXPECT_EQ(get_text(target), "new");
     /* No temporary file is left behind. */
     EXPECT_EQ(std::distance(fs::directory_iterator(d.path()), fs::directory_iterator()), 1);
     /* A target in a folder that does not exist: nothing is created. */
@@ -68,21 +44,21 @@ TEST(Platform, WriteReplaceIsAllOrNothing)
 
 TEST(Platform, RenameNeverOverwrites)
 {
-    TempDir d;
+    TempDir d("ps2plat");
     put(d / "a", "A");
     put(d / "b", "B");
     EXPECT_EQ(plat::rename_file((d / "a").c_str(), (d / "b").c_str()), plat::IoError::target_exists);
-    EXPECT_EQ(get(d / "a"), "A");
-    EXPECT_EQ(get(d / "b"), "B");
+    EXPECT_EQ(get_text(d / "a"), "A");
+    EXPECT_EQ(get_text(d / "b"), "B");
     EXPECT_EQ(plat::rename_file((d / "a").c_str(), (d / "a").c_str()), plat::IoError::ok);
     EXPECT_EQ(plat::rename_file((d / "a").c_str(), (d / "c").c_str()), plat::IoError::ok);
-    EXPECT_EQ(get(d / "c"), "A");
+    EXPECT_EQ(get_text(d / "c"), "A");
     EXPECT_FALSE(plat::file_exists((d / "a").c_str()));
 }
 
 TEST(Platform, FoldersAndSearch)
 {
-    TempDir d;
+    TempDir d("ps2plat");
     ASSERT_EQ(plat::create_folder((d / "sub").c_str()), plat::IoError::ok);
     EXPECT_EQ(plat::create_folder((d / "sub").c_str()), plat::IoError::ok); /* existing is fine */
     put(d / "sub/x.psu", "");
@@ -112,7 +88,7 @@ TEST(Platform, BlocksAreZeroFilled)
 
 TEST(PlatformFaults, FailedWritesNeverTouchTheTarget)
 {
-    TempDir d;
+    TempDir d("ps2plat");
     const std::string target = d / "card.bin";
     put(target, "precious");
     const uint8_t a[4096] = {1, 2, 3};
@@ -125,7 +101,7 @@ TEST(PlatformFaults, FailedWritesNeverTouchTheTarget)
         plat::faults::reset();
         plat::faults::fail_nth(op, n);
         EXPECT_EQ(plat::write_file_replace(target.c_str(), pieces), expected) << n;
-        EXPECT_EQ(get(target), "precious");
+        EXPECT_EQ(get_text(target), "precious");
         EXPECT_EQ(std::distance(fs::directory_iterator(d.path()), fs::directory_iterator()), 1);
     }
     plat::faults::reset();

@@ -3,7 +3,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,33 +12,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/test_support.h"
+
 extern char** environ;
 
+using namespace ps2::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/droprun_cli.XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-void put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-std::string get(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 /* A preset list of the given groups, each a name and up to eight fields. */
 std::string preset_list(const std::vector<std::vector<std::string>>& presets)
@@ -80,8 +60,8 @@ Result run_program(const std::string& program, const std::vector<std::string>& a
     int status = 0;
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = get(out_file);
-    r.err = get(err_file);
+    r.out = get_text(out_file);
+    r.err = get_text(err_file);
     return r;
 }
 
@@ -102,7 +82,7 @@ struct Record {
 std::vector<Record> records_of(const std::string& file)
 {
     std::vector<Record> out;
-    std::istringstream in(get(file));
+    std::istringstream in(get_text(file));
     for (std::string line; std::getline(in, line);) {
         std::istringstream words(line);
         Record r;
@@ -137,7 +117,7 @@ protected:
         return path;
     }
 
-    TempDir dir_;
+    TempDir dir_{"droprun_cli"};
     const std::string record_ = dir_ / "record.txt";
     const std::string recorder_ = std::string("\"") + DROPRUN_RECORDER + "\"";
 };

@@ -3,11 +3,11 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "common/platform_faults.h"
 #include "droprun/presetfile.h"
+#include "tests/test_support.h"
 
 using namespace ps2;
 using namespace ps2::droprun;
@@ -18,20 +18,11 @@ namespace {
 
 class PresetFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/droprun_list.XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        path_ = dir_ + "/presets.lst";
-    }
-    void TearDown() override
-    {
-        faults::reset();
-        fs::remove_all(dir_);
-    }
-    void put(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
+    void TearDown() override { faults::reset(); }
+    void put(const std::string& text) { test::put(path_, text); }
 
-    std::string dir_, path_;
+    test::TempDir tmp_{"droprun_list"};
+    const std::string dir_ = tmp_.path(), path_ = dir_ + "/presets.lst";
 };
 
 /* n groups; group g's name is "name g" and its fields "g.0" to "g.7". */

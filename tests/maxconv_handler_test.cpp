@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,45 +10,13 @@
 #include "common/psu.h"
 #include "maxconv/max_convert.h"
 #include "maxconv/varkon_handler.h"
+#include "tests/test_support.h"
 
 using namespace ps2;
+using namespace ps2::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/varkon.XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(path_)) out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-
-private:
-    std::string path_;
-};
-
-void put(const std::string& path, const Bytes& b)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
-Bytes get(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), {});
-}
 
 Bytes make_psu(const char* dir, int files)
 {
@@ -77,12 +44,7 @@ Bytes to_max(const Bytes& psu)
 }
 
 /* Records what the handler reports and when the BAD CRC hook runs. */
-struct Recorder {
-    struct Line {
-        Severity severity;
-        std::string subject, text;
-    };
-    std::vector<Line> lines;
+struct Recorder : ReportLog {
     int bad_crc_calls = 0;
     std::string bad_crc_path;
     std::string watch; /* a path that must not exist yet when the hook runs */
@@ -91,10 +53,7 @@ struct Recorder {
     VarkonHooks hooks()
     {
         VarkonHooks h;
-        h.report.emit = [](void* c, Severity s, const char* subject, const char* text) {
-            static_cast<Recorder*>(c)->lines.push_back({s, subject ? subject : "", text});
-        };
-        h.report.context = this;
+        h.report = reporter();
         h.on_bad_crc = [](void* c, const char* path) {
             auto* r = static_cast<Recorder*>(c);
             ++r->bad_crc_calls;
@@ -104,23 +63,13 @@ struct Recorder {
         h.context = this;
         return h;
     }
-    int count(Severity s) const
-    {
-        return int(std::count_if(lines.begin(), lines.end(), [&](const Line& l) { return l.severity == s; }));
-    }
-    std::string all() const
-    {
-        std::string t;
-        for (const Line& l : lines) t += l.subject + ": " + l.text + "\n";
-        return t;
-    }
 };
 
 } // namespace
 
 TEST(VarkonHandler, SamePathReplacesTheDroppedFile)
 {
-    TempDir d;
+    TempDir d("varkon");
     const Bytes psu = make_psu("SAVE", 2), max = to_max(psu);
     put(d / "psu-named.max", psu);
     put(d / "max-named.psu", max);
@@ -134,7 +83,7 @@ TEST(VarkonHandler, SamePathReplacesTheDroppedFile)
 
 TEST(VarkonHandler, BadCrcWarnsFirstThenConverts)
 {
-    TempDir d;
+    TempDir d("varkon");
     const Bytes psu = make_psu("SAVE", 2);
     Bytes bad = to_max(psu);
     bad[12] ^= 0xFF;
@@ -148,16 +97,16 @@ TEST(VarkonHandler, BadCrcWarnsFirstThenConverts)
     EXPECT_EQ(rec.bad_crc_path, d / "bad.max");
     EXPECT_FALSE(rec.watched_existed) << "the warning comes before the output is written";
     EXPECT_EQ(get(d / "bad.psu"), psu); /* as for the sound archive */
-    ASSERT_EQ(rec.count(Severity::warning), 1);
+    ASSERT_EQ(rec.count(Severity::warning), 1u);
     EXPECT_EQ(rec.lines[0].text.rfind("BAD CRC", 0), 0u) << rec.all();
-    EXPECT_EQ(rec.count(Severity::error), 0);
+    EXPECT_EQ(rec.count(Severity::error), 0u);
 }
 
 TEST(VarkonHandler, BadCrcNeverReplacesTheOnlyCopy)
 {
     /* A damaged MAX archive named .psu would be replaced by its own
      * conversion: it is kept, nothing is written, the warning still shows. */
-    TempDir d;
+    TempDir d("varkon");
     Bytes bad = to_max(make_psu("SAVE", 1));
     bad[200] ^= 1;
     for (const char* name : {"damaged.psu", "DAMAGED.PSU"}) {
@@ -167,8 +116,8 @@ TEST(VarkonHandler, BadCrcNeverReplacesTheOnlyCopy)
         EXPECT_EQ(r.outcome, VarkonOutcome::refused) << name;
         EXPECT_TRUE(r.bad_crc);
         EXPECT_EQ(rec.bad_crc_calls, 1);
-        EXPECT_EQ(rec.count(Severity::warning), 1);
-        EXPECT_EQ(rec.count(Severity::error), 1) << rec.all();
+        EXPECT_EQ(rec.count(Severity::warning), 1u);
+        EXPECT_EQ(rec.count(Severity::error), 1u) << rec.all();
         EXPECT_EQ(get(d / name), bad);
         fs::remove(d / name);
         EXPECT_TRUE(d.names().empty()) << name;
@@ -177,14 +126,14 @@ TEST(VarkonHandler, BadCrcNeverReplacesTheOnlyCopy)
 
 TEST(VarkonHandler, FilesOfNeitherKindAreLeftAlone)
 {
-    TempDir d;
+    TempDir d("varkon");
     put(d / "notes.max", Bytes{'h', 'e', 'l', 'l', 'o'});
     put(d / "zeros.psu", Bytes(4096, 0));
     put(d / "empty.max", Bytes{});
     for (const char* name : {"notes.max", "zeros.psu", "empty.max"}) {
         Recorder rec;
         EXPECT_EQ(convert_save_file((d / name).c_str(), rec.hooks()).outcome, VarkonOutcome::not_a_save) << name;
-        EXPECT_EQ(rec.count(Severity::error), 1);
+        EXPECT_EQ(rec.count(Severity::error), 1u);
         EXPECT_EQ(rec.bad_crc_calls, 0);
     }
     EXPECT_EQ(d.names().size(), 3u);
@@ -192,7 +141,7 @@ TEST(VarkonHandler, FilesOfNeitherKindAreLeftAlone)
 
 TEST(VarkonHandler, OutputNameRules)
 {
-    TempDir d;
+    TempDir d("varkon");
     fs::create_directory(d / "saves.old");
     const Bytes psu = make_psu("S", 1), max = to_max(psu);
     struct Case {
@@ -224,7 +173,7 @@ TEST(VarkonHandler, OutputNameRules)
 
 TEST(VarkonHandler, RefusalsWriteNothingAndKeepAnOldOutput)
 {
-    TempDir d;
+    TempDir d("varkon");
     Bytes bad_psu = make_psu("S", 1);
     store_u32le(&bad_psu[4], 1); /* top length below 2 */
     put(d / "old.psu", bad_psu);
@@ -253,17 +202,17 @@ TEST(VarkonHandler, RefusalsWriteNothingAndKeepAnOldOutput)
 
 TEST(VarkonHandler, FilesThatCannotBeReadOrWritten)
 {
-    TempDir d;
+    TempDir d("varkon");
     Recorder rec;
     EXPECT_EQ(convert_save_file((d / "missing.psu").c_str(), rec.hooks()).outcome, VarkonOutcome::failed);
     EXPECT_EQ(convert_save_file(d.path().c_str(), rec.hooks()).outcome, VarkonOutcome::failed); /* a folder */
-    EXPECT_EQ(rec.count(Severity::error), 2);
+    EXPECT_EQ(rec.count(Severity::error), 2u);
     /* The output's name is taken by a folder: nothing is left behind. */
     put(d / "w.psu", make_psu("S", 1));
     fs::create_directory(d / "w.max");
     Recorder rec2;
     EXPECT_EQ(convert_save_file((d / "w.psu").c_str(), rec2.hooks()).outcome, VarkonOutcome::failed);
-    ASSERT_EQ(rec2.count(Severity::error), 1);
+    ASSERT_EQ(rec2.count(Severity::error), 1u);
     EXPECT_EQ(rec2.lines[0].subject, d / "w.max");
     EXPECT_EQ(d.names(), (std::vector<std::string>{"w.max", "w.psu"}));
     EXPECT_TRUE(fs::is_directory(d / "w.max"));
@@ -271,7 +220,7 @@ TEST(VarkonHandler, FilesThatCannotBeReadOrWritten)
 
 TEST(VarkonHandler, CheckVerifiesAndWritesNothing)
 {
-    TempDir d;
+    TempDir d("varkon");
     const Bytes psu = make_psu("SAVE", 3), max = to_max(psu);
     Bytes bad = max;
     bad[12] ^= 1;
@@ -309,7 +258,7 @@ TEST(VarkonHandler, CheckVerifiesAndWritesNothing)
 TEST(VarkonHandler, SystemFailuresLoseNothing)
 {
     namespace faults = plat::faults;
-    TempDir d;
+    TempDir d("varkon");
     const Bytes psu = make_psu("SAVE", 2), max = to_max(psu);
     /* Either work buffer not obtained, or the read failing: the file is skipped. */
     put(d / "a.psu", psu);
@@ -319,7 +268,7 @@ TEST(VarkonHandler, SystemFailuresLoseNothing)
         faults::fail_nth(op, n);
         Recorder rec;
         EXPECT_EQ(convert_save_file((d / "a.psu").c_str(), rec.hooks()).outcome, VarkonOutcome::failed);
-        EXPECT_EQ(rec.count(Severity::error), 1) << rec.all();
+        EXPECT_EQ(rec.count(Severity::error), 1u) << rec.all();
         EXPECT_EQ(d.names(), (std::vector<std::string>{"a.psu"}));
     }
     /* A MAX archive named .psu replaces itself; a failure at any step of

@@ -3,42 +3,26 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "common/platform.h"
 #include "rename/maleto_handler.h"
+#include "tests/test_support.h"
 #include "tools/samplegen.h"
 
 using namespace ps2;
+using namespace ps2::test;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Collected {
-    std::vector<std::string> notes, errors;
-    static void emit(void* c, Severity s, const char*, const char* text)
-    {
-        auto* self = static_cast<Collected*>(c);
-        (s == Severity::note ? self->notes : self->errors).push_back(text);
-    }
-    Reporter reporter() { return Reporter{&Collected::emit, this}; }
-};
-
 class MaletoHandler : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/maleto.XXXXXX";
-        dir_ = mkdtemp(tmpl);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::string write(const std::string& name, const std::vector<uint8_t>& bytes)
     {
         const std::string p = dir_ + "/" + name;
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
+        put(p, bytes);
         return p;
     }
     std::vector<uint8_t> save(const std::string& name, const std::string& title, bool icon_first = true)
@@ -56,8 +40,9 @@ protected:
     }
     bool exists(const std::string& name) const { return fs::exists(dir_ + "/" + name); }
 
-    std::string dir_;
-    Collected out_;
+    TempDir tmp_{"maleto"};
+    const std::string dir_ = tmp_.path();
+    ReportLog out_;
 };
 
 } // namespace
@@ -68,8 +53,8 @@ TEST_F(MaletoHandler, RenamesWithAndWithoutOption)
     ASSERT_EQ(rename(a, false), MaletoError::ok);
     EXPECT_TRUE(exists("GAMESAVE01-[My Save].psu"));
     EXPECT_FALSE(exists("a.psu"));
-    ASSERT_EQ(out_.notes.size(), 1u);
-    EXPECT_EQ(out_.notes[0], a + " -> " + dir_ + "/GAMESAVE01-[My Save].psu");
+    ASSERT_EQ(out_.notes().size(), 1u);
+    EXPECT_EQ(out_.notes()[0], a + " -> " + dir_ + "/GAMESAVE01-[My Save].psu");
 
     /* Dropped again: the same name, nothing changes. */
     EXPECT_EQ(rename(dir_ + "/GAMESAVE01-[My Save].psu", true), MaletoError::ok);
@@ -108,8 +93,8 @@ TEST_F(MaletoHandler, RefusalsKeepTheFile)
         fs::remove(p);
     }
     EXPECT_EQ(rename(dir_ + "/missing.psu", false), MaletoError::open_failed);
-    EXPECT_EQ(out_.errors.size(), 6u);
-    EXPECT_TRUE(out_.notes.empty());
+    EXPECT_EQ(out_.errors().size(), 6u);
+    EXPECT_TRUE(out_.notes().empty());
 
     /* With the option the slash becomes "_". */
     const auto s = write("slash.psu", save("GAMESAVE01", "a/b"));

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "tests/unpack_samples.h"
@@ -21,21 +20,8 @@ struct CliRun {
     std::string out, err;
 };
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
 class QuilbanCli : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/quilbancli.XXXXXX";
-        dir_ = mkdtemp(tmpl);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     /* Runs quilban in the test folder with the arguments (already shell-quoted). */
     CliRun run(const std::string& args)
     {
@@ -43,16 +29,17 @@ protected:
         CliRun r;
         const int raw = std::system(cmd.c_str());
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = slurp(dir_ + "/out.txt");
-        r.err = slurp(dir_ + "/err.txt");
+        r.out = get_text(dir_ + "/out.txt");
+        r.err = get_text(dir_ + "/err.txt");
         return r;
     }
     void put(const std::string& name, const Bytes& b)
     {
-        std::ofstream(dir_ + "/" + name, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), long(b.size()));
+        test::put(dir_ + "/" + name, b);
     }
 
-    std::string dir_;
+    TempDir tmp_{"quilbancli"};
+    const std::string dir_ = tmp_.path();
 };
 
 } // namespace

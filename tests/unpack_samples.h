@@ -11,17 +11,9 @@
 #include <vector>
 
 #include "common/psu.h"
+#include "tests/test_support.h"
 
 namespace ps2::test {
-
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes bytes_of(std::string_view s) { return Bytes(s.begin(), s.end()); }
-inline std::string text_of(std::span<const uint8_t> b) { return std::string(b.begin(), b.end()); }
-inline std::span<const uint8_t> span_of(std::string_view s)
-{
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
 
 /* Data whose bytes tell their position, so that shifted data shows. */
 inline Bytes pattern(size_t n, uint8_t seed = 1)

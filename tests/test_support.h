@@ -1,0 +1,145 @@
+/* test_support.h -- what the tests share: a scratch folder, whole files in and out, a log of what a handler
+ * reports. Plain C++ (no test framework), so benchmarks and fuzz drivers may use it too. */
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <span>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "common/report.h"
+
+namespace ps2::test {
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes bytes_of(std::string_view s) { return Bytes(s.begin(), s.end()); }
+inline std::string text_of(std::span<const uint8_t> b) { return std::string(b.begin(), b.end()); }
+inline std::span<const uint8_t> span_of(std::string_view s)
+{
+    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+/* ---- files ---- */
+
+/* Writes the whole file (replacing it). */
+inline void put(const std::string& path, std::span<const uint8_t> bytes)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+inline void put(const std::string& path, std::string_view text) { put(path, span_of(text)); }
+
+/* The whole file; empty when it cannot be read. */
+inline Bytes get(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), {});
+}
+inline std::string get_text(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+/* The names in a folder (raw bytes, "." and ".." left out), sorted; empty for a missing folder. */
+inline std::vector<std::string> names_in(const std::string& folder)
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+/* A fresh folder "<prefix>.XXXXXX" under the system's temporary folder, removed with everything in it. */
+class TempDir {
+public:
+    explicit TempDir(const char* prefix = "ps2test")
+    {
+        std::string tmpl = (std::filesystem::temp_directory_path() / (std::string(prefix) + ".XXXXXX")).string();
+        if (!mkdtemp(tmpl.data())) std::abort();
+        path_ = tmpl;
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    /* "<folder>/<name>"; the name may hold further "/". */
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+    /* The names in the folder, sorted. */
+    std::vector<std::string> names() const { return names_in(path_); }
+
+private:
+    std::string path_;
+};
+
+/* ---- reports ---- */
+
+/* Keeps every line a handler reports, in order. */
+class ReportLog {
+public:
+    struct Line {
+        Severity severity;
+        std::string subject, text;
+        /* "subject: text", or the text alone when there is no subject. */
+        std::string joined() const { return subject.empty() ? text : subject + ": " + text; }
+    };
+    std::vector<Line> lines;
+
+    Reporter reporter()
+    {
+        Reporter r;
+        r.emit = [](void* c, Severity s, const char* subject, const char* text) {
+            static_cast<ReportLog*>(c)->lines.push_back({s, subject ? subject : "", text ? text : ""});
+        };
+        r.context = this;
+        return r;
+    }
+
+    /* The joined lines of one severity. */
+    std::vector<std::string> of(Severity s) const
+    {
+        std::vector<std::string> out;
+        for (const Line& l : lines)
+            if (l.severity == s) out.push_back(l.joined());
+        return out;
+    }
+    std::vector<std::string> notes() const { return of(Severity::note); }
+    std::vector<std::string> warnings() const { return of(Severity::warning); }
+    std::vector<std::string> errors() const { return of(Severity::error); }
+
+    size_t count(Severity s) const
+    {
+        return size_t(std::count_if(lines.begin(), lines.end(), [s](const Line& l) { return l.severity == s; }));
+    }
+    /* Some line of that severity holds `part` (in its subject or its text). */
+    bool has(Severity s, std::string_view part) const
+    {
+        return std::any_of(lines.begin(), lines.end(), [&](const Line& l) {
+            return l.severity == s && l.joined().find(part) != std::string::npos;
+        });
+    }
+    /* Every line, one per row, for failure messages. */
+    std::string all() const
+    {
+        std::string t;
+        for (const Line& l : lines) t += l.subject + ": " + l.text + "\n";
+        return t;
+    }
+    void clear() { lines.clear(); }
+};
+
+} // namespace ps2::test
