@@ -83,7 +83,7 @@ bool PathBuffer::append(const char* s) { return append(s, std::strlen(s)); }
 bool PathBuffer::append(const char* s, size_t n)
 {
     if (n >= kPathCapacity - length_) return false;
-    std::memcpy(text_ + length_, s, n);
+    if (n != 0) std::memcpy(text_ + length_, s, n); /* an empty view may have no data at all */
     length_ += n;
     text_[length_] = '\0';
     return true;
