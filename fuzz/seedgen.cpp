@@ -156,7 +156,7 @@ void lzari_seeds()
         seed.insert(seed.end(), stream.begin(), stream.end());
         write_seed(t, ("stream" + std::to_string(n++)).c_str(), seed);
     }
-    write_seed(t, "scaled", Bytes{0x10, 0x00, 0x80, 0xB0, 0xA8, 0xC2, 0x00});
+    write_seed(t, "abc", Bytes{0x03, 0x00, 0x00, 0xB0, 0xA8, 0xC2, 0x00});
 }
 
 /* ---- droprun_text_fuzz: NUL-separated pieces ---- */
