@@ -299,16 +299,35 @@ IoError set_current_folder(const char* path) { return ::chdir(path) == 0 ? IoErr
 
 /* ---- large blocks ---- */
 
+/* Under the address sanitizer blocks come from its heap, so that a read or write past a block's end is
+ * caught there as it is for any other buffer (it does not watch mapped pages). */
+#if defined(__SANITIZE_ADDRESS__)
+#define PS2_BLOCKS_FROM_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PS2_BLOCKS_FROM_HEAP 1
+#endif
+#endif
+
 void* alloc_block(size_t size)
 {
     if (size == 0 || hit(Op::alloc)) return nullptr;
+#ifdef PS2_BLOCKS_FROM_HEAP
+    return std::calloc(1, size);
+#else
     void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
+#endif
 }
 
 void free_block(void* block, size_t size)
 {
+#ifdef PS2_BLOCKS_FROM_HEAP
+    (void)size;
+    std::free(block);
+#else
     if (block) ::munmap(block, size);
+#endif
 }
 
 } // namespace ps2::plat

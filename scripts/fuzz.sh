@@ -5,7 +5,9 @@
 # behaviour). Findings are kept in $FUZZ_BUILD/findings/<target>/ with the log beside them.
 # Usage: scripts/fuzz.sh [seconds-per-target] [target...]
 # Environment: JOBS (targets at once, default 2), FUZZ_BUILD (build folder, default build-fuzz),
-#   FUZZ_KEEP=1 (keep each run's grown corpus in $FUZZ_BUILD/corpus/<target>, and start from it next time).
+#   FUZZ_KEEP=1 (keep each run's grown corpus in $FUZZ_BUILD/corpus/<target>, and start from it next time),
+#   FUZZ_RUNS (stop a target after that many executions, if its time is not up before), FUZZ_NICE (nice level).
+# A long local run, one target at a time: FUZZ_KEEP=1 FUZZ_RUNS=10000000 FUZZ_NICE=10 JOBS=1 scripts/fuzz.sh 7200
 set -eu
 self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 cd "$(dirname "$0")/.."
@@ -32,7 +34,7 @@ if [ "${1:-}" = "--run-one" ]; then
   log=$BUILD/findings/$t.log
   status=0
   nice -n "${FUZZ_NICE:-0}" $BUILD/bin/$t -max_total_time="$seconds" -timeout=25 -rss_limit_mb=4096 \
-    -max_len=$max_len -print_final_stats=1 -artifact_prefix=$BUILD/findings/$t/ "$work" >"$log" 2>&1 || status=$?
+    -max_len=$max_len -runs="${FUZZ_RUNS:--1}" -print_final_stats=1 -artifact_prefix=$BUILD/findings/$t/ "$work" >"$log" 2>&1 || status=$?
   [ "${FUZZ_KEEP:-0}" = 1 ] || rm -rf "$work"
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || true)
   speed=$(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$log" | grep -o '[0-9]*$' || true)
