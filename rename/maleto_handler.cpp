@@ -17,20 +17,22 @@ MaletoError fail(const Reporter& report, const char* path, MaletoError e)
     return e;
 }
 
-/* Finds the title behind the top entry: chunk by chunk, every 512-aligned offset. */
-bool search_title(plat::ReadHandle file, std::string* title)
+/* Finds the title behind the top entry: chunk by chunk, every 512-aligned offset. no_title_block at the
+ * end of the file, read_failed when a read fails (a failure is not taken for a file without a title). */
+MaletoError search_title(plat::ReadHandle file, std::string* title)
 {
     static_assert(kTitleChunkSize % kTitleBlockAlign == 0, "a block never straddles two chunks");
     uint8_t chunk[kTitleChunkSize];
     for (;;) {
         size_t got = 0;
-        if (plat::read_some(file, chunk, &got) != plat::IoError::ok || got == 0) return false;
+        if (plat::read_some(file, chunk, &got) != plat::IoError::ok) return MaletoError::read_failed;
+        if (got == 0) return MaletoError::no_title_block;
         /* Only the bytes read this time count: nothing of an earlier chunk is taken. */
         const std::span<const uint8_t> bytes(chunk, got);
         const size_t at = find_title_block(bytes);
         if (at < bytes.size()) {
             *title = std::string(read_title(bytes.subspan(at)));
-            return true;
+            return MaletoError::ok;
         }
     }
 }
@@ -48,12 +50,12 @@ MaletoError maleto_rename_file(const char* path, const OptionBox& remove_sjis_op
     std::string name, title;
     MaletoError e = MaletoError::ok;
     if (plat::read_some(file, top, &got) != plat::IoError::ok) {
-        e = MaletoError::open_failed;
+        e = MaletoError::read_failed;
     } else {
         std::string_view n;
         e = read_save_name(top, &n);
         name = std::string(n);
-        if (e == MaletoError::ok && !search_title(file, &title)) e = MaletoError::no_title_block;
+        if (e == MaletoError::ok) e = search_title(file, &title);
     }
     plat::close_file(file);
     if (e != MaletoError::ok) return fail(report, path, e);
