@@ -121,9 +121,11 @@ int main(int argc, char** argv)
 
     const PathRules& rules = plat::native_path_rules();
     FileList list;
+    bool some_missing = false;
     for (const char* p : paths) {
         const std::string path = search_path_for(p, rules);
         const AddPathResult r = add_path(path.c_str(), rules, &list.items);
+        some_missing = some_missing || !r.matched;
         if (!r.matched)
             con.print(Severity::error, p, "no such file or folder");
         else if (r.added == 0 && r.too_long == 0)
@@ -137,6 +139,11 @@ int main(int argc, char** argv)
     if (list_only) {
         for (const std::string& item : list.items) std::printf("%s\n", item.c_str());
         return con.exit_status();
+    }
+    /* A mistyped path must not replace an existing card with an empty one. */
+    if (list.items.empty() && some_missing) {
+        con.print(Severity::error, out, "not written: none of the named paths was found");
+        return cli::kExitSomeFailed;
     }
     const CardForm f = form == -1 ? card_form_for_path(out, rules) : CardForm(form);
     const CardBuildResult result = build_card_file(list.items, f, out, con.reporter());

@@ -78,6 +78,9 @@ short_card invalid/sorvik/names.bin "$ADV" "$TMP/up.psu" "$ADV" "$TMP/adv2.psu"
 printf 'plain text is not a save\n' > invalid/taviro/text.psu
 : > invalid/taviro/empty.psu
 head -c 3000 "$RACE" > invalid/taviro/cut.psu
+# An older card named as the output, and only a mistyped path: the card stays.
+cp valid/sorvik/card.bin invalid/taviro/older-card.bin
+printf '%s\n' '-o $CASE mistyped.psu' > invalid/taviro/older-card.bin.args
 { record "$DIR" '\002\000\000\000' LONELY; record "$FILE" '\000\000\000\000' A; record "$FILE" '\000\000\000\000' B; } \
   > invalid/taviro/no-links.psu
 
