@@ -26,7 +26,7 @@ inline constexpr char kTitleMagic[4] = {'P', 'S', '2', 'D'};
     X(path_too_long, "not renamed: the new path would not fit 1024 bytes")                                 \
     X(unsafe_name, "not renamed: the name or title holds a path separator (try --remove-sjis)")            \
     X(target_exists, "not renamed: a file of the new name exists already")                                 \
-    X(rename_failed, "not renamed: the system refused the new name (try --remove-sjis)") \
+    X(rename_failed, "not renamed: the system refused the new name (try --remove-sjis)")                    \
     X(read_failed, "not renamed: cannot read the file")
 
 enum class MaletoError : uint8_t { MALETO_ERROR_LIST(PS2_ERROR_ENUM) };
