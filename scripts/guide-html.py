@@ -45,7 +45,21 @@ def convert(source, mapping):
             return m.group(0)
         return text  # a file of the source tree that the zip does not hold
 
-    return re.sub(r'<a href="([^"]*)">(.*?)</a>', link, body, flags=re.S)
+    body = re.sub(r'<a href="([^"]*)">(.*?)</a>', link, body, flags=re.S)
+
+    # Headings get the ids that "#anchor" links name, made as the usual Markdown hosts make them.
+    seen = {}
+
+    def heading(m):
+        text = re.sub(r"<[^>]+>", "", m.group(3))
+        slug = re.sub(r"[^\w\- ]", "", html.unescape(text).strip().lower()).replace(" ", "-")
+        n = seen.get(slug, 0)
+        seen[slug] = n + 1
+        if n:
+            slug += f"-{n}"
+        return f'<h{m.group(1)} id="{html.escape(slug)}"{m.group(2)}>{m.group(3)}</h{m.group(1)}>'
+
+    return re.sub(r"<h([1-6])([^>]*)>(.*?)</h\1>", heading, body, flags=re.S)
 
 
 def main():
