@@ -13,13 +13,16 @@ endif()
 ps2_unit_test(common_cli_tests SOURCES common_cli_test.cpp LIBS ps2_cli)
 
 # The install into a temporary prefix, and the packages. They read the whole build tree, so they run
-# after everything is built (as ctest always does).
+# after everything is built (as ctest always does). cpack first brings the build up to date (a no-op
+# then), so the two package tests take turns: two builds at once in one folder could clash.
 add_test(NAME install_prefix COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/release/install_test.sh
          ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
 add_test(NAME package_deb COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/release/package_test.sh deb ${CMAKE_BINARY_DIR})
 set_tests_properties(install_prefix package_deb PROPERTIES LABELS package TIMEOUT 300)
+set_tests_properties(package_deb PROPERTIES RESOURCE_LOCK ps2_build_tree)
 if(PS2_WINDOWS)
   add_test(NAME package_windows_zip
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/release/package_test.sh zip ${CMAKE_BINARY_DIR})
-  set_tests_properties(package_windows_zip PROPERTIES LABELS package TIMEOUT 300 SKIP_RETURN_CODE 77)
+  set_tests_properties(package_windows_zip PROPERTIES
+    LABELS package TIMEOUT 300 SKIP_RETURN_CODE 77 RESOURCE_LOCK ps2_build_tree)
 endif()

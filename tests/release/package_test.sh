@@ -39,7 +39,7 @@ zip)
   top=$(head -n1 "$WORK/list" | cut -d/ -f1)
   for p in SORVIK TAVIRO VARKON QUILBAN MALETO DROPRUN; do has "^$top/$p\.exe\$"; done
   has "^$top/DROPRUN\.lst\$"
-  has "^$top/guide/index\.html\$"
+  has "^$top/guide/\(index\.html\|GUIDE\.md\)\$"   # HTML when cmark-gfm made it
   for shot in sorvik taviro varkon quilban maleto droprun; do has "^$top/guide/images/$shot\.png\$"; done
   if grep -q '\.dll$' "$WORK/list"; then fail "the zip holds DLLs"; fi
   mkdir "$WORK/x" && (cd "$WORK/x" && unzip -q "$zip") || fail "unzip"
