@@ -25,26 +25,37 @@ static const char kHelp[] =
     "\n"
     "Options:\n"
     "  -o, --output OUT  the card image to write (an existing file is replaced)\n"
-    "  --raw             write the raw image (8,388,608 bytes)\n"
-    "  --coded           write the image with the page error code (8,650,752 bytes)\n"
+    "      --raw         write the raw image (8,388,608 bytes)\n"
+    "      --coded       write the image with the page error code (8,650,752 bytes);\n"
     "                    without either, OUT's extension decides: \".bin\" raw,\n"
     "                    \".vm2\", \".ps2\" and anything else coded\n"
-    "  --sort asc|desc   sort the list by path first (letters a-z as A-Z)\n"
-    "  --list-only       print the list the card would be built from; write nothing\n"
+    "      --sort asc|desc\n"
+    "                    sort the list by path first, ascending or descending\n"
+    "                    (the letters a-z count as A-Z)\n"
+    "      --list-only   print the list the card would be built from; write nothing\n"
     "  -q, --quiet       print only warnings and errors\n"
-    "  -h, --help        this text\n"
-    "  --version         the version\n"
+    "  -h, --help        show this help and exit\n"
+    "      --version     show the version and exit\n"
+    "  --                take every further argument as a PATH\n"
     "\n"
     "A file that cannot be read, is larger than 8,192,000 bytes or is not a whole\n"
     "PSU archive is left out (one line each); the card is built from the others.\n"
     "When the saves need more than the card's 8,135 clusters, nothing is written.\n"
-    "Exit status: 0 all placed, 1 some file left out or nothing written, 2 bad usage.\n"
     "\n"
     "Examples:\n"
     "  taviro -o card.vm2 saves/          every file under saves/, coded image\n"
     "  taviro -o card.bin a.psu b.psu     two saves, raw image\n"
     "  taviro --sort asc -o card.ps2 'saves/*.psu'\n"
-    "  taviro --list-only saves/\n";
+    "  taviro --list-only saves/\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every listed file went onto the card and the image was written\n"
+    "  1  a file was left out, a PATH matched nothing, the card was full (nothing\n"
+    "     written) or the image could not be written\n"
+    "  2  bad usage: an unknown option, a missing value, no -o OUT\n"
+    "\n"
+    "Each problem is one line on stderr, \"taviro: FILE: message\".\n"
+    "More in the manual page taviro(1) and the guide TAVIRO.md.\n";
 
 /* A PATH as the search takes it: a trailing separator names the folder
  * itself ("saves/" as "saves"), and "." or ".." (which a search would skip
@@ -81,7 +92,7 @@ int main(int argc, char** argv)
             options_done = true;
         } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) {
             if (++i == argc) {
-                con.usage_error("-o needs the path of the card image to write");
+                con.usage_error("option -o needs a value: the card image to write");
                 return cli::kExitUsage;
             }
             out = argv[i];
@@ -110,7 +121,7 @@ int main(int argc, char** argv)
         } else if (std::strcmp(a, "-q") == 0 || std::strcmp(a, "--quiet") == 0) {
             con.set_quiet(true);
         } else {
-            con.usage_error((std::string("unknown option ") + a).c_str());
+            con.unknown_option(a);
             return cli::kExitUsage;
         }
     }

@@ -16,7 +16,6 @@ namespace {
 const char kHelp[] =
     "Usage: sorvik [--temp-names] [-q] IMAGE...\n"
     "       sorvik --list IMAGE...\n"
-    "\n"
     "Splits PS2 memory card images into PSU archives, one per entry of the card's\n"
     "root directory (saves, and files standing in the root; entries the console\n"
     "marked deleted too). Raw images (8,388,608 bytes, .bin) and images with spare\n"
@@ -25,22 +24,30 @@ const char kHelp[] =
     "if missing; archives of the same name there are replaced.\n"
     "\n"
     "Options:\n"
-    "  --temp-names  name the archives temp0002.psu, temp0003.psu, ... by their\n"
-    "                place in the root directory, for saves whose names cannot be\n"
-    "                file names (\"/\", \"\\\", an empty name, \".\", \"..\")\n"
-    "  --list        print each root entry (index, kind, size in bytes or entries,\n"
-    "                name, and the title of a save's icon file) and write nothing\n"
-    "  -q, --quiet   print only problems\n"
-    "  -h, --help    print this text\n"
-    "  --version     print the version\n"
+    "  -t, --temp-names  name the archives temp0002.psu, temp0003.psu, ... by their\n"
+    "                    place in the root directory, for saves whose names cannot\n"
+    "                    be file names (\"/\", \"\\\", an empty name, \".\", \"..\")\n"
+    "      --list        print each root entry (index, kind, size in bytes or\n"
+    "                    entries, name, and the title of a save's icon file) and\n"
+    "                    write nothing\n"
+    "  -q, --quiet       print only warnings and errors\n"
+    "  -h, --help        show this help and exit\n"
+    "      --version     show the version and exit\n"
+    "  --                take every further argument as an IMAGE\n"
     "\n"
     "Examples:\n"
     "  sorvik card.ps2                writes card/BESCES-50501REZ.psu, ...\n"
     "  sorvik --temp-names card.vm2   writes card/temp0002.psu, card/temp0003.psu, ...\n"
     "  sorvik --list *.ps2            shows what each card holds\n"
     "\n"
-    "Exit status: 0 when every image was split completely, 1 when an image or an\n"
-    "entry was not written, or not completely (a damaged card), 2 on bad usage.\n";
+    "Exit status:\n"
+    "  0  every image was split completely\n"
+    "  1  an image or an entry was not written, or not completely (a damaged card)\n"
+    "  2  bad usage: an unknown option, no IMAGE\n"
+    "\n"
+    "Each problem is one line on stderr, \"sorvik: IMAGE: message\". On a terminal,\n"
+    "a run over several images shows \"[2/5] IMAGE\" on stderr while it works.\n"
+    "More in the manual page sorvik(1) and the guide SORVIK.md.\n";
 
 /* Shift_JIS text from the card, shown in the terminal's character set; bytes
  * that do not convert are shown as \xNN. */
@@ -152,15 +159,14 @@ int main(int argc, char** argv)
             options_done = true;
         } else if (ps2::cli::handle_standard_option(arg, "sorvik", kHelp, &status)) {
             return status;
-        } else if (std::strcmp(arg, "--temp-names") == 0) {
+        } else if (std::strcmp(arg, "-t") == 0 || std::strcmp(arg, "--temp-names") == 0) {
             temp_names = true;
         } else if (std::strcmp(arg, "--list") == 0) {
             list = true;
         } else if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0) {
             console.set_quiet(true);
         } else {
-            const std::string text = std::string("unknown option '") + arg + "'";
-            console.usage_error(text.c_str());
+            console.unknown_option(arg);
             return ps2::cli::kExitUsage;
         }
     }
@@ -176,7 +182,12 @@ int main(int argc, char** argv)
 
     uint32_t refused = 0;
     const ps2::OptionBox option = ps2::OptionBox::fixed(temp_names);
-    for (const char* image : images) refused += ps2::split_card_image_file(image, option, console.reporter()).refused_names;
+    console.begin_batch(images.size());
+    for (const char* image : images) {
+        console.step(image);
+        refused += ps2::split_card_image_file(image, option, console.reporter()).refused_names;
+    }
+    console.end_batch();
     if (refused > 0)
         std::fprintf(stderr, "sorvik: %u entr%s not written for %s name; --temp-names writes every entry as "
                      "tempNNNN.psu by its place in the root directory\n",

@@ -3,9 +3,29 @@
 
 #include <cstring>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace ps2::cli {
+
+namespace {
+
+/* Redraws of the progress line at most this often; the first step of a batch
+ * is drawn at once. */
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+} // namespace
+
+Console::Console(const char* tool) : tool_(tool)
+{
+    if (is_terminal(stderr)) {
+        progress_ = stderr;
+        width_ = terminal_width(stderr);
+    }
+    stdout_is_terminal_ = is_terminal(stdout);
+}
+
+Console::~Console() { erase_progress(); }
 
 Reporter Console::reporter()
 {
@@ -22,32 +42,115 @@ void Console::emit(void* context, Severity s, const char* subject, const char* t
 
 void Console::print(Severity s, const char* subject, const char* text)
 {
-    switch (s) {
-    case Severity::note:
-        if (!quiet_) {
-            if (subject && *subject)
-                std::fprintf(stdout, "%s: %s\n", subject, text);
-            else
-                std::fprintf(stdout, "%s\n", text);
-        }
-        return;
-    case Severity::warning:
-        ++warnings_;
-        break;
-    case Severity::error:
-        ++errors_;
-        break;
+    const bool to_stdout = s == Severity::note;
+    if (to_stdout && quiet_) return;
+    /* The line is erased where the message will show: always for stderr,
+     * for stdout when both are the same screen. */
+    const bool erase = drawn_ > 0 && (!to_stdout || stdout_is_terminal_);
+    if (erase) erase_progress();
+
+    if (to_stdout) {
+        if (subject && *subject)
+            std::fprintf(stdout, "%s: %s\n", subject, text);
+        else
+            std::fprintf(stdout, "%s\n", text);
+        if (erase) std::fflush(stdout);
+    } else {
+        if (s == Severity::warning)
+            ++warnings_;
+        else
+            ++errors_;
+        const char* kind = s == Severity::warning ? "warning: " : "";
+        if (subject && *subject)
+            std::fprintf(stderr, "%s: %s%s: %s\n", tool_, kind, subject, text);
+        else
+            std::fprintf(stderr, "%s: %s%s\n", tool_, kind, text);
     }
-    const char* kind = s == Severity::warning ? "warning: " : "";
-    if (subject && *subject)
-        std::fprintf(stderr, "%s: %s%s: %s\n", tool_, kind, subject, text);
-    else
-        std::fprintf(stderr, "%s: %s%s\n", tool_, kind, text);
+    if (erase) draw_progress();
 }
 
 void Console::usage_error(const char* text) const
 {
     std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", tool_, text, tool_);
+}
+
+void Console::unknown_option(const char* arg) const
+{
+    const std::string text = std::string("unknown option '") + arg + "'";
+    usage_error(text.c_str());
+}
+
+void Console::begin_batch(size_t total)
+{
+    erase_progress();
+    total_ = total;
+    done_ = 0;
+    current_.clear();
+}
+
+void Console::step(const char* name)
+{
+    ++done_;
+    if (!progress_shown()) return;
+    current_ = "[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " + name;
+    if (progress_lines_) {
+        erase_progress();
+        std::fflush(stdout);
+        std::fprintf(progress_, "%s\n", current_.c_str());
+        std::fflush(progress_);
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (done_ == 1 || drawn_ == 0 || now - last_draw_ >= kRedrawInterval) draw_progress();
+}
+
+void Console::end_batch()
+{
+    erase_progress();
+    total_ = 0;
+    done_ = 0;
+    current_.clear();
+}
+
+void Console::hide_progress() { erase_progress(); }
+
+void Console::force_progress(std::FILE* stream, unsigned width)
+{
+    progress_ = stream;
+    width_ = width;
+}
+
+void Console::draw_progress()
+{
+    if (!progress_shown() || current_.empty()) return;
+    /* One column short of the width, so the cursor never wraps to a new row
+     * (a "\r" returns to the start of the last row only). */
+    const size_t room = width_ > 1 ? width_ - 1 : 1;
+    std::string line = current_;
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    if (line.size() > room) {
+        size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut; /* not inside a UTF-8 character */
+        line.resize(cut);
+    }
+    std::string out = "\r" + line;
+    if (drawn_ > line.size()) out.append(drawn_ - line.size(), ' '); /* the rest of a longer line */
+    std::fputs(out.c_str(), progress_);
+    std::fflush(progress_);
+    drawn_ = line.size();
+    last_draw_ = std::chrono::steady_clock::now();
+}
+
+void Console::erase_progress()
+{
+    if (drawn_ == 0 || progress_ == nullptr) return;
+    std::string out = "\r";
+    out.append(drawn_, ' ');
+    out += '\r';
+    std::fputs(out.c_str(), progress_);
+    std::fflush(progress_);
+    drawn_ = 0;
 }
 
 bool handle_standard_option(const char* arg, const char* tool, const char* help_text, int* exit_status)
@@ -66,5 +169,12 @@ bool handle_standard_option(const char* arg, const char* tool, const char* help_
 }
 
 bool is_terminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+unsigned terminal_width(std::FILE* stream)
+{
+    winsize ws{};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    return 80;
+}
 
 } // namespace ps2::cli

@@ -1,7 +1,10 @@
-/* cli.h -- what the six command-line tools share: standard options, one-line messages, exit statuses */
+/* cli.h -- what the six command-line tools share: standard options, one-line messages, batch progress, exit statuses */
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "common/report.h"
 
@@ -15,10 +18,18 @@ inline constexpr int kExitUsage = 2;       /* bad command line */
 inline constexpr const char* kVersionText = "Version 20/05/24";
 
 /* Prints "tool: subject: text" lines: notes to stdout (unless quiet),
- * warnings and errors to stderr; counts errors for the exit status. */
+ * warnings and errors to stderr; counts errors for the exit status.
+ *
+ * A batch of several files shows a "[3/120] name" line on stderr while it
+ * runs, rewritten in place, when stderr is a terminal and the run is not
+ * quiet. Every message erases that line first and draws it again after, so
+ * it never mixes with what is printed, and nothing of it is left at the end. */
 class Console {
 public:
-    explicit Console(const char* tool) : tool_(tool) {}
+    explicit Console(const char* tool);
+    ~Console();
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
 
     Reporter reporter();
     void set_quiet(bool q) { quiet_ = q; }
@@ -29,16 +40,48 @@ public:
 
     /* Direct messages from the CLI itself. */
     void print(Severity s, const char* subject, const char* text);
-    /* "tool: text" on stderr, for usage errors. */
+    /* "tool: text" on stderr and a pointer to --help, for usage errors. */
     void usage_error(const char* text) const;
+    /* "tool: unknown option 'ARG'" as a usage error. */
+    void unknown_option(const char* arg) const;
+
+    /* Batch progress: begin_batch(n) before n files, step(name) before each,
+     * end_batch() after the last (which erases the line). */
+    void begin_batch(size_t total);
+    void step(const char* name);
+    void end_batch();
+    /* Erases the progress line until the next step, e.g. before a started
+     * program writes to the terminal. */
+    void hide_progress();
+    /* Progress as one "[3/120] name" line per step instead of one line
+     * rewritten in place: for tools whose started programs write to the
+     * same terminal. */
+    void set_progress_lines(bool lines) { progress_lines_ = lines; }
+
+    /* Shows the progress line on `stream` as if it were a terminal `width`
+     * columns wide, whatever stderr is (tests). */
+    void force_progress(std::FILE* stream, unsigned width);
 
 private:
     static void emit(void* context, Severity s, const char* subject, const char* text);
+    bool progress_shown() const { return progress_ != nullptr && total_ > 1 && !quiet_; }
+    void draw_progress();
+    void erase_progress();
 
     const char* tool_;
     bool quiet_ = false;
     int errors_ = 0;
     int warnings_ = 0;
+
+    std::FILE* progress_ = nullptr; /* stderr when it is a terminal, else none */
+    bool stdout_is_terminal_ = false;
+    bool progress_lines_ = false;
+    unsigned width_ = 80;
+    size_t total_ = 0;
+    size_t done_ = 0;
+    std::string current_;
+    size_t drawn_ = 0; /* columns of the line now on the screen; 0 when none */
+    std::chrono::steady_clock::time_point last_draw_{};
 };
 
 /* Handles --help / -h and --version for a tool. Returns true when the
@@ -47,5 +90,8 @@ bool handle_standard_option(const char* arg, const char* tool, const char* help_
 
 /* True when the stream is a terminal (progress is shown only there). */
 bool is_terminal(std::FILE* stream);
+
+/* The terminal's width in columns, or 80 when it cannot be told. */
+unsigned terminal_width(std::FILE* stream);
 
 } // namespace ps2::cli

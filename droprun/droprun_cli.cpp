@@ -21,8 +21,9 @@ namespace {
 
 const char kHelp[] =
     "Usage: droprun [OPTION]... FILE...\n"
-    "       droprun [--list FILE] --show-presets\n"
-    "Runs the command lines of a preset for every FILE, one file after another.\n"
+    "       droprun [--list LIST] [--preset N|NAME] --show-presets\n"
+    "Runs the command lines of a preset for every FILE, one file after another,\n"
+    "as DROPRUN's window does for dropped files.\n"
     "\n"
     "Presets come from a list of 10-line groups (a separator line, the name,\n"
     "command lines 1-4, working folder, hide window, do not wait, tail filter).\n"
@@ -36,23 +37,31 @@ const char kHelp[] =
     "shell. Put \"%path%\" in double quotes when names may hold spaces.\n"
     "\n"
     "Options:\n"
-    "  --list FILE      read the presets from FILE (default: this program's path\n"
-    "                   with the extension .lst)\n"
-    "  --preset N|NAME  use preset number N (from 1) or the first one named NAME\n"
-    "                   (default: the first preset)\n"
-    "  --show-presets   list the presets with their fields and exit\n"
-    "  -n, --dry-run    print what would be done for each FILE; start nothing\n"
-    "  -q, --quiet      print only errors\n"
-    "  -h, --help       show this help and exit\n"
-    "      --version    show the version and exit\n"
+    "      --list LIST     read the presets from LIST (default: this program's path\n"
+    "                      with the extension .lst)\n"
+    "      --preset N|NAME use preset number N (from 1) or the first one named NAME\n"
+    "                      (default: the first preset)\n"
+    "      --show-presets  list the presets with their fields and exit\n"
+    "  -n, --dry-run       print what would be done for each FILE; start nothing\n"
+    "  -q, --quiet         print only warnings and errors\n"
+    "  -h, --help          show this help and exit\n"
+    "      --version       show the version and exit\n"
+    "  --                  take every further argument as a FILE\n"
     "\n"
     "Examples:\n"
     "  droprun --list ~/presets.lst --show-presets\n"
     "  droprun --list ~/presets.lst --preset 2 saves/*.psu\n"
     "  droprun --preset \"To MAX\" --dry-run 'BESLES-12345 save.psu'\n"
     "\n"
-    "Exit status: 0 when every command could be started, 1 when one could not\n"
-    "(or the list could not be read), 2 for a bad command line.\n";
+    "Exit status:\n"
+    "  0  every command could be started (their own exit statuses are not looked at)\n"
+    "  1  some command could not be started, a working folder could not be entered,\n"
+    "     or the list could not be read\n"
+    "  2  bad usage: an unknown option, a missing value, no FILE, no such preset\n"
+    "\n"
+    "Each problem is one line on stderr, \"droprun: FILE: message\". On a terminal,\n"
+    "a run over several files prints \"[2/5] FILE\" on stderr before each file.\n"
+    "More in the manual page droprun(1) and the guide DROPRUN.md.\n";
 
 const char* const kFieldLabels[kFormFieldCount] = {
     "command 1", "command 2", "command 3", "command 4", "working folder", "hide window", "do not wait", "tail filter"};
@@ -227,7 +236,7 @@ int main(int argc, char** argv)
         } else if (std::strcmp(a, "-q") == 0 || std::strcmp(a, "--quiet") == 0) {
             console.set_quiet(true);
         } else {
-            console.usage_error((std::string("unknown option ") + a).c_str());
+            console.unknown_option(a);
             return cli::kExitUsage;
         }
     }
@@ -236,7 +245,7 @@ int main(int argc, char** argv)
         return cli::kExitUsage;
     }
     if (!show_presets && files.empty()) {
-        console.usage_error("no files named");
+        console.usage_error("no file given");
         return cli::kExitUsage;
     }
 
@@ -292,10 +301,16 @@ int main(int argc, char** argv)
 
     const SystemFolders folders = query_system_folders();
     CliHost host(fields, dry_run, console);
+    /* A dry run prints for every file anyway; a real run heads each file with
+     * a progress line, since the programs it starts write to the terminal too. */
+    console.set_progress_lines(true);
+    if (!dry_run) console.begin_batch(paths.size());
     for (const std::string& path : paths) {
         host.set_file(path.c_str());
+        if (!dry_run) console.step(path.c_str());
         (void)run_file(path, folders, plat::native_path_rules(), host, ValueQuoting::escape_double_quotes);
     }
+    console.end_batch();
     std::fflush(stdout);
     return console.exit_status();
 }

@@ -1,5 +1,6 @@
 /* varkon_cli.cpp -- the varkon command: PSU <-> MAX conversion of the files named, or --check */
 #include <cstring>
+#include <vector>
 
 #include "common/cli.h"
 #include "maxconv/varkon_handler.h"
@@ -22,20 +23,27 @@ constexpr const char* kHelp =
     "itself (a MAX archive named .psu): that file is kept and nothing is written.\n"
     "\n"
     "Options:\n"
-    "  --check     verify the files and write nothing: a MAX archive's check value,\n"
-    "              structure and full decode, a PSU archive's structure\n"
-    "  -q, --quiet print nothing but warnings and errors\n"
-    "  -h, --help  show this help\n"
-    "  --version   show the version\n"
-    "  --          take every further argument as a file\n"
+    "      --check       verify the files and write nothing: a MAX archive's check\n"
+    "                    value, structure and full decode, a PSU archive's structure\n"
+    "  -q, --quiet       print only warnings and errors\n"
+    "  -h, --help        show this help and exit\n"
+    "      --version     show the version and exit\n"
+    "  --                take every further argument as a FILE\n"
     "\n"
     "Examples:\n"
     "  varkon BESCES-50501REZ.psu      writes BESCES-50501REZ.max\n"
     "  varkon saves/*.max              writes a .psu beside each\n"
     "  varkon --check saves/*          verifies every save, writes nothing\n"
     "\n"
-    "Exit status: 0 when every file was converted (or sound, with --check),\n"
-    "1 when some file was not, 2 on a bad command line.\n";
+    "Exit status:\n"
+    "  0  every file was converted (or found sound, with --check); a BAD CRC\n"
+    "     warning alone does not change it\n"
+    "  1  some file was not\n"
+    "  2  bad usage: an unknown option, no FILE\n"
+    "\n"
+    "Each problem is one line on stderr, \"varkon: FILE: message\". On a terminal,\n"
+    "a run over several files shows \"[2/5] FILE\" on stderr while it works.\n"
+    "More in the manual page varkon(1) and the guide VARKON.md.\n";
 
 } // namespace
 
@@ -44,11 +52,11 @@ int main(int argc, char** argv)
     ps2::cli::Console console(kTool);
     bool check = false;
     bool options_done = false;
-    int files = 0;
+    std::vector<const char*> files;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (options_done || a[0] != '-' || a[1] == '\0') {
-            ++files;
+            files.push_back(a);
             continue;
         }
         int status = 0;
@@ -60,30 +68,25 @@ int main(int argc, char** argv)
         } else if (std::strcmp(a, "-q") == 0 || std::strcmp(a, "--quiet") == 0) {
             console.set_quiet(true);
         } else {
-            char text[256];
-            std::snprintf(text, sizeof text, "unknown option '%s'", a);
-            console.usage_error(text);
+            console.unknown_option(a);
             return ps2::cli::kExitUsage;
         }
     }
-    if (files == 0) {
-        console.usage_error("no files named");
+    if (files.empty()) {
+        console.usage_error("no file given");
         return ps2::cli::kExitUsage;
     }
 
     ps2::VarkonHooks hooks;
     hooks.report = console.reporter();
-    options_done = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (!options_done && a[0] == '-' && a[1] != '\0') {
-            if (std::strcmp(a, "--") == 0) options_done = true;
-            continue;
-        }
+    console.begin_batch(files.size());
+    for (const char* file : files) {
+        console.step(file);
         if (check)
-            (void)ps2::check_save_file(a, hooks.report);
+            (void)ps2::check_save_file(file, hooks.report);
         else
-            (void)ps2::convert_save_file(a, hooks);
+            (void)ps2::convert_save_file(file, hooks);
     }
+    console.end_batch();
     return console.exit_status();
 }

@@ -1,45 +1,112 @@
 #!/bin/sh
-# demo.sh -- installs what is missing, builds the command-line tools and runs the main job on the
-# bundled sample saves (samples/): what each tool does, with sizes.
+# demo.sh -- the main job: installs what is missing, builds the six command-line tools, and takes the
+# bundled sample saves (samples/) through the whole journey: build a card (TAVIRO), split it (SORVIK),
+# convert to MAX and back (VARKON), unpack and rebuild (QUILBAN), rename (MALETO). Prints a summary
+# with sizes and timings, and shows that what came back equals what went in. Output in demo/.
 set -eu
 cd "$(dirname "$0")/.."
+ROOT=$PWD
 scripts/setup-debian.sh minimal
-cmake -S . -B build -G Ninja -DPS2_WINDOWS=OFF >/dev/null
-cmake --build build -j "${JOBS:-2}" >/dev/null
-BIN=$PWD/build/bin
-OUT=$PWD/demo
+# Only the command-line tools are built, so the build folder keeps its other settings (the Windows
+# programs and the tests are built by scripts/test-all.sh).
+if [ -f build/CMakeCache.txt ]; then cmake -S . -B build >build.log 2>&1; else cmake -S . -B build -G Ninja >build.log 2>&1; fi ||
+  { cat build.log; exit 1; }
+cmake --build build -j "${JOBS:-2}" --target sorvik taviro varkon quilban maleto droprun >>build.log 2>&1 ||
+  { tail -40 build.log; exit 1; }
+rm -f build.log
+BIN=$ROOT/build/bin
+OUT=$ROOT/demo
 rm -rf "$OUT"
 mkdir -p "$OUT"
+cd "$OUT"
 
-echo "== TAVIRO: build a memory card image from the bundled saves"
-"$BIN/taviro" --sort asc -o "$OUT/card.vm2" samples/*.psu
-echo "== SORVIK: split the card into PSU archives again"
-"$BIN/sorvik" "$OUT/card.vm2"
-echo "== MALETO: rename the archives after their save's name and title"
-"$BIN/maleto" --remove-sjis "$OUT"/card/*.psu
-ls -l "$OUT/card"
-echo "== What came back equals what went in: a card built from the returned archives is the same card"
-"$BIN/taviro" -q --sort asc -o "$OUT/again.vm2" "$OUT"/card/*.psu
-cmp "$OUT/card.vm2" "$OUT/again.vm2"
-echo "card.vm2 and again.vm2 are identical, byte for byte ($(wc -c < "$OUT/card.vm2") bytes)"
+now() { date +%s%N; }
+ms() { echo $(( ($2 - $1) / 1000000 )); }
+bytes() { cat "$@" | wc -c | tr -d ' '; }
+commas() { echo "$1" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta'; }
+ROWS=""
+row() { ROWS="$ROWS$(printf '  %-8s %-34s %14s %14s %6s ms' "$1" "$2" "$(commas "$3")" "$(commas "$4")" "$5")
+"; }
+CHECKS=""
+FAILED=0
+check() { if eval "$2"; then CHECKS="$CHECKS  ok    $1
+"; else CHECKS="$CHECKS  FAIL  $1
+"; FAILED=1; fi; }
 
-echo "== QUILBAN: unpack a sample into plain files and a manifest, then rebuild it"
-mkdir -p "$OUT/unpack"
-cp samples/BISLPS-25001ADV.psu "$OUT/unpack/ADV.psu"
-"$BIN/quilban" "$OUT/unpack/ADV.psu"
-ls -l "$OUT/unpack/ADV"
-"$BIN/quilban" "$OUT/unpack/ADV/QUILBAN.TXT"
-if cmp -s "$OUT/unpack/ADV.psu" "$OUT/unpack/ADV/BISLPS-25001ADV.psu"; then
-  echo "the rebuilt archive equals the original byte for byte"
-fi
+mkdir saves
+cp "$ROOT"/samples/*.psu saves/
+n_saves=$(ls saves | wc -l)
+in_bytes=$(bytes saves/*.psu)
 
-echo "== VARKON: convert the samples to MAX archives, and those back to PSU archives"
-echo "   (a MAX archive holds flat saves only: the sample with a nested folder is refused)"
-mkdir -p "$OUT/convert/back"
-cp samples/*.psu "$OUT/convert/"
-"$BIN/varkon" "$OUT"/convert/*.psu || true
-cp "$OUT"/convert/*.max "$OUT/convert/back/"
-"$BIN/varkon" "$OUT"/convert/back/*.max
-"$BIN/varkon" --check "$OUT"/convert/*.max
-ls -l "$OUT/convert" "$OUT/convert/back"
-echo "demo output is in $OUT"
+# TAVIRO: a coded card image of the samples, in name order.
+t0=$(now); "$BIN/taviro" -q --sort asc -o card.vm2 saves; t1=$(now)
+row TAVIRO "build a card of $n_saves saves" "$in_bytes" "$(bytes card.vm2)" "$(ms "$t0" "$t1")"
+
+# SORVIK: the card back into PSU archives, one per save.
+t0=$(now); "$BIN/sorvik" -q card.vm2; t1=$(now)
+row SORVIK "split the card into archives" "$(bytes card.vm2)" "$(bytes card/*.psu)" "$(ms "$t0" "$t1")"
+"$BIN/taviro" -q --sort asc -o again.vm2 card
+check "a card built from the split archives equals the first card" "cmp -s card.vm2 again.vm2"
+
+# VARKON: PSU -> MAX -> PSU -> MAX. MAX archives hold flat saves only, so a save with a folder stays out.
+mkdir max
+cp card/*.psu max/
+t0=$(now); "$BIN/varkon" -q max/*.psu 2>max.err || true; t1=$(now)
+refused=$(grep -c 'holds a folder' max.err || true)
+n_max=$(ls max/*.max | wc -l)
+converted=$(for m in max/*.max; do echo "${m%.max}.psu"; done)
+row VARKON "PSU -> MAX ($n_max of $n_saves; $refused with a folder)" "$(bytes $converted)" "$(bytes max/*.max)" "$(ms "$t0" "$t1")"
+mkdir back
+cp max/*.max back/
+t0=$(now); "$BIN/varkon" -q back/*.max; t1=$(now)
+row VARKON "MAX -> PSU" "$(bytes back/*.max)" "$(bytes back/*.psu)" "$(ms "$t0" "$t1")"
+mkdir again
+cp back/*.psu again/
+"$BIN/varkon" -q again/*.psu
+same_max=1
+for m in max/*.max; do cmp -s "$m" "again/${m#max/}" || same_max=0; done
+check "PSU -> MAX -> PSU -> MAX gives the same MAX archives" "[ $same_max -eq 1 ]"
+# The files inside each save, unpacked from the archive before and after the trip, compared.
+same_files=1
+for m in max/*.max; do
+  name=${m#max/}; name=${name%.max}
+  mkdir -p trip/before trip/after
+  cp "max/$name.psu" trip/before/ && cp "back/$name.psu" trip/after/
+  "$BIN/quilban" -q "trip/before/$name.psu" "trip/after/$name.psu"
+  diff -r -x QUILBAN.TXT "trip/before/$name" "trip/after/$name" >/dev/null || same_files=0
+done
+check "every file of every converted save came back byte for byte" "[ $same_files -eq 1 ]"
+
+# QUILBAN: unpack every archive into plain files and a manifest, then rebuild it from the manifest.
+mkdir unpack
+cp card/*.psu unpack/
+t0=$(now); "$BIN/quilban" -q unpack/*.psu; t1=$(now)
+members=$(find unpack -mindepth 2 -type f ! -name QUILBAN.TXT | wc -l)
+unpacked=$(bytes unpack/*/*)
+row QUILBAN "unpack ($members member files)" "$(bytes unpack/*.psu)" "$unpacked" "$(ms "$t0" "$t1")"
+t0=$(now); "$BIN/quilban" -q unpack/*/QUILBAN.TXT; t1=$(now)
+row QUILBAN "rebuild from the manifests" "$unpacked" "$(bytes unpack/*/*.psu)" "$(ms "$t0" "$t1")"
+same_rebuilt=1
+for a in unpack/*.psu; do b=${a%.psu}; cmp -s "$a" "$b/${b#unpack/}.psu" || same_rebuilt=0; done
+check "every rebuilt archive equals the archive unpacked" "[ $same_rebuilt -eq 1 ]"
+
+# MALETO: the archives renamed after their save's name and title (plain ASCII names).
+mkdir renamed
+cp card/*.psu renamed/
+t0=$(now); "$BIN/maleto" -q --remove-sjis renamed/*.psu; t1=$(now)
+row MALETO "rename after name and title" "$(bytes renamed/*)" "$(bytes renamed/*)" "$(ms "$t0" "$t1")"
+check "every archive was renamed" "[ \$(ls renamed | grep -c -- '-\[.*\]\.psu\$') -eq $n_saves ]"
+
+echo
+echo "PS2 save tools: the $n_saves bundled sample saves through the whole journey"
+echo
+printf '  %-8s %-34s %14s %14s %9s\n' tool step "bytes in" "bytes out" time
+printf '%s' "$ROWS"
+echo
+printf '%s' "$CHECKS"
+echo
+echo "  renamed:"
+ls renamed | sed 's/^/    /'
+echo
+echo "Everything is in $OUT; the tools are in $BIN (try $BIN/sorvik --help)."
+exit $FAILED

@@ -3,7 +3,11 @@
 # Usage: scripts/setup-debian.sh [minimal]   (minimal: only what the native build and the demo need)
 set -eu
 NATIVE="g++ cmake ninja-build libgtest-dev libbenchmark-dev python3"
-FULL="$NATIVE g++-mingw-w64-x86-64 wine64 xvfb xauth imagemagick locales clang libclang-rt-dev"
+# Full: the Windows programs and their tests under Wine (with Wine's own fonts and a Japanese font, so
+# the GUI tests' screenshots show the dialogs' texts), fuzzing, and the packages (the guide as HTML for the
+# Windows zip, dpkg-shlibdeps for the Debian package's dependencies).
+FULL="$NATIVE g++-mingw-w64-x86-64 wine64 xvfb xauth imagemagick locales clang libclang-rt-dev \
+  fonts-wine fonts-ipafont-gothic cmark-gfm dpkg-dev unzip"
 want=$FULL
 [ "${1:-}" = minimal ] && want=$NATIVE
 

@@ -323,9 +323,9 @@ TEST_F(DroprunCli, Usage)
     const Case cases[] = {
         {{"--help"}, 0, "Usage: droprun"},
         {{"--version"}, 0, "droprun Version 20/05/24"},
-        {{}, 2, "no files named"},
+        {{}, 2, "no file given"},
         {{"--list"}, 2, "option --list needs a value"},
-        {{"--bogus", "a"}, 2, "unknown option --bogus"},
+        {{"--bogus", "a"}, 2, "unknown option '--bogus'"},
         {{"--show-presets", "a"}, 2, "--show-presets takes no files"},
     };
     for (const Case& c : cases) {

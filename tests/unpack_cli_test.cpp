@@ -53,11 +53,11 @@ TEST_F(QuilbanCli, StandardOptionsAndUsage)
     };
     const Case cases[] = {
         {"--version", 0, "quilban Version 20/05/24\n", ""},
-        {"--help", 0, "Usage: quilban [OPTION]... FILE...", ""},
+        {"--help", 0, "Usage: quilban [--temp-names] [-q] FILE...", ""},
         {"-h", 0, "--temp-names", ""},
         {"", 2, "", "quilban: no file given\nTry 'quilban --help' for more information.\n"},
         {"-q", 2, "", "quilban: no file given\nTry 'quilban --help' for more information.\n"},
-        {"--bogus x.psu", 2, "", "quilban: unknown option --bogus\nTry 'quilban --help' for more information.\n"},
+        {"--bogus x.psu", 2, "", "quilban: unknown option '--bogus'\nTry 'quilban --help' for more information.\n"},
     };
     for (const Case& c : cases) {
         const CliRun r = run(c.args);

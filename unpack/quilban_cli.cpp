@@ -1,6 +1,6 @@
 /* quilban_cli.cpp -- quilban: unpack PSU archives into folders with a manifest, rebuild them from QUILBAN.TXT */
 #include <cstring>
-#include <string>
+#include <vector>
 
 #include "common/cli.h"
 #include "unpack/quilban_handler.h"
@@ -8,9 +8,9 @@
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: quilban [OPTION]... FILE...\n"
-    "Unpack PS2 save archives (.psu) into plain files with an editable manifest,\n"
-    "and rebuild archives from such a manifest.\n"
+    "Usage: quilban [--temp-names] [-q] FILE...\n"
+    "Unpacks PS2 save archives (.psu) into plain files with an editable manifest,\n"
+    "and rebuilds archives from such a manifest.\n"
     "\n"
     "A FILE named QUILBAN.TXT (any case of a-z) is a manifest: the archive is\n"
     "rebuilt from it and the member files beside it, and written into the same\n"
@@ -22,17 +22,24 @@ constexpr const char* kHelp =
     "  -t, --temp-names  unpack: name the member files temp0000.bin, temp0001.bin...\n"
     "                    (one number per entry) instead of the entries' names;\n"
     "                    rebuild: write the archive as temp.psu\n"
-    "  -q, --quiet       print nothing but warnings and errors\n"
+    "  -q, --quiet       print only warnings and errors\n"
     "  -h, --help        show this help and exit\n"
     "      --version     show the version and exit\n"
+    "  --                take every further argument as a FILE\n"
     "\n"
     "Examples:\n"
     "  quilban BISLPS-25105.psu             unpack into BISLPS-25105/\n"
     "  quilban BISLPS-25105/QUILBAN.TXT     rebuild BISLPS-25105/BISLPS-25105-01.psu\n"
     "  quilban --temp-names saves/*.psu     unpack several archives with temporary names\n"
     "\n"
-    "Exit status: 0 when everything was written, 1 when some file or member was\n"
-    "not, 2 on a bad command line.\n";
+    "Exit status:\n"
+    "  0  everything was written (warnings allowed)\n"
+    "  1  some file or member was not\n"
+    "  2  bad usage: an unknown option, no FILE\n"
+    "\n"
+    "Each problem is one line on stderr, \"quilban: FILE: message\". On a terminal,\n"
+    "a run over several files shows \"[2/5] FILE\" on stderr while it works.\n"
+    "More in the manual page quilban(1) and the guide QUILBAN.md.\n";
 
 } // namespace
 
@@ -41,12 +48,12 @@ int main(int argc, char** argv)
     ps2::cli::Console console("quilban");
     bool temp_names = false;
     bool options_done = false;
-    int files = 0;
-    /* Options first, wherever they stand, so that they hold for every file. */
+    std::vector<const char*> files;
+    /* Options hold for every file, wherever they stand. */
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (options_done || arg[0] != '-' || arg[1] == '\0') {
-            ++files;
+            files.push_back(arg);
             continue;
         }
         int status = 0;
@@ -58,25 +65,22 @@ int main(int argc, char** argv)
         else if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0)
             console.set_quiet(true);
         else {
-            console.usage_error((std::string("unknown option ") + arg).c_str());
+            console.unknown_option(arg);
             return ps2::cli::kExitUsage;
         }
     }
-    if (files == 0) {
+    if (files.empty()) {
         console.usage_error("no file given");
         return ps2::cli::kExitUsage;
     }
 
     const ps2::OptionBox option = ps2::OptionBox::fixed(temp_names);
     const ps2::Reporter report = console.reporter();
-    options_done = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (!options_done && arg[0] == '-' && arg[1] != '\0') {
-            options_done = std::strcmp(arg, "--") == 0;
-            continue;
-        }
-        (void)ps2::handle_quilban_file(arg, option, report);
+    console.begin_batch(files.size());
+    for (const char* file : files) {
+        console.step(file);
+        (void)ps2::handle_quilban_file(file, option, report);
     }
+    console.end_batch();
     return console.exit_status();
 }

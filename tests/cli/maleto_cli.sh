@@ -30,7 +30,7 @@ run maleto
 expect_status 2 "no files"
 run maleto --bogus a.psu
 expect_status 2 "unknown option"
-expect_err_has "unknown option --bogus"
+expect_err_has "unknown option '--bogus'"
 run maleto --help
 expect_status 0 "help"
 expect_out_has "Usage: maleto"

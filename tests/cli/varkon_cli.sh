@@ -76,7 +76,7 @@ fi
 # Options.
 run varkon
 expect_status 2 "no files"
-expect_err "varkon: no files named
+expect_err "varkon: no file given
 Try 'varkon --help' for more information." "no files"
 run varkon --bogus a.psu
 expect_status 2 "unknown option"

@@ -54,6 +54,34 @@ cleanup() {
     fi
 }
 
+# Fonts for the dialogs. Wine's own fonts (Debian's fonts-wine: Marlett draws the caption buttons, Tahoma
+# the captions and menus) are copied into the prefix, where Wine finds them. With a Japanese font
+# installed (fonts-ipafont-gothic or fonts-vlgothic), the dialogs' fonts "MS Sans Serif" and "MS UI Gothic"
+# are substituted by it, so that screenshots show the Japanese texts instead of boxes; Wine's bitmap
+# "MS Sans Serif" is then left out, since an installed font is never substituted.
+PREFIX_VERSION=2
+install_fonts() {
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts" data=/usr/share/wine/fonts cjk="" name
+    for name in IPAPGothic "VL PGothic" "Noto Sans CJK JP"; do
+        if [[ -n $(fc-list "$name" file 2>/dev/null) ]]; then cjk=$name; break; fi
+    done
+    mkdir -p "$fonts"
+    if [[ -d $data ]]; then
+        local f
+        for f in "$data"/*; do
+            case ${f##*/} in
+            sserif* | ssee* | ssef* | ms_sans_serif*) [[ -n $cjk ]] && continue ;;
+            esac
+            [[ -e $fonts/${f##*/} ]] || cp "$f" "$fonts/"
+        done
+    fi
+    if [[ -n $cjk ]]; then
+        local subst='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
+        "$WINE" reg add "$subst" /v "MS Sans Serif" /d "$cjk" /f >/dev/null 2>&1
+        "$WINE" reg add "$subst" /v "MS UI Gothic" /d "$cjk" /f >/dev/null 2>&1
+    fi
+}
+
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko prompts; and a crashing program ends at once instead of waiting in winedbg.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
@@ -61,7 +89,8 @@ export WINEARCH=win64
 
 if [[ ${1:-} == --prepare ]]; then
     export WINEPREFIX="$2/wineprefix"
-    if [[ -f $WINEPREFIX/system.reg && -f $WINEPREFIX/.ps2-ready ]]; then exit 0; fi
+    # The marker holds the version of this set-up; an older prefix is made anew.
+    if [[ -f $WINEPREFIX/system.reg && $(cat "$WINEPREFIX/.ps2-ready" 2>/dev/null) == "$PREFIX_VERSION" ]]; then exit 0; fi
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     export LC_ALL=C.UTF-8
@@ -74,12 +103,13 @@ if [[ ${1:-} == --prepare ]]; then
     # Windows does (Xvfb has no window manager to draw them).
     "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
     "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    install_fonts
     "$WINESERVER" -w
     if [[ ! -f $WINEPREFIX/system.reg ]]; then
         echo "run_under_wine: the Wine prefix was not made" >&2
         exit 1
     fi
-    touch "$WINEPREFIX/.ps2-ready"
+    echo "$PREFIX_VERSION" > "$WINEPREFIX/.ps2-ready"
     exit 0
 fi
 
@@ -100,7 +130,7 @@ if [[ ! -f $DRIVER ]]; then
 fi
 
 export WINEPREFIX="$BUILD/wineprefix"
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
+if [[ ! -f $WINEPREFIX/system.reg || $(cat "$WINEPREFIX/.ps2-ready" 2>/dev/null) != "$PREFIX_VERSION" ]]; then
     "$0" --prepare "$BUILD" || exit 1
 fi
 export LC_ALL=${LOCALE:-C.UTF-8}

@@ -1,0 +1,108 @@
+/* guide_gui_test.cpp -- the pictures of the user guide: each of the six programs under Wine with code page 932
+ * (so the Japanese texts show), in the state the guide describes; scripts/refresh-screenshots.sh copies them
+ * from <build>/screenshots/guide_*.png to docs/images/ */
+#include "guidrive.h"
+
+#include "resources/droprun_res.h"
+#include "tools/samplegen.h"
+
+using namespace guidrive;
+
+namespace {
+
+constexpr int kTaviroList = 128;
+
+/* A short folder for the pictures' paths, C:\PS2 in the Wine prefix, made anew. */
+std::string picture_folder(const std::string& name)
+{
+    const std::string root = "C:\\PS2";
+    make_folder(root);
+    const std::string folder = join(root, name);
+    for (const std::string& f : list_folder(folder)) DeleteFileA(join(folder, f).c_str());
+    make_folder(folder);
+    return folder;
+}
+
+/* The source tree, as a Windows path (Wine maps / to Z:): three folders above this file. */
+std::string source_folder()
+{
+    std::string path = "Z:" + std::string(__FILE__);
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    for (int up = 0; up < 3; ++up) path.erase(path.rfind('\\'));
+    return path;
+}
+
+/* Starts a drop tool, checks its caption and takes its picture. */
+void picture_of_drop_tool(const char* exe, const char* caption, const char* shot)
+{
+    Program p;
+    REQUIRE(p.start(program_path(exe)));
+    const HWND w = p.wait_for_window(caption, "#32770");
+    REQUIRE(w != nullptr);
+    CHECK(save_screenshot(w, shot));
+    DWORD code = 1;
+    CHECK(p.close(&code));
+    CHECK_EQ(code, DWORD(0));
+}
+
+} // namespace
+
+GUI_TEST_LOCALE(guide_sorvik, "ja_JP.UTF-8") { picture_of_drop_tool("SORVIK.exe", "SORVIK", "guide_sorvik"); }
+GUI_TEST_LOCALE(guide_varkon, "ja_JP.UTF-8") { picture_of_drop_tool("VARKON.exe", "VARKON", "guide_varkon"); }
+GUI_TEST_LOCALE(guide_quilban, "ja_JP.UTF-8") { picture_of_drop_tool("QUILBAN.exe", "QUILBAN", "guide_quilban"); }
+GUI_TEST_LOCALE(guide_maleto, "ja_JP.UTF-8") { picture_of_drop_tool("MALETO.exe", "MALETO", "guide_maleto"); }
+
+/* TAVIRO with a list: the bundled samples and a few more saves dropped as a folder. */
+GUI_TEST_LOCALE(guide_taviro, "ja_JP.UTF-8")
+{
+    const std::string saves = picture_folder("saves");
+    std::vector<std::string> paths;
+    for (const ps2::samples::Save& s : ps2::samples::demo_saves()) {
+        paths.push_back(join(saves, s.name + ".psu"));
+        REQUIRE(write_file(paths.back(), ps2::samples::build_save(s)));
+    }
+    const std::string more = picture_folder("more");
+    const char* const names[] = {"BASLUS-20312RPG01", "BESLES-53044SPORT", "BISLPS-25730PUZZLE", "BISLPS-25731PUZZLE"};
+    for (uint32_t seed = 1; seed <= 4; ++seed) {
+        ps2::samples::Save s = ps2::samples::random_save(seed, false, 20000);
+        s.name = names[seed - 1];
+        REQUIRE(write_file(join(more, s.name + ".psu"), ps2::samples::build_save(s)));
+    }
+    paths.push_back(more);
+
+    Program p;
+    REQUIRE(p.start(program_path("TAVIRO.exe")));
+    const HWND w = p.wait_for_window("TAVIRO");
+    REQUIRE(w != nullptr);
+    REQUIRE(drop_files(w, paths));
+    CHECK_EQ(list_items(GetDlgItem(w, kTaviroList)).size(), size_t(7));
+    CHECK(select_list_item(GetDlgItem(w, kTaviroList), 1));
+    CHECK(save_screenshot(w, "guide_taviro"));
+    DWORD code = 1;
+    CHECK(p.close(&code));
+    CHECK_EQ(code, DWORD(0));
+}
+
+/* DROPRUN beside the example list that the Windows zip ships as DROPRUN.lst, its third preset chosen. */
+GUI_TEST_LOCALE(guide_droprun, "ja_JP.UTF-8")
+{
+    const std::string tools = picture_folder("tools");
+    std::string list;
+    REQUIRE(read_file(join(source_folder(), "droprun\\DROPRUN.example.lst"), &list));
+    REQUIRE(write_file(join(tools, "DROPRUN.lst"), list));
+    std::string exe;
+    REQUIRE(read_file(program_path("DROPRUN.exe"), &exe));
+    REQUIRE(write_file(join(tools, "DROPRUN.exe"), exe));
+
+    Program p;
+    REQUIRE(p.start(join(tools, "DROPRUN.exe"), "", tools));
+    const HWND w = p.wait_for_window("DROPRUN");
+    REQUIRE(w != nullptr);
+    REQUIRE(select_combo_item(w, IDC_PRESET, 2));
+    CHECK_EQ(item_text(w, IDC_WORKING_FOLDER), std::string("%dir%"));
+    CHECK(save_screenshot(w, "guide_droprun"));
+    DWORD code = 1;
+    CHECK(p.close(&code));
+    CHECK_EQ(code, DWORD(0));
+}
