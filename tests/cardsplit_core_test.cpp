@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "cardsplit/cardsplit.h"
 #include "tests/cardsplit_testcard.h"
+#include "tests/test_support.h"
 #include "tools/samplegen.h"
 
 using namespace ps2;
@@ -213,11 +213,7 @@ TEST(CardSplit, SplitsTheRealCard)
 {
     const std::filesystem::path dir = PS2_REALDATA_DIR;
     if (!std::filesystem::exists(dir / "card-two-saves-ecc.ps2")) GTEST_SKIP() << "no real data";
-    auto read = [](const std::filesystem::path& p) {
-        std::ifstream f(p, std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-    };
-    std::vector<uint8_t> image = read(dir / "card-two-saves-ecc.ps2");
+    std::vector<uint8_t> image = test::get((dir / "card-two-saves-ecc.ps2").string());
     const uint64_t size = image.size();
     image.resize(kCodedImageSize);
     ASSERT_EQ(bring_card_to_raw(image, size), CardError::ok);
@@ -231,7 +227,7 @@ TEST(CardSplit, SplitsTheRealCard)
     }
 
     /* The same save as exported by another tool: same layout, names, modes, lengths and data. */
-    const std::vector<uint8_t> other = read(dir / "rez.psu");
+    const std::vector<uint8_t> other = test::get((dir / "rez.psu").string());
     const std::vector<uint8_t>& ours = splits[1].archive;
     ASSERT_EQ(ours.size(), other.size());
     std::vector<PsuNode> a, b;

@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "maxconv/crc32.h"
 #include "maxconv/lzari.h"
 #include "maxconv/max_convert.h"
+#include "tests/test_support.h"
 #include "tools/samplegen.h"
 
 using namespace ps2;
@@ -87,12 +87,6 @@ Bytes random_bytes(std::mt19937& g, size_t n)
     Bytes b(n);
     for (auto& x : b) x = uint8_t(g());
     return b;
-}
-
-Bytes read_file(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), {});
 }
 
 /* The members of a flat PSU archive as VARKON reads them. */
@@ -375,7 +369,7 @@ TEST(MaxConvert, RealSaves)
     if (!std::filesystem::exists(dir + "/rez.max")) GTEST_SKIP() << "no real saves at " << dir;
 
     /* rez.max and rez.psu hold the same save. */
-    const Bytes rez_max = read_file(dir + "/rez.max"), rez_psu = read_file(dir + "/rez.psu");
+    const Bytes rez_max = test::get(dir + "/rez.max"), rez_psu = test::get(dir + "/rez.psu");
     EXPECT_EQ(compute_max_crc(rez_max), load_u32le(&rez_max[12]));
     Bytes psu;
     ASSERT_EQ(to_psu(rez_max, &psu), MaxError::ok);
@@ -383,7 +377,7 @@ TEST(MaxConvert, RealSaves)
     EXPECT_TRUE(members_of(psu) == members_of(rez_psu));
     EXPECT_EQ(members_of(psu).size(), 3u);
 
-    const Bytes payne = read_file(dir + "/max-payne.max");
+    const Bytes payne = test::get(dir + "/max-payne.max");
     EXPECT_EQ(compute_max_crc(payne), load_u32le(&payne[12]));
     ASSERT_EQ(to_psu(payne, &psu), MaxError::ok);
     EXPECT_EQ(psu_record_name(psu.data()), "BASLUS-20230");
@@ -392,7 +386,7 @@ TEST(MaxConvert, RealSaves)
     /* Every real PSU archive: PSU -> MAX -> PSU keeps its members. */
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         if (entry.path().extension() != ".psu") continue;
-        const Bytes in = read_file(entry.path().string());
+        const Bytes in = test::get(entry.path().string());
         Bytes max, back;
         ASSERT_EQ(to_max(in, &max), MaxError::ok) << entry.path();
         ASSERT_EQ(to_psu(max, &back), MaxError::ok) << entry.path();
