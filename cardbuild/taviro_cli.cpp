@@ -77,58 +77,31 @@ int main(int argc, char** argv)
     bool sort = false;
     SortOrder order = SortOrder::ascending;
     bool list_only = false;
-    std::vector<const char*> paths;
-
-    bool options_done = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (options_done || a[0] != '-' || a[1] == '\0') {
-            paths.push_back(a);
-            continue;
-        }
-        int status = 0;
-        if (cli::handle_standard_option(a, "taviro", kHelp, &status)) return status;
-        if (std::strcmp(a, "--") == 0) {
-            options_done = true;
-        } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) {
-            if (++i == argc) {
-                con.usage_error("option -o needs a value: the card image to write");
-                return cli::kExitUsage;
-            }
-            out = argv[i];
-        } else if (std::strncmp(a, "--output=", 9) == 0) {
-            out = a + 9;
-        } else if (std::strcmp(a, "--raw") == 0 || std::strcmp(a, "--coded") == 0) {
+    const char* sort_value = nullptr;
+    cli::CommandLine args(argc, argv, con, kHelp);
+    while (const char* a = args.next_option()) {
+        if (args.takes("-o", &out, "the card image to write") || args.takes("--output", &out)) {
+        } else if (args.is("--raw", "--coded")) {
             const int f = int(a[2] == 'r' ? CardForm::raw : CardForm::coded);
-            if (form != -1 && form != f) {
-                con.usage_error("--raw and --coded exclude each other");
-                return cli::kExitUsage;
-            }
+            if (form != -1 && form != f) args.usage_error("--raw and --coded exclude each other");
             form = f;
-        } else if (std::strcmp(a, "--sort") == 0 || std::strncmp(a, "--sort=", 7) == 0) {
-            const char* v = a[6] == '=' ? a + 7 : (++i < argc ? argv[i] : "");
-            if (std::strcmp(v, "asc") == 0)
+        } else if (args.takes("--sort", &sort_value, "asc or desc")) {
+            if (std::strcmp(sort_value, "asc") == 0)
                 order = SortOrder::ascending;
-            else if (std::strcmp(v, "desc") == 0)
+            else if (std::strcmp(sort_value, "desc") == 0)
                 order = SortOrder::descending;
-            else {
-                con.usage_error("--sort takes asc or desc");
-                return cli::kExitUsage;
-            }
+            else
+                args.usage_error("--sort takes asc or desc");
             sort = true;
-        } else if (std::strcmp(a, "--list-only") == 0) {
+        } else if (args.is("--list-only")) {
             list_only = true;
-        } else if (std::strcmp(a, "-q") == 0 || std::strcmp(a, "--quiet") == 0) {
-            con.set_quiet(true);
         } else {
-            con.unknown_option(a);
-            return cli::kExitUsage;
+            args.unknown();
         }
     }
-    if (!out && !list_only) {
-        con.usage_error("no output given: -o OUT names the card image to write");
-        return cli::kExitUsage;
-    }
+    if (!args.stopped() && !out && !list_only) args.usage_error("no output given: -o OUT names the card image to write");
+    if (args.stopped()) return args.exit_status();
+    const std::vector<const char*>& paths = args.files();
 
     const PathRules& rules = plat::native_path_rules();
     FileList list;

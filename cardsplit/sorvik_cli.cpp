@@ -148,36 +148,20 @@ int main(int argc, char** argv)
     ps2::cli::Console console("sorvik");
     bool temp_names = false;
     bool list = false;
-    bool options_done = false;
-    std::vector<const char*> images;
-    for (int a = 1; a < argc; ++a) {
-        const char* arg = argv[a];
-        int status = 0;
-        if (options_done || arg[0] != '-' || arg[1] == '\0') {
-            images.push_back(arg);
-        } else if (std::strcmp(arg, "--") == 0) {
-            options_done = true;
-        } else if (ps2::cli::handle_standard_option(arg, "sorvik", kHelp, &status)) {
-            return status;
-        } else if (std::strcmp(arg, "-t") == 0 || std::strcmp(arg, "--temp-names") == 0) {
+    ps2::cli::CommandLine args(argc, argv, console, kHelp);
+    while (args.next_option()) {
+        if (args.is("-t", "--temp-names"))
             temp_names = true;
-        } else if (std::strcmp(arg, "--list") == 0) {
+        else if (args.is("--list"))
             list = true;
-        } else if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0) {
-            console.set_quiet(true);
-        } else {
-            console.unknown_option(arg);
-            return ps2::cli::kExitUsage;
-        }
+        else
+            args.unknown();
     }
-    if (images.empty()) {
-        console.usage_error("no card image given");
-        return ps2::cli::kExitUsage;
-    }
-    if (list && temp_names) {
-        console.usage_error("--list writes nothing, so --temp-names has no use with it");
-        return ps2::cli::kExitUsage;
-    }
+    if (!args.stopped() && args.files().empty()) args.usage_error("no card image given");
+    if (!args.stopped() && list && temp_names)
+        args.usage_error("--list writes nothing, so --temp-names has no use with it");
+    if (args.stopped()) return args.exit_status();
+    const std::vector<const char*>& images = args.files();
     if (list) return list_images(console, images);
 
     uint32_t refused = 0;

@@ -168,6 +168,78 @@ bool handle_standard_option(const char* arg, const char* tool, const char* help_
     return false;
 }
 
+CommandLine::CommandLine(int argc, char** argv, Console& console, const char* help_text)
+    : argc_(argc), argv_(argv), console_(console), help_text_(help_text)
+{
+}
+
+const char* CommandLine::next_option()
+{
+    current_ = nullptr;
+    while (!stopped_ && ++index_ < argc_) {
+        const char* a = argv_[index_];
+        int status = kExitOk;
+        if (options_done_ || a[0] != '-' || a[1] == '\0')
+            files_.push_back(a);
+        else if (std::strcmp(a, "--") == 0)
+            options_done_ = true;
+        else if (handle_standard_option(a, console_.tool(), help_text_, &status))
+            stop(status);
+        else if (std::strcmp(a, "-q") == 0 || std::strcmp(a, "--quiet") == 0)
+            console_.set_quiet(true);
+        else
+            return current_ = a;
+    }
+    return nullptr;
+}
+
+bool CommandLine::is(const char* name, const char* other) const
+{
+    return current_ != nullptr
+        && (std::strcmp(current_, name) == 0 || (other != nullptr && std::strcmp(current_, other) == 0));
+}
+
+bool CommandLine::takes(const char* name, const char** value, const char* what)
+{
+    if (current_ == nullptr) return false;
+    const size_t n = std::strlen(name);
+    if (std::strncmp(current_, name, n) != 0) return false;
+    if (current_[n] == '=' && name[1] == '-') {
+        *value = current_ + n + 1;
+        return true;
+    }
+    if (current_[n] != '\0') return false;
+    if (index_ + 1 >= argc_) {
+        std::string text = std::string("option ") + name + " needs a value";
+        if (what != nullptr) text += std::string(": ") + what;
+        usage_error(text.c_str());
+        *value = "";
+        return true;
+    }
+    *value = argv_[++index_];
+    return true;
+}
+
+void CommandLine::unknown()
+{
+    if (!stopped_ && current_ != nullptr) console_.unknown_option(current_);
+    stop(kExitUsage);
+}
+
+/* Only the first usage error is told: a missing value, say, is not also a bad one. */
+void CommandLine::usage_error(const char* text)
+{
+    if (!stopped_) console_.usage_error(text);
+    stop(kExitUsage);
+}
+
+void CommandLine::stop(int status)
+{
+    if (stopped_) return;
+    stopped_ = true;
+    exit_status_ = status;
+}
+
 bool is_terminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 unsigned terminal_width(std::FILE* stream)

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "common/report.h"
 
@@ -32,6 +33,7 @@ public:
     Console& operator=(const Console&) = delete;
 
     Reporter reporter();
+    const char* tool() const { return tool_; }
     void set_quiet(bool q) { quiet_ = q; }
     bool quiet() const { return quiet_; }
     int errors() const { return errors_; }
@@ -82,6 +84,58 @@ private:
     std::string current_;
     size_t drawn_ = 0; /* columns of the line now on the screen; 0 when none */
     std::chrono::steady_clock::time_point last_draw_{};
+};
+
+/* Walks a tool's command line. Options hold for every file, wherever they
+ * stand. Every argument that is not an option ("-" alone is a file), and every
+ * one after "--", is collected as a file; --help, -h, --version, -q and
+ * --quiet are dealt with here. Each other option is handed to the tool:
+ *
+ *     CommandLine args(argc, argv, console, kHelp);
+ *     while (const char* a = args.next_option()) {
+ *         if (args.is("-t", "--temp-names")) temp = true;
+ *         else if (args.takes("--list", &list)) {}
+ *         else args.unknown();
+ *     }
+ *     if (args.stopped()) return args.exit_status();
+ *
+ * After --help, --version or a usage error next_option() returns nullptr,
+ * stopped() is true and exit_status() is what the tool ends with. */
+class CommandLine {
+public:
+    CommandLine(int argc, char** argv, Console& console, const char* help_text);
+
+    /* The next option the tool handles itself, or nullptr at the end. */
+    const char* next_option();
+    /* True when the current option is `name` (or `other`). */
+    bool is(const char* name, const char* other = nullptr) const;
+    /* True when the current option is `name` with a value, given as
+     * "name VALUE" or, for a long name, "name=VALUE"; *value is set. A
+     * missing value is a usage error ("option NAME needs a value", then
+     * ": what" when `what` is given). */
+    bool takes(const char* name, const char** value, const char* what = nullptr);
+    /* Usage errors: an unknown current option, or any other text. Both stop
+     * the walk; only the first is printed. */
+    void unknown();
+    void usage_error(const char* text);
+
+    const std::vector<const char*>& files() const { return files_; }
+    bool stopped() const { return stopped_; }
+    int exit_status() const { return exit_status_; }
+
+private:
+    void stop(int status);
+
+    int argc_;
+    char** argv_;
+    Console& console_;
+    const char* help_text_;
+    int index_ = 0;
+    const char* current_ = nullptr;
+    bool options_done_ = false;
+    bool stopped_ = false;
+    int exit_status_ = kExitOk;
+    std::vector<const char*> files_;
 };
 
 /* Handles --help / -h and --version for a tool. Returns true when the

@@ -207,39 +207,19 @@ int main(int argc, char** argv)
     const char* preset_arg = nullptr;
     bool show_presets = false;
     bool dry_run = false;
-    std::vector<const char*> files;
-
-    bool options_done = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        int status = 0;
-        if (options_done || a[0] != '-' || a[1] == '\0') {
-            files.push_back(a);
-        } else if (std::strcmp(a, "--") == 0) {
-            options_done = true;
-        } else if (cli::handle_standard_option(a, "droprun", kHelp, &status)) {
-            return status;
-        } else if (std::strcmp(a, "--list") == 0 || std::strcmp(a, "--preset") == 0) {
-            if (i + 1 >= argc) {
-                console.usage_error((std::string("option ") + a + " needs a value").c_str());
-                return cli::kExitUsage;
-            }
-            (a[2] == 'l' ? list_arg : preset_arg) = argv[++i];
-        } else if (std::strncmp(a, "--list=", 7) == 0) {
-            list_arg = a + 7;
-        } else if (std::strncmp(a, "--preset=", 9) == 0) {
-            preset_arg = a + 9;
-        } else if (std::strcmp(a, "--show-presets") == 0) {
+    cli::CommandLine args(argc, argv, console, kHelp);
+    while (args.next_option()) {
+        if (args.takes("--list", &list_arg) || args.takes("--preset", &preset_arg)) {
+        } else if (args.is("--show-presets")) {
             show_presets = true;
-        } else if (std::strcmp(a, "--dry-run") == 0 || std::strcmp(a, "-n") == 0) {
+        } else if (args.is("-n", "--dry-run")) {
             dry_run = true;
-        } else if (std::strcmp(a, "-q") == 0 || std::strcmp(a, "--quiet") == 0) {
-            console.set_quiet(true);
         } else {
-            console.unknown_option(a);
-            return cli::kExitUsage;
+            args.unknown();
         }
     }
+    if (args.stopped()) return args.exit_status();
+    const std::vector<const char*>& files = args.files();
     if (show_presets && !files.empty()) {
         console.usage_error("--show-presets takes no files");
         return cli::kExitUsage;

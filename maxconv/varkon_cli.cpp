@@ -1,5 +1,4 @@
 /* varkon_cli.cpp -- the varkon command: PSU <-> MAX conversion of the files named, or --check */
-#include <cstring>
 #include <vector>
 
 #include "common/cli.h"
@@ -51,31 +50,16 @@ int main(int argc, char** argv)
 {
     ps2::cli::Console console(kTool);
     bool check = false;
-    bool options_done = false;
-    std::vector<const char*> files;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (options_done || a[0] != '-' || a[1] == '\0') {
-            files.push_back(a);
-            continue;
-        }
-        int status = 0;
-        if (ps2::cli::handle_standard_option(a, kTool, kHelp, &status)) return status;
-        if (std::strcmp(a, "--") == 0) {
-            options_done = true;
-        } else if (std::strcmp(a, "--check") == 0) {
+    ps2::cli::CommandLine args(argc, argv, console, kHelp);
+    while (args.next_option()) {
+        if (args.is("--check"))
             check = true;
-        } else if (std::strcmp(a, "-q") == 0 || std::strcmp(a, "--quiet") == 0) {
-            console.set_quiet(true);
-        } else {
-            console.unknown_option(a);
-            return ps2::cli::kExitUsage;
-        }
+        else
+            args.unknown();
     }
-    if (files.empty()) {
-        console.usage_error("no file given");
-        return ps2::cli::kExitUsage;
-    }
+    if (!args.stopped() && args.files().empty()) args.usage_error("no file given");
+    if (args.stopped()) return args.exit_status();
+    const std::vector<const char*>& files = args.files();
 
     ps2::VarkonHooks hooks;
     hooks.report = console.reporter();

@@ -1,5 +1,4 @@
 /* maleto_cli.cpp -- `maleto`: rename PSU archives after their save's name and title */
-#include <cstring>
 #include <vector>
 
 #include "common/cli.h"
@@ -41,31 +40,17 @@ static const char kHelp[] =
 int main(int argc, char** argv)
 {
     cli::Console con("maleto");
-    bool remove = false, options_done = false;
-    int status = 0;
-    std::vector<const char*> files;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (options_done || a[0] != '-' || a[1] == '\0') {
-            files.push_back(a);
-            continue;
-        }
-        if (cli::handle_standard_option(a, "maleto", kHelp, &status)) return status;
-        if (std::strcmp(a, "--") == 0)
-            options_done = true;
-        else if (std::strcmp(a, "--remove-sjis") == 0)
+    bool remove = false;
+    cli::CommandLine args(argc, argv, con, kHelp);
+    while (args.next_option()) {
+        if (args.is("--remove-sjis"))
             remove = true;
-        else if (std::strcmp(a, "-q") == 0 || std::strcmp(a, "--quiet") == 0)
-            con.set_quiet(true);
-        else {
-            con.unknown_option(a);
-            return cli::kExitUsage;
-        }
+        else
+            args.unknown();
     }
-    if (files.empty()) {
-        con.usage_error("no file given");
-        return cli::kExitUsage;
-    }
+    if (!args.stopped() && args.files().empty()) args.usage_error("no file given");
+    if (args.stopped()) return args.exit_status();
+    const std::vector<const char*>& files = args.files();
     con.begin_batch(files.size());
     for (const char* file : files) {
         con.step(file);

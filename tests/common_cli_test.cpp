@@ -1,9 +1,11 @@
-/* common_cli_test.cpp -- the progress line of the command-line tools: drawn in place, cut to the terminal's
- * width on a character boundary, erased around messages and at the end, never shown when quiet or for one file */
+/* common_cli_test.cpp -- what the command-line tools share: the progress line (drawn in place, cut to the
+ * terminal's width on a character boundary, erased around messages and at the end, never shown when quiet or
+ * for one file) and the walk over the command line (files, options, values, usage errors) */
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "common/cli.h"
 
@@ -92,4 +94,62 @@ TEST(CliProgress, LinesModeWritesOneLinePerStep)
     con.step("/x/b.psu");
     con.end_batch();
     EXPECT_EQ(contents(s.f), "[1/2] /x/a.psu\n[2/2] /x/b.psu\n");
+}
+
+namespace {
+
+/* Walks `line` as a tool with the options -t/--temp and --list VALUE; returns
+ * the files, the list value and the exit status (-1: go on). */
+struct Walk {
+    std::vector<std::string> files;
+    std::string list = "(none)";
+    bool temp = false;
+    int status = -1;
+};
+
+Walk walk(std::vector<const char*> line)
+{
+    line.insert(line.begin(), "tool");
+    ps2::cli::Console con("tool");
+    ps2::cli::CommandLine args(int(line.size()), const_cast<char**>(line.data()), con, "");
+    Walk w;
+    const char* list = nullptr;
+    while (args.next_option()) {
+        if (args.is("-t", "--temp"))
+            w.temp = true;
+        else if (args.takes("--list", &list)) {
+        } else
+            args.unknown();
+    }
+    for (const char* f : args.files()) w.files.push_back(f);
+    if (list) w.list = list;
+    if (args.stopped()) w.status = args.exit_status();
+    return w;
+}
+
+} // namespace
+
+TEST(CliCommandLine, FilesOptionsValuesAndUsageErrors)
+{
+    /* Options hold wherever they stand; "-" alone is a file; after "--" everything is. */
+    Walk w = walk({"a", "-t", "-", "--", "-q", "--list"});
+    EXPECT_EQ(w.files, (std::vector<std::string>{"a", "-", "-q", "--list"}));
+    EXPECT_TRUE(w.temp);
+    EXPECT_EQ(w.status, -1);
+
+    /* A value as the next argument or after "=" (even an empty one); -q is handled here. */
+    EXPECT_EQ(walk({"--list", "x", "f"}).list, "x");
+    EXPECT_EQ(walk({"--list", "x", "f"}).files, std::vector<std::string>{"f"});
+    EXPECT_EQ(walk({"--list=", "f"}).list, "");
+    EXPECT_EQ(walk({"-q", "--temp", "f"}).status, -1);
+
+    /* A prefix of an option is not that option; a missing value and an unknown option are usage errors. */
+    EXPECT_EQ(walk({"--listx", "f"}).status, ps2::cli::kExitUsage);
+    EXPECT_EQ(walk({"f", "--list"}).status, ps2::cli::kExitUsage);
+    EXPECT_EQ(walk({"-x", "--help"}).status, ps2::cli::kExitUsage);
+
+    /* --version stops the walk with success, before the options after it are seen. */
+    w = walk({"--version", "--bogus", "f"});
+    EXPECT_EQ(w.status, ps2::cli::kExitOk);
+    EXPECT_TRUE(w.files.empty());
 }

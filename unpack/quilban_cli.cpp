@@ -1,5 +1,4 @@
 /* quilban_cli.cpp -- quilban: unpack PSU archives into folders with a manifest, rebuild them from QUILBAN.TXT */
-#include <cstring>
 #include <vector>
 
 #include "common/cli.h"
@@ -47,32 +46,16 @@ int main(int argc, char** argv)
 {
     ps2::cli::Console console("quilban");
     bool temp_names = false;
-    bool options_done = false;
-    std::vector<const char*> files;
-    /* Options hold for every file, wherever they stand. */
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (options_done || arg[0] != '-' || arg[1] == '\0') {
-            files.push_back(arg);
-            continue;
-        }
-        int status = 0;
-        if (ps2::cli::handle_standard_option(arg, "quilban", kHelp, &status)) return status;
-        if (std::strcmp(arg, "--") == 0)
-            options_done = true;
-        else if (std::strcmp(arg, "-t") == 0 || std::strcmp(arg, "--temp-names") == 0)
+    ps2::cli::CommandLine args(argc, argv, console, kHelp);
+    while (args.next_option()) {
+        if (args.is("-t", "--temp-names"))
             temp_names = true;
-        else if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0)
-            console.set_quiet(true);
-        else {
-            console.unknown_option(arg);
-            return ps2::cli::kExitUsage;
-        }
+        else
+            args.unknown();
     }
-    if (files.empty()) {
-        console.usage_error("no file given");
-        return ps2::cli::kExitUsage;
-    }
+    if (!args.stopped() && args.files().empty()) args.usage_error("no file given");
+    if (args.stopped()) return args.exit_status();
+    const std::vector<const char*>& files = args.files();
 
     const ps2::OptionBox option = ps2::OptionBox::fixed(temp_names);
     const ps2::Reporter report = console.reporter();
