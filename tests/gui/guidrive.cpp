@@ -184,8 +184,13 @@ bool write_file(const std::string& path, const std::vector<uint8_t>& bytes)
 bool read_file(const std::string& path, std::string* bytes)
 {
     bytes->clear();
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int tries = 0; tries < 100; ++tries) {
+        h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
+        Sleep(kPollMs);
+    }
     if (h == INVALID_HANDLE_VALUE) return false;
     char buffer[65536];
     DWORD got = 0;
@@ -193,6 +198,14 @@ bool read_file(const std::string& path, std::string* bytes)
     while ((ok = ReadFile(h, buffer, sizeof buffer, &got, nullptr)) && got > 0) bytes->append(buffer, got);
     CloseHandle(h);
     return ok;
+}
+
+long long file_size(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 bool file_exists(const std::string& path)
@@ -760,8 +773,16 @@ std::string message_box_text(HWND box)
     return search.text;
 }
 
+/* A dialog is found as soon as it is created, but it is set up (its fields filled in from the program's
+ * defaults) before it is shown: text typed or a button pressed earlier would be undone or seen as done. */
+static bool wait_until_shown(HWND dialog, unsigned timeout_ms)
+{
+    return wait_until([&] { return IsWindowVisible(dialog) || !IsWindow(dialog); }, timeout_ms) && IsWindow(dialog);
+}
+
 bool press_dialog_button(HWND dialog, int id, unsigned timeout_ms)
 {
+    if (!wait_until_shown(dialog, timeout_ms)) return false;
     /* By class too: other controls may share the id (a file dialog's list view has id 1). */
     HWND button = find_child(dialog, "Button", id);
     if (!button) button = GetDlgItem(dialog, id);
@@ -772,6 +793,7 @@ bool press_dialog_button(HWND dialog, int id, unsigned timeout_ms)
 
 bool fill_file_dialog(HWND dialog, const std::string& file_name, unsigned timeout_ms)
 {
+    if (!wait_until_shown(dialog, timeout_ms)) return false;
     /* The name field: the edit inside combo box cmb13 (Explorer style), else edit edt1. */
     HWND field = nullptr;
     if (HWND combo = GetDlgItem(dialog, cmb13)) field = find_child(combo, "Edit", -1);

@@ -113,9 +113,12 @@ std::string join(const std::string& a, const std::string& b);
 
 bool write_file(const std::string& path, const std::string& bytes);
 bool write_file(const std::string& path, const std::vector<uint8_t>& bytes);
-/* The whole file; false when it cannot be read. */
+/* The whole file; false when it cannot be read. A file that a program has just moved into place may
+ * still be held for a moment by the move (and so be shared with no one): that is waited out. */
 bool read_file(const std::string& path, std::string* bytes);
 bool file_exists(const std::string& path);
+/* The file's size without opening it (an open could stop a program from replacing it), or -1. */
+long long file_size(const std::string& path);
 bool folder_exists(const std::string& path);
 bool make_folder(const std::string& path);
 /* The names in a folder, sorted by byte value, without "." and "..". */
