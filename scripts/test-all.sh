@@ -13,7 +13,15 @@ lap() { echo "== $1 done after $(( $(date +%s) - start )) s"; }
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$JOBS"
-ctest --test-dir build -j "$JOBS" --output-on-failure --timeout 600
+# A Windows-program run that fails is run once more: under Wine on a loaded machine one run in many
+# dozens has hung without a cause we could reproduce (a hung test now ends after two minutes and names
+# the step it hung in). Every other failure, and a second failure of the same run, fails the whole run.
+if ! ctest --test-dir build -j "$JOBS" --output-on-failure --timeout 600; then
+  failed=$(cut -d: -f2 build/Testing/Temporary/LastTestsFailed.log)
+  if [ -z "$failed" ] || printf '%s\n' "$failed" | grep -qv '^gui_'; then exit 1; fi
+  echo "== running the failed Windows-program runs once more:" $failed
+  ctest --test-dir build --rerun-failed --output-on-failure --timeout 600
+fi
 lap "build and tests"
 
 # The unit, command-line and replay tests again under AddressSanitizer (LeakSanitizer included) and

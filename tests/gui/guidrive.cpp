@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,30 @@ std::vector<TestEntry>& registry()
 
 std::string g_current;
 std::string g_test_folder;
+
+/* The watchdog: a test that has not ended after this long is reported with the last step it entered,
+ * and the run ends, instead of hanging until the test runner's limit. */
+constexpr DWORD kTestLimitMs = 120000;
+std::atomic<const char*> g_step{"start"};
+HANDLE g_test_ended = nullptr;
+
+/* Marks a step for the watchdog's report while it runs. */
+struct Step {
+    const char* outer;
+    explicit Step(const char* what) : outer(g_step.exchange(what)) {}
+    ~Step() { g_step = outer; }
+};
+
+DWORD WINAPI watchdog(void*)
+{
+    for (;;) {
+        if (WaitForSingleObject(g_test_ended, kTestLimitMs) == WAIT_OBJECT_0) continue;
+        std::printf("[ TIMEOUT  ] %s: not ended after %lu s; last step: %s\n", g_current.c_str(),
+                    static_cast<unsigned long>(kTestLimitMs / 1000), g_step.load());
+        std::fflush(stdout);
+        ExitProcess(3);
+    }
+}
 int g_failures = 0;
 
 std::string environment(const char* name)
@@ -339,6 +364,7 @@ std::string wide_to_ansi(const std::wstring& wide)
 
 Program::~Program()
 {
+    Step step("ending a started program");
     if (info_.hProcess) {
         if (running()) {
             TerminateProcess(info_.hProcess, 255);
@@ -351,6 +377,7 @@ Program::~Program()
 
 bool Program::start(const std::string& exe, const std::string& arguments, const std::string& folder)
 {
+    Step step("starting a program");
     std::string command = "\"" + exe + "\"";
     if (!arguments.empty()) command += " " + arguments;
     const std::string dir = folder.empty() ? test_folder() : folder;
@@ -475,6 +502,7 @@ constexpr size_t kCallBlockOffset = 64;
 /* The address of a system function in the target: the same offset in the same module there. */
 uint64_t remote_address_of(HANDLE process, const char* module_name, const char* function)
 {
+    Step step("finding a function in the program (EnumProcessModules, ReadProcessMemory)");
     HMODULE module = GetModuleHandleA(module_name);
     const FARPROC local = module ? GetProcAddress(module, function) : nullptr;
     if (!local) return 0;
@@ -503,6 +531,7 @@ bool call_in_process(HANDLE process, uint64_t function, std::initializer_list<ui
                      unsigned timeout_ms = kTimeoutMs)
 {
     if (!function) return false;
+    Step step("a call inside the program (VirtualAllocEx, WriteProcessMemory, CreateRemoteThread)");
     void* page = VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
     if (!page) return false;
     auto* base = static_cast<uint8_t*>(page);
@@ -826,6 +855,7 @@ SIZE client_size(HWND window)
 
 bool save_screenshot(HWND window, const std::string& name)
 {
+    Step step("taking a screenshot");
     RECT r{};
     if (!GetWindowRect(window, &r) || shot_dir().empty()) return false;
     /* Bring it to the front and let it paint before reading the screen. */
@@ -1079,6 +1109,8 @@ int main(int argc, char** argv)
     int run = 0;
     int failed_tests = 0;
     std::printf("code page %u, run \"%s\"\n", GetACP(), locale.c_str());
+    g_test_ended = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (HANDLE t = CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr)) CloseHandle(t);
     for (const TestEntry& test : registry()) {
         if (locale != test.locale) continue;
         bool chosen = argc < 2;
@@ -1090,6 +1122,8 @@ int main(int argc, char** argv)
         const ULONGLONG start = GetTickCount64();
         std::printf("[ RUN      ] %s\n", test.name);
         std::fflush(stdout);
+        g_step = "the test's own code";
+        SetEvent(g_test_ended); /* a new period for the watchdog */
         test.function();
         const bool passed = g_failures == before;
         std::printf("[ %s ] %s (%llu ms)\n", passed ? "      OK" : "  FAILED", test.name, GetTickCount64() - start);
