@@ -1,6 +1,8 @@
 # ProjectSettings.cmake -- compiler flags and target helpers shared by every folder
 
-set(PS2_VERSION_TEXT "Version 20/05/24")
+# The version text, from the top CMakeLists.txt, as a header for cli.h (--version) and the .rc files.
+set(PS2_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/ps2_version.h.in ${PS2_GENERATED_DIR}/ps2_version.h @ONLY)
 
 if(PS2_SANITIZE)
   add_compile_options(-fsanitize=${PS2_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
@@ -31,6 +33,7 @@ endfunction()
 # A Windows program: GUI subsystem, static runtime, resources from resources/.
 function(ps2_windows_program name)
   add_executable(${name} WIN32 ${ARGN})
+  target_include_directories(${name} PRIVATE ${PS2_GENERATED_DIR}) # ps2_version.h for the .rc file
   target_compile_options(${name} PRIVATE -fno-exceptions)
   target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
   ps2_warnings(${name})

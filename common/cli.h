@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/report.h"
+#include "ps2_version.h" /* made by CMake (cmake/ps2_version.h.in) */
 
 namespace ps2::cli {
 
@@ -20,7 +21,8 @@ inline constexpr int kExitOk = 0;          /* everything was done */
 inline constexpr int kExitSomeFailed = 1;  /* at least one file or member was not handled */
 inline constexpr int kExitUsage = 2;       /* bad command line */
 
-inline constexpr const char* kVersionText = "Version 20/05/24";
+/* What --version prints after the tool's name. */
+inline constexpr const char* kVersionText = PS2_VERSION_TEXT;
 
 /* Prints "tool: subject: text" lines: notes to stdout (unless quiet),
  * warnings and errors to stderr; counts errors for the exit status.
