@@ -5,10 +5,10 @@
 #include <string>
 
 #include "common/cmdline.h"
+#include "common/linereader.h"
 #include "droprun/presets.h"
 #include "droprun/run.h"
 #include "fuzz/fuzz_support.h"
-#include "unpack/linereader.h"
 
 namespace {
 
