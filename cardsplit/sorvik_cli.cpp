@@ -1,15 +1,12 @@
 /* sorvik_cli.cpp -- the sorvik command: split PS2 memory card images into PSU archives, or list what they hold */
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include <iconv.h>
-#include <langinfo.h>
-
 #include "cardsplit/sorvik_handler.h"
 #include "common/cli.h"
+#include "common/platform.h"
 
 namespace {
 
@@ -53,33 +50,10 @@ const char kHelp[] =
  * that do not convert are shown as \xNN. */
 class TextShower {
 public:
-    TextShower()
-    {
-        const char* codeset = nl_langinfo(CODESET);
-        if (codeset && std::strcmp(codeset, "ANSI_X3.4-1968") != 0) cd_ = iconv_open(codeset, "CP932");
-    }
-    ~TextShower()
-    {
-        if (cd_ != iconv_t(-1)) iconv_close(cd_);
-    }
-    TextShower(const TextShower&) = delete;
-    TextShower& operator=(const TextShower&) = delete;
-
     std::string show(const char* text) const
     {
-        const size_t n = std::strlen(text);
-        if (cd_ != iconv_t(-1) && !plain_ascii(text)) {
-            std::string out(n * 4 + 4, '\0');
-            char* in = const_cast<char*>(text);
-            size_t in_left = n;
-            char* o = out.data();
-            size_t out_left = out.size();
-            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-            if (iconv(cd_, &in, &in_left, &o, &out_left) != size_t(-1) && in_left == 0) {
-                out.resize(out.size() - out_left);
-                if (!has_control(out)) return out;
-            }
-        }
+        std::string out;
+        if (!plain_ascii(text) && to_locale_.convert(text, &out) && !has_control(out)) return out;
         return escaped(text);
     }
 
@@ -112,7 +86,7 @@ private:
         return out;
     }
 
-    iconv_t cd_ = iconv_t(-1);
+    ps2::plat::ShiftJisToLocale to_locale_;
 };
 
 int list_images(ps2::cli::Console& console, const std::vector<const char*>& images)

@@ -3,8 +3,7 @@
 
 #include <cstring>
 
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include "common/platform.h"
 
 namespace ps2::cli {
 
@@ -18,11 +17,11 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 Console::Console(const char* tool) : tool_(tool)
 {
-    if (is_terminal(stderr)) {
+    if (plat::is_terminal(stderr)) {
         progress_ = stderr;
-        width_ = terminal_width(stderr);
+        width_ = plat::terminal_width(stderr);
     }
-    stdout_is_terminal_ = is_terminal(stdout);
+    stdout_is_terminal_ = plat::is_terminal(stdout);
 }
 
 Console::~Console() { erase_progress(); }
@@ -238,15 +237,6 @@ void CommandLine::stop(int status)
     if (stopped_) return;
     stopped_ = true;
     exit_status_ = status;
-}
-
-bool is_terminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
-
-unsigned terminal_width(std::FILE* stream)
-{
-    winsize ws{};
-    if (ioctl(fileno(stream), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
-    return 80;
 }
 
 } // namespace ps2::cli

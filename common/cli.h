@@ -1,6 +1,10 @@
 /* cli.h -- what the six command-line tools share: standard options, one-line messages, batch progress, exit statuses */
 #pragma once
 
+#ifdef PS2_CORE
+#error "core code includes no platform or front-end header: it works on bytes and returns codes (docs/ARCHITECTURE.md)"
+#endif
+
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
@@ -8,6 +12,7 @@
 #include <vector>
 
 #include "common/report.h"
+#include "ps2_version.h" /* made by CMake (cmake/ps2_version.h.in) */
 
 namespace ps2::cli {
 
@@ -16,7 +21,8 @@ inline constexpr int kExitOk = 0;          /* everything was done */
 inline constexpr int kExitSomeFailed = 1;  /* at least one file or member was not handled */
 inline constexpr int kExitUsage = 2;       /* bad command line */
 
-inline constexpr const char* kVersionText = "Version 20/05/24";
+/* What --version prints after the tool's name. */
+inline constexpr const char* kVersionText = PS2_VERSION_TEXT;
 
 /* Prints "tool: subject: text" lines: notes to stdout (unless quiet),
  * warnings and errors to stderr; counts errors for the exit status.
@@ -141,11 +147,5 @@ private:
 /* Handles --help / -h and --version for a tool. Returns true when the
  * argument was one of them (the text has been printed); *exit_status is then 0. */
 bool handle_standard_option(const char* arg, const char* tool, const char* help_text, int* exit_status);
-
-/* True when the stream is a terminal (progress is shown only there). */
-bool is_terminal(std::FILE* stream);
-
-/* The terminal's width in columns, or 80 when it cannot be told. */
-unsigned terminal_width(std::FILE* stream);
 
 } // namespace ps2::cli

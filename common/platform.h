@@ -1,10 +1,15 @@
-/* platform.h -- the small OS layer every tool uses: whole files, folders, search, paths, processes, blocks.
- * Two implementations: platform_win32.cpp (the Win32 calls) and platform_posix.cpp.
+/* platform.h -- the small OS layer every tool uses: whole files, folders, search, paths, processes, blocks,
+ * terminals. Two implementations: platform_win32.cpp (the Win32 calls) and platform_posix.cpp.
  * Nothing here throws; every fallible call returns an IoError the caller must look at. */
 #pragma once
 
+#ifdef PS2_CORE
+#error "core code includes no platform or front-end header: it works on bytes and returns codes (docs/ARCHITECTURE.md)"
+#endif
+
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <vector>
@@ -32,6 +37,14 @@ namespace ps2::plat {
 
 enum class IoError : uint8_t { PS2_IO_ERROR_LIST(PS2_ERROR_ENUM) };
 const char* io_error_text(IoError e);
+
+/* The system's own reason for the last call of this layer that failed on this thread (POSIX: strerror of
+ * errno, "No such file or directory"; Windows: FormatMessageA of GetLastError's value, without the final
+ * full stop and line break), kept where the call failed, so that the cleanup after it and later calls
+ * that succeed do not change it. "" before any failure. Valid until the next failure on this thread. */
+const char* last_error_text();
+/* For the platform's own files: keeps a failed call's errno (Windows: GetLastError's value) for last_error_text. */
+void keep_system_error(long code);
 
 /* ---- paths ---- */
 
@@ -105,6 +118,8 @@ struct FoundEntry {
 /* The folder holding the desktop's files (POSIX: $XDG_DESKTOP_DIR, else ~/Desktop). */
 [[nodiscard]] IoError get_desktop_folder(char* buffer, size_t capacity);
 [[nodiscard]] IoError set_current_folder(const char* path);
+/* The current folder's full path (path_too_long when it does not fit the buffer). */
+[[nodiscard]] IoError current_folder(char* buffer, size_t capacity);
 
 /* ---- processes ---- */
 
@@ -126,6 +141,35 @@ inline constexpr unsigned kWaitForever = 0xFFFFFFFFu;
 bool process_has_ended(ProcessHandle h, unsigned timeout_ms);
 /* Lets go of the handle; a running process goes on running. */
 void close_process(ProcessHandle h);
+#ifdef _WIN32
+/* Windows: waits until the process has ended (true; also for a handle that cannot be waited for) or
+ * a message has come for this thread's windows (false: the caller dispatches it, then waits again). */
+bool wait_for_end_or_message(ProcessHandle h);
+#endif
+
+/* ---- terminals ---- */
+
+/* True when the stream is a terminal (a console on Windows). */
+bool is_terminal(std::FILE* stream);
+/* The terminal's width in columns, or 80 when it cannot be told. */
+unsigned terminal_width(std::FILE* stream);
+
+/* Shift_JIS text (code page 932: names and titles of saves) in the character set of the user's
+ * locale (POSIX: nl_langinfo(CODESET), so set the locale first; Windows: the console's code page). */
+class ShiftJisToLocale {
+public:
+    ShiftJisToLocale();
+    ~ShiftJisToLocale();
+    ShiftJisToLocale(const ShiftJisToLocale&) = delete;
+    ShiftJisToLocale& operator=(const ShiftJisToLocale&) = delete;
+
+    /* False, with *out unchanged, when the locale's set is plain ASCII or a byte of text does not
+     * convert; true with the whole text converted. */
+    [[nodiscard]] bool convert(const char* text, std::string* out) const;
+
+private:
+    intptr_t handle_ = -1;
+};
 
 /* ---- large blocks ---- */
 

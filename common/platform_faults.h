@@ -2,6 +2,10 @@
  * open, read, write, rename, folder creation or block allocation fail as the system would. */
 #pragma once
 
+#ifdef PS2_CORE
+#error "core code includes no platform or front-end header: it works on bytes and returns codes (docs/ARCHITECTURE.md)"
+#endif
+
 #include <cstdint>
 
 namespace ps2::plat::faults {

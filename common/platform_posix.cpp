@@ -10,6 +10,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -52,6 +55,22 @@ const char* io_error_text(IoError e)
     return error_text_at(texts, size_t(e));
 }
 
+/* ---- the system's reason ---- */
+
+namespace {
+thread_local int t_last_error = 0;
+} // namespace
+
+void keep_system_error(long code) { t_last_error = int(code); }
+const char* last_error_text() { return t_last_error ? std::strerror(t_last_error) : ""; }
+
+/* A failure of this layer: keeps its reason (errno as the failed call left it, unless given). */
+static IoError fail(IoError e, int code = errno)
+{
+    t_last_error = code;
+    return e;
+}
+
 const PathRules& native_path_rules()
 {
     static constexpr PathRules rules = kPosixRules;
@@ -64,13 +83,14 @@ static bool read_fully(int fd, uint8_t* p, size_t n, size_t* got)
 {
     *got = 0;
     if (hit(Op::read)) {
-        errno = EIO;
+        (void)fail(IoError::read_failed, EIO);
         return false;
     }
     while (*got < n) {
         const ssize_t r = ::read(fd, p + *got, n - *got);
         if (r < 0) {
             if (errno == EINTR) continue;
+            (void)fail(IoError::read_failed);
             return false;
         }
         if (r == 0) break;
@@ -81,11 +101,19 @@ static bool read_fully(int fd, uint8_t* p, size_t n, size_t* got)
 
 static int open_regular_for_reading(const char* path)
 {
-    if (hit(Op::open)) return -1;
+    if (hit(Op::open)) {
+        (void)fail(IoError::open_failed, EACCES);
+        return -1;
+    }
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        (void)fail(IoError::open_failed);
+        return -1;
+    }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const bool unknown = ::fstat(fd, &st) != 0;
+    if (unknown || S_ISDIR(st.st_mode)) {
+        (void)fail(IoError::open_failed, unknown ? errno : EISDIR);
         ::close(fd);
         return -1;
     }
@@ -113,6 +141,7 @@ IoError query_file_size(const char* path, uint64_t* size)
     if (fd < 0) return IoError::open_failed;
     struct stat st;
     const bool ok = ::fstat(fd, &st) == 0;
+    if (!ok) (void)fail(IoError::read_failed);
     ::close(fd);
     if (!ok) return IoError::read_failed;
     *size = uint64_t(st.st_size);
@@ -124,13 +153,14 @@ static bool write_fully(int fd, const uint8_t* p, size_t n)
     if (hit(Op::write)) {
         /* As a full disk does: part of the bytes, then an error. */
         (void)!::write(fd, p, n / 2);
-        errno = ENOSPC;
+        (void)fail(IoError::write_failed, ENOSPC);
         return false;
     }
     while (n > 0) {
         const ssize_t w = ::write(fd, p, n);
         if (w < 0) {
             if (errno == EINTR) continue;
+            (void)fail(IoError::write_failed);
             return false;
         }
         p += w;
@@ -144,10 +174,10 @@ IoError write_file_replace(const char* path, std::span<const std::span<const uin
     /* The temporary file lies beside the target so that the final rename
      * stays within one file system. */
     PathBuffer temp;
-    if (!temp.assign(path) || !temp.append(".XXXXXX")) return IoError::path_too_long;
-    if (hit(Op::write)) return IoError::create_failed;
+    if (!temp.assign(path) || !temp.append(".XXXXXX")) return fail(IoError::path_too_long, ENAMETOOLONG);
+    if (hit(Op::write)) return fail(IoError::create_failed, ENOSPC);
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return IoError::create_failed;
+    if (fd < 0) return fail(IoError::create_failed);
     bool ok = true;
     for (const auto& piece : pieces)
         if (ok && !piece.empty()) ok = write_fully(fd, piece.data(), piece.size());
@@ -155,12 +185,17 @@ IoError write_file_replace(const char* path, std::span<const std::span<const uin
     const mode_t mask = ::umask(0);
     ::umask(mask);
     (void)::fchmod(fd, 0666 & ~mask);
-    if (::close(fd) != 0) ok = false;
+    if (::close(fd) != 0 && ok) {
+        (void)fail(IoError::write_failed);
+        ok = false;
+    }
     if (!ok) {
         ::unlink(temp.c_str());
         return IoError::write_failed;
     }
-    if (hit(Op::rename) || ::rename(temp.c_str(), path) != 0) {
+    const bool injected = hit(Op::rename);
+    if (injected || ::rename(temp.c_str(), path) != 0) {
+        (void)fail(IoError::replace_failed, injected ? EACCES : errno);
         ::unlink(temp.c_str());
         return IoError::replace_failed;
     }
@@ -184,7 +219,7 @@ IoError read_some(ReadHandle h, std::span<uint8_t> buffer, size_t* got)
 
 IoError seek_to(ReadHandle h, uint64_t offset)
 {
-    return ::lseek(int(h.value), off_t(offset), SEEK_SET) == off_t(offset) ? IoError::ok : IoError::read_failed;
+    return ::lseek(int(h.value), off_t(offset), SEEK_SET) == off_t(offset) ? IoError::ok : fail(IoError::read_failed);
 }
 
 void close_file(ReadHandle h)
@@ -196,22 +231,23 @@ void close_file(ReadHandle h)
 
 IoError create_folder(const char* path)
 {
-    if (hit(Op::folder)) return IoError::folder_failed;
+    if (hit(Op::folder)) return fail(IoError::folder_failed, EACCES);
     if (::mkdir(path, 0777) == 0) return IoError::ok;
-    return (errno == EEXIST && folder_exists(path)) ? IoError::ok : IoError::folder_failed;
+    const int code = errno;
+    return (code == EEXIST && folder_exists(path)) ? IoError::ok : fail(IoError::folder_failed, code);
 }
 
 IoError rename_file(const char* from, const char* to)
 {
-    if (hit(Op::rename)) return IoError::rename_failed;
-    if (std::strcmp(from, to) == 0) return file_exists(from) ? IoError::ok : IoError::rename_failed;
+    if (hit(Op::rename)) return fail(IoError::rename_failed, EACCES);
+    if (std::strcmp(from, to) == 0) return file_exists(from) ? IoError::ok : fail(IoError::rename_failed, ENOENT);
 #ifdef SYS_renameat2
     if (::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 1 /* RENAME_NOREPLACE */) == 0) return IoError::ok;
-    if (errno == EEXIST) return IoError::target_exists;
-    if (errno != EINVAL && errno != ENOSYS) return IoError::rename_failed;
+    if (errno == EEXIST) return fail(IoError::target_exists);
+    if (errno != EINVAL && errno != ENOSYS) return fail(IoError::rename_failed);
 #endif
     /* File systems without RENAME_NOREPLACE: link then unlink never replaces. */
-    if (::link(from, to) != 0) return errno == EEXIST ? IoError::target_exists : IoError::rename_failed;
+    if (::link(from, to) != 0) return fail(errno == EEXIST ? IoError::target_exists : IoError::rename_failed);
     ::unlink(from);
     return IoError::ok;
 }
@@ -239,12 +275,13 @@ IoError find_entries(const char* pattern, std::vector<FoundEntry>* out)
     const bool wild = std::strpbrk(name, "*?") != nullptr;
     if (!wild) {
         struct stat st;
-        if (*name == '\0' || ::stat(pattern, &st) != 0) return IoError::search_failed;
+        if (*name == '\0') return fail(IoError::search_failed, ENOENT);
+        if (::stat(pattern, &st) != 0) return fail(IoError::search_failed);
         out->push_back({name, S_ISDIR(st.st_mode)});
         return IoError::ok;
     }
     DIR* dir = ::opendir(folder_arg.c_str());
-    if (!dir) return IoError::search_failed;
+    if (!dir) return fail(IoError::search_failed);
     /* "*.*" matches every name, as it does on Windows. */
     const bool match_all = std::strcmp(name, "*.*") == 0 || std::strcmp(name, "*") == 0;
     std::string glob;
@@ -260,22 +297,22 @@ IoError find_entries(const char* pattern, std::vector<FoundEntry>* out)
         out->push_back({d->d_name, is_dir});
     }
     ::closedir(dir);
-    return out->empty() ? IoError::search_failed : IoError::ok;
+    return out->empty() ? fail(IoError::search_failed, ENOENT) : IoError::ok;
 }
 
 /* ---- system folders ---- */
 
 static IoError copy_out(const char* text, char* buffer, size_t capacity)
 {
-    return copy_string(buffer, capacity, text) ? IoError::ok : IoError::path_too_long;
+    return copy_string(buffer, capacity, text) ? IoError::ok : fail(IoError::path_too_long, ENAMETOOLONG);
 }
 
 IoError get_module_path(char* buffer, size_t capacity)
 {
-    if (capacity == 0) return IoError::path_too_long;
+    if (capacity == 0) return fail(IoError::path_too_long, ENAMETOOLONG);
     const ssize_t n = ::readlink("/proc/self/exe", buffer, capacity - 1);
-    if (n < 0) return IoError::unsupported;
-    if (size_t(n) >= capacity - 1) return IoError::path_too_long;
+    if (n < 0) return fail(IoError::unsupported);
+    if (size_t(n) >= capacity - 1) return fail(IoError::path_too_long, ENAMETOOLONG);
     buffer[n] = '\0';
     return IoError::ok;
 }
@@ -291,11 +328,60 @@ IoError get_desktop_folder(char* buffer, size_t capacity)
     if (const char* x = std::getenv("XDG_DESKTOP_DIR"); x && *x) return copy_out(x, buffer, capacity);
     const char* home = std::getenv("HOME");
     PathBuffer p;
-    if (!p.assign(home ? home : "") || !p.append("/Desktop")) return IoError::path_too_long;
+    if (!p.assign(home ? home : "") || !p.append("/Desktop")) return fail(IoError::path_too_long, ENAMETOOLONG);
     return copy_out(p.c_str(), buffer, capacity);
 }
 
-IoError set_current_folder(const char* path) { return ::chdir(path) == 0 ? IoError::ok : IoError::open_failed; }
+IoError set_current_folder(const char* path) { return ::chdir(path) == 0 ? IoError::ok : fail(IoError::open_failed); }
+
+IoError current_folder(char* buffer, size_t capacity)
+{
+    if (capacity > 0 && ::getcwd(buffer, capacity)) return IoError::ok;
+    if (capacity > 0) buffer[0] = '\0';
+    return errno == ERANGE || capacity == 0 ? fail(IoError::path_too_long, ERANGE) : fail(IoError::unsupported);
+}
+
+/* ---- terminals ---- */
+
+bool is_terminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+
+unsigned terminal_width(std::FILE* stream)
+{
+    winsize ws{};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    return 80;
+}
+
+ShiftJisToLocale::ShiftJisToLocale()
+{
+    const char* codeset = ::nl_langinfo(CODESET);
+    if (codeset && std::strcmp(codeset, "ANSI_X3.4-1968") != 0) {
+        const iconv_t cd = ::iconv_open(codeset, "CP932");
+        if (cd != iconv_t(-1)) handle_ = reinterpret_cast<intptr_t>(cd);
+    }
+}
+
+ShiftJisToLocale::~ShiftJisToLocale()
+{
+    if (handle_ != -1) ::iconv_close(reinterpret_cast<iconv_t>(handle_));
+}
+
+bool ShiftJisToLocale::convert(const char* text, std::string* out) const
+{
+    if (handle_ == -1) return false;
+    const iconv_t cd = reinterpret_cast<iconv_t>(handle_);
+    const size_t n = std::strlen(text);
+    std::string converted(n * 4 + 4, '\0'); /* room for any character set's longest form */
+    char* in = const_cast<char*>(text);
+    size_t in_left = n;
+    char* o = converted.data();
+    size_t out_left = converted.size();
+    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (::iconv(cd, &in, &in_left, &o, &out_left) == size_t(-1) || in_left != 0) return false;
+    converted.resize(converted.size() - out_left);
+    *out = std::move(converted);
+    return true;
+}
 
 /* ---- large blocks ---- */
 
@@ -309,14 +395,22 @@ IoError set_current_folder(const char* path) { return ::chdir(path) == 0 ? IoErr
 #endif
 #endif
 
+static void* no_block(int code)
+{
+    t_last_error = code;
+    return nullptr;
+}
+
 void* alloc_block(size_t size)
 {
-    if (size == 0 || hit(Op::alloc)) return nullptr;
+    if (size == 0) return no_block(EINVAL);
+    if (hit(Op::alloc)) return no_block(ENOMEM);
 #ifdef PS2_BLOCKS_FROM_HEAP
-    return std::calloc(1, size);
+    void* p = std::calloc(1, size);
+    return p ? p : no_block(ENOMEM);
 #else
     void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return p == MAP_FAILED ? nullptr : p;
+    return p != MAP_FAILED ? p : no_block(errno);
 #endif
 }
 

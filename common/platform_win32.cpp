@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <io.h>
+
 #include <cstring>
 
 namespace ps2::plat {
@@ -12,6 +14,41 @@ const char* io_error_text(IoError e)
 {
     static const char* const texts[] = {PS2_IO_ERROR_LIST(PS2_ERROR_TEXT)};
     return error_text_at(texts, size_t(e));
+}
+
+/* ---- the system's reason ---- */
+
+namespace {
+thread_local DWORD t_last_error = 0;
+} // namespace
+
+void keep_system_error(long code) { t_last_error = DWORD(code); }
+
+const char* last_error_text()
+{
+    thread_local char text[256];
+    if (t_last_error == 0) return "";
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, t_last_error, 0,
+                             text, DWORD(sizeof text), nullptr);
+    if (n == 0) {
+        std::snprintf(text, sizeof text, "system error %lu", (unsigned long)t_last_error);
+        return text;
+    }
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.')) --n;
+    text[n] = '\0';
+    return text;
+}
+
+/* A failure of this layer: keeps GetLastError's value as the failed call left it. */
+static IoError fail(IoError e)
+{
+    t_last_error = GetLastError();
+    return e;
+}
+static IoError fail(IoError e, DWORD code)
+{
+    t_last_error = code;
+    return e;
 }
 
 static const char* step_char_next(const char* p) { return *p ? CharNextA(p) : p; }
@@ -36,7 +73,10 @@ static bool read_fully(HANDLE h, uint8_t* p, size_t n, size_t* got)
     while (*got < n) {
         const DWORD want = DWORD(n - *got > 0x40000000 ? 0x40000000 : n - *got);
         DWORD r = 0;
-        if (!ReadFile(h, p + *got, want, &r, nullptr)) return false;
+        if (!ReadFile(h, p + *got, want, &r, nullptr)) {
+            (void)fail(IoError::read_failed);
+            return false;
+        }
         if (r == 0) break;
         *got += r;
     }
@@ -47,7 +87,7 @@ IoError read_file(const char* path, std::span<uint8_t> buffer, FileRead* out)
 {
     *out = {};
     HANDLE h = open_read(path);
-    if (h == INVALID_HANDLE_VALUE) return IoError::open_failed;
+    if (h == INVALID_HANDLE_VALUE) return fail(IoError::open_failed);
     LARGE_INTEGER size;
     if (GetFileSizeEx(h, &size)) out->file_size = uint64_t(size.QuadPart);
     size_t got = 0;
@@ -61,9 +101,10 @@ IoError query_file_size(const char* path, uint64_t* size)
 {
     *size = 0;
     HANDLE h = open_read(path);
-    if (h == INVALID_HANDLE_VALUE) return IoError::open_failed;
+    if (h == INVALID_HANDLE_VALUE) return fail(IoError::open_failed);
     LARGE_INTEGER s;
     const bool ok = GetFileSizeEx(h, &s) != 0;
+    if (!ok) (void)fail(IoError::read_failed);
     CloseHandle(h);
     if (!ok) return IoError::read_failed;
     *size = uint64_t(s.QuadPart);
@@ -75,10 +116,10 @@ IoError write_file_replace(const char* path, std::span<const std::span<const uin
     /* Written beside the target, then moved over it: a failed write never
      * leaves a partial output and never destroys an existing file. */
     PathBuffer temp;
-    if (!temp.assign(path) || !temp.append(".tmp~")) return IoError::path_too_long;
+    if (!temp.assign(path) || !temp.append(".tmp~")) return fail(IoError::path_too_long, ERROR_FILENAME_EXCED_RANGE);
     HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return IoError::create_failed;
+    if (h == INVALID_HANDLE_VALUE) return fail(IoError::create_failed);
     bool ok = true;
     for (const auto& piece : pieces) {
         size_t done = 0;
@@ -86,15 +127,20 @@ IoError write_file_replace(const char* path, std::span<const std::span<const uin
             const DWORD want = DWORD(piece.size() - done > 0x40000000 ? 0x40000000 : piece.size() - done);
             DWORD w = 0;
             ok = WriteFile(h, piece.data() + done, want, &w, nullptr) && w == want;
+            if (!ok) (void)fail(IoError::write_failed);
             done += w;
         }
     }
-    if (!CloseHandle(h)) ok = false;
+    if (!CloseHandle(h) && ok) {
+        (void)fail(IoError::write_failed);
+        ok = false;
+    }
     if (!ok) {
         DeleteFileA(temp.c_str());
         return IoError::write_failed;
     }
     if (!MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
+        (void)fail(IoError::replace_failed);
         DeleteFileA(temp.c_str());
         return IoError::replace_failed;
     }
@@ -106,7 +152,7 @@ IoError write_file_replace(const char* path, std::span<const std::span<const uin
 IoError open_for_reading(const char* path, ReadHandle* out)
 {
     HANDLE h = open_read(path);
-    if (h == INVALID_HANDLE_VALUE) return IoError::open_failed;
+    if (h == INVALID_HANDLE_VALUE) return fail(IoError::open_failed);
     out->value = reinterpret_cast<intptr_t>(h);
     return IoError::ok;
 }
@@ -122,7 +168,7 @@ IoError seek_to(ReadHandle h, uint64_t offset)
     LARGE_INTEGER pos;
     pos.QuadPart = LONGLONG(offset);
     return SetFilePointerEx(reinterpret_cast<HANDLE>(h.value), pos, nullptr, FILE_BEGIN) ? IoError::ok
-                                                                                          : IoError::read_failed;
+                                                                                          : fail(IoError::read_failed);
 }
 
 void close_file(ReadHandle h)
@@ -135,7 +181,8 @@ void close_file(ReadHandle h)
 IoError create_folder(const char* path)
 {
     if (CreateDirectoryA(path, nullptr)) return IoError::ok;
-    return folder_exists(path) ? IoError::ok : IoError::folder_failed;
+    const DWORD code = GetLastError();
+    return folder_exists(path) ? IoError::ok : fail(IoError::folder_failed, code);
 }
 
 IoError rename_file(const char* from, const char* to)
@@ -143,7 +190,7 @@ IoError rename_file(const char* from, const char* to)
     /* MoveFileA never replaces an existing file. */
     if (MoveFileA(from, to)) return IoError::ok;
     const DWORD e = GetLastError();
-    return (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS) ? IoError::target_exists : IoError::rename_failed;
+    return fail((e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS) ? IoError::target_exists : IoError::rename_failed, e);
 }
 
 bool file_exists(const char* path)
@@ -163,7 +210,7 @@ IoError find_entries(const char* pattern, std::vector<FoundEntry>* out)
     out->clear();
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA(pattern, &fd);
-    if (h == INVALID_HANDLE_VALUE) return IoError::search_failed;
+    if (h == INVALID_HANDLE_VALUE) return fail(IoError::search_failed);
     do {
         out->push_back({fd.cFileName, (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
     } while (FindNextFileA(h, &fd));
@@ -176,35 +223,93 @@ IoError find_entries(const char* pattern, std::vector<FoundEntry>* out)
 IoError get_module_path(char* buffer, size_t capacity)
 {
     const DWORD n = GetModuleFileNameA(nullptr, buffer, DWORD(capacity));
-    if (n == 0) return IoError::unsupported;
-    if (n >= capacity) return IoError::path_too_long;
+    if (n == 0) return fail(IoError::unsupported);
+    if (n >= capacity) return fail(IoError::path_too_long, ERROR_INSUFFICIENT_BUFFER);
     return IoError::ok;
 }
 
 IoError get_windows_folder(char* buffer, size_t capacity)
 {
     const UINT n = GetWindowsDirectoryA(buffer, UINT(capacity));
-    if (n == 0) return IoError::unsupported;
-    if (n >= capacity) return IoError::path_too_long;
+    if (n == 0) return fail(IoError::unsupported);
+    if (n >= capacity) return fail(IoError::path_too_long, ERROR_INSUFFICIENT_BUFFER);
     return IoError::ok;
 }
 
 IoError get_desktop_folder(char* buffer, size_t capacity)
 {
-    if (capacity < MAX_PATH) return IoError::path_too_long;
+    if (capacity < MAX_PATH) return fail(IoError::path_too_long, ERROR_INSUFFICIENT_BUFFER);
     buffer[0] = '\0';
     LPITEMIDLIST items = nullptr;
-    if (SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOPDIRECTORY, &items) != S_OK) return IoError::unsupported;
+    if (const HRESULT r = SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOPDIRECTORY, &items); r != S_OK)
+        return fail(IoError::unsupported, DWORD(r));
     const BOOL ok = SHGetPathFromIDListA(items, buffer);
     CoTaskMemFree(items);
-    return ok ? IoError::ok : IoError::unsupported;
+    return ok ? IoError::ok : fail(IoError::unsupported, ERROR_PATH_NOT_FOUND);
 }
 
-IoError set_current_folder(const char* path) { return SetCurrentDirectoryA(path) ? IoError::ok : IoError::open_failed; }
+IoError set_current_folder(const char* path)
+{
+    return SetCurrentDirectoryA(path) ? IoError::ok : fail(IoError::open_failed);
+}
+
+IoError current_folder(char* buffer, size_t capacity)
+{
+    const DWORD n = GetCurrentDirectoryA(DWORD(capacity), buffer);
+    if (n == 0) return fail(IoError::unsupported);
+    if (n >= capacity) return fail(IoError::path_too_long, ERROR_INSUFFICIENT_BUFFER);
+    return IoError::ok;
+}
+
+/* ---- terminals ---- */
+
+bool is_terminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+unsigned terminal_width(std::FILE* stream)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    if (GetConsoleScreenBufferInfo(h, &info) && info.srWindow.Right >= info.srWindow.Left)
+        return unsigned(info.srWindow.Right - info.srWindow.Left + 1);
+    return 80;
+}
+
+/* The handle is the console's code page. */
+ShiftJisToLocale::ShiftJisToLocale() { handle_ = intptr_t(GetConsoleOutputCP()); }
+ShiftJisToLocale::~ShiftJisToLocale() = default;
+
+bool ShiftJisToLocale::convert(const char* text, std::string* out) const
+{
+    const UINT page = UINT(handle_);
+    if (page == 0 || page == 20127) return false; /* no console, or US-ASCII */
+    const int n = int(std::strlen(text));
+    if (n == 0) {
+        out->clear();
+        return true;
+    }
+    std::wstring wide(size_t(n), L'\0');
+    const int w = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, n, wide.data(), n);
+    if (w <= 0) return false;
+    /* UTF-8 loses nothing and takes neither the flag nor the question. */
+    BOOL lost = FALSE;
+    const bool utf8 = page == CP_UTF8;
+    std::string converted(size_t(w) * 4, '\0');
+    const int m = WideCharToMultiByte(page, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.data(), w, converted.data(),
+                                      int(converted.size()), nullptr, utf8 ? nullptr : &lost);
+    if (m <= 0 || lost) return false;
+    converted.resize(size_t(m));
+    *out = std::move(converted);
+    return true;
+}
 
 /* ---- large blocks ---- */
 
-void* alloc_block(size_t size) { return VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_EXECUTE_READWRITE); }
+void* alloc_block(size_t size)
+{
+    void* block = VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+    if (!block) (void)fail(IoError::no_memory);
+    return block;
+}
 
 void free_block(void* block, size_t)
 {

@@ -2,6 +2,10 @@
  * and the pieces TAVIRO's and DROPRUN's own windows share with it */
 #pragma once
 
+#ifdef PS2_CORE
+#error "core code includes no platform or front-end header: it works on bytes and returns codes (docs/ARCHITECTURE.md)"
+#endif
+
 #include <windows.h>
 
 #include "common/report.h"

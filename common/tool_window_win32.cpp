@@ -3,14 +3,12 @@
 
 #include <shellapi.h>
 
+#include "resources/tool_window_res.h"
+
 namespace ps2::win {
 
 namespace {
 
-/* Resource names and control ids shared by the four tools' templates. */
-constexpr const char* kDialogName = "MAIN";
-constexpr const char* kIconName = "ICON";
-constexpr int kOptionBoxId = 129;
 constexpr UINT kPathCapacity = 1024;
 /* Asks DragQueryFileA for the number of files instead of a name. */
 constexpr UINT kDropFileCount = 0xFFFFFFFF;
@@ -50,7 +48,7 @@ INT_PTR CALLBACK tool_dialog_proc(HWND window, UINT message, WPARAM wparam, LPAR
 
 bool read_option_box(void* context)
 {
-    return IsDlgButtonChecked(static_cast<HWND>(context), kOptionBoxId) == BST_CHECKED;
+    return IsDlgButtonChecked(static_cast<HWND>(context), IDC_OPTION_BOX) == BST_CHECKED;
 }
 
 } // namespace
@@ -58,7 +56,7 @@ bool read_option_box(void* context)
 int run_drop_tool(HINSTANCE instance, int show_command, FileHandler handler)
 {
     g_instance = instance;
-    const HWND window = CreateDialogParamA(instance, kDialogName, nullptr, tool_dialog_proc, 0);
+    const HWND window = CreateDialogParamA(instance, IDD_MAIN, nullptr, tool_dialog_proc, 0);
     /* Without its window the loop below would wait for ever, unseen. */
     if (!window) return 1;
     SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(handler));
@@ -69,7 +67,7 @@ int run_drop_tool(HINSTANCE instance, int show_command, FileHandler handler)
 
 void set_up_tool_window(HWND window, HINSTANCE instance)
 {
-    const HICON icon = LoadIconA(instance, kIconName);
+    const HICON icon = LoadIconA(instance, IDI_ICON);
     SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     DragAcceptFiles(window, TRUE);

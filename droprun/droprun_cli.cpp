@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "common/cli.h"
 #include "common/cmdline.h"
 #include "common/platform.h"
@@ -116,7 +114,7 @@ public:
         }
         if (plat::set_current_folder(folder) != plat::IoError::ok) {
             const std::string text = std::string("cannot enter the working folder ") + folder + ": " +
-                                     std::strerror(errno) + " (the commands run in the current folder)";
+                                     plat::last_error_text() + " (the commands run in the current folder)";
             console_.print(Severity::error, file_, text.c_str());
         }
     }
@@ -267,7 +265,7 @@ int main(int argc, char** argv)
     std::string start_folder;
     {
         char cwd[4096];
-        if (::getcwd(cwd, sizeof cwd)) start_folder = cwd;
+        if (plat::current_folder(cwd, sizeof cwd) == plat::IoError::ok) start_folder = cwd;
     }
     std::vector<std::string> paths;
     for (const char* f : files) {

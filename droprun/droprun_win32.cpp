@@ -75,12 +75,10 @@ void select_preset(HWND window)
 /* Waits for the process to end while the thread's messages keep flowing:
  * the form can be edited, a preset chosen, files dropped (their run nests
  * here). Blocks until the process ends or a message arrives. */
-void wait_dispatching(HANDLE process)
+void wait_dispatching(plat::ProcessHandle process)
 {
     PendingQuit quit;
-    for (;;) {
-        const DWORD r = MsgWaitForMultipleObjectsEx(1, &process, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (r != WAIT_OBJECT_0 + 1) break; /* ended (or the handle is unusable) */
+    while (!plat::wait_for_end_or_message(process)) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
@@ -116,7 +114,7 @@ public:
     {
         plat::ProcessHandle process;
         if (plat::start_process(command_line, hide_window, &process) != plat::IoError::ok) return;
-        if (wait) wait_dispatching(reinterpret_cast<HANDLE>(process.value)); /* the value is the process handle */
+        if (wait) wait_dispatching(process);
         plat::close_process(process);
     }
 

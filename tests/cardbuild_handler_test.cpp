@@ -273,8 +273,8 @@ TEST(TaviroBuild, WarningsAndWriteFailure)
 
 TEST(TaviroBuild, RealArchivesPlaceCleanly)
 {
+    PS2_REQUIRE_REALDATA();
     const fs::path dir = PS2_REALDATA_DIR;
-    if (!fs::is_directory(dir)) GTEST_SKIP() << "no real data at " << dir;
     std::vector<std::string> list;
     for (const auto& e : fs::directory_iterator(dir))
         if (e.path().extension() == ".psu") list.push_back(e.path().string());

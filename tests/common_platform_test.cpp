@@ -1,9 +1,14 @@
-/* common_platform_test.cpp -- the POSIX platform layer: whole reads, safe replace, rename without overwrite, search */
+/* common_platform_test.cpp -- the POSIX platform layer: whole reads, safe replace, rename without overwrite, search,
+ * the system's reasons, the current folder, terminals, Shift_JIS text */
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <tuple>
 
@@ -77,6 +82,64 @@ TEST(Platform, FoldersAndSearch)
     EXPECT_EQ(plat::find_entries((d / "none*").c_str(), &found), plat::IoError::search_failed);
 }
 
+TEST(Platform, FailuresKeepTheSystemsReason)
+{
+    TempDir d("ps2plat");
+    put(d / "a", "A");
+    const uint8_t byte[1] = {0};
+    char small[4];
+    uint8_t buf[4];
+    plat::FileRead r;
+    /* Each failing call, and the reason it keeps; the successful read after each leaves that reason. */
+    const std::tuple<std::function<plat::IoError()>, plat::IoError, int> cases[] = {
+        {[&] { return plat::read_file((d / "missing").c_str(), buf, &r); }, plat::IoError::open_failed, ENOENT},
+        {[&] { return plat::read_file(d.path().c_str(), buf, &r); }, plat::IoError::open_failed, EISDIR},
+        {[&] { return plat::write_file_replace((d / "nope/x").c_str(), byte); }, plat::IoError::create_failed, ENOENT},
+        {[&] { return plat::create_folder((d / "a/b").c_str()); }, plat::IoError::folder_failed, ENOTDIR},
+        {[&] { return plat::set_current_folder((d / "a").c_str()); }, plat::IoError::open_failed, ENOTDIR},
+        {[&] { return plat::current_folder(small, sizeof small); }, plat::IoError::path_too_long, ERANGE},
+    };
+    for (const auto& [call, error, code] : cases) {
+        EXPECT_EQ(call(), error) << std::strerror(code);
+        ASSERT_EQ(plat::read_file((d / "a").c_str(), buf, &r), plat::IoError::ok);
+        EXPECT_STREQ(plat::last_error_text(), std::strerror(code));
+    }
+}
+
+TEST(Platform, CurrentFolderAndTerminals)
+{
+    TempDir d("ps2plat");
+    const fs::path before = fs::current_path();
+    char buf[4096];
+    ASSERT_EQ(plat::set_current_folder(d.path().c_str()), plat::IoError::ok);
+    ASSERT_EQ(plat::current_folder(buf, sizeof buf), plat::IoError::ok);
+    EXPECT_EQ(fs::path(buf), fs::canonical(d.path()));
+    fs::current_path(before);
+    /* A file is no terminal, and its width is the fallback. */
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    EXPECT_FALSE(plat::is_terminal(f));
+    EXPECT_EQ(plat::terminal_width(f), 80u);
+    std::fclose(f);
+}
+
+TEST(Platform, ShiftJisInTheLocalesCharacterSet)
+{
+    std::string out = "kept";
+    {
+        const plat::ShiftJisToLocale ascii; /* the C locale: plain ASCII, nothing converts */
+        EXPECT_FALSE(ascii.convert("\x83\x5C", &out));
+        EXPECT_EQ(out, "kept");
+    }
+    ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
+    const plat::ShiftJisToLocale utf8;
+    EXPECT_TRUE(utf8.convert("\x83\x5C\x83\x51 A", &out)); /* katakana SO and GE, then " A" */
+    EXPECT_EQ(out, "\xE3\x82\xBD\xE3\x82\xB2 A");
+    EXPECT_FALSE(utf8.convert("A\x83", &out)); /* a lead byte without its second byte */
+    EXPECT_EQ(out, "\xE3\x82\xBD\xE3\x82\xB2 A");
+    std::setlocale(LC_ALL, "C");
+}
+
 TEST(Platform, BlocksAreZeroFilled)
 {
     plat::Block b(8 << 20);
@@ -93,14 +156,15 @@ TEST(PlatformFaults, FailedWritesNeverTouchTheTarget)
     put(target, "precious");
     const uint8_t a[4096] = {1, 2, 3};
     const std::span<const uint8_t> pieces[2] = {a, a};
-    /* Each step of a safe write: the create, either write, the final replace. */
-    for (auto [op, n, expected] : {std::tuple{plat::faults::Op::write, 1u, plat::IoError::create_failed},
-                                   std::tuple{plat::faults::Op::write, 2u, plat::IoError::write_failed},
-                                   std::tuple{plat::faults::Op::write, 3u, plat::IoError::write_failed},
-                                   std::tuple{plat::faults::Op::rename, 1u, plat::IoError::replace_failed}}) {
+    /* Each step of a safe write: the create, either write, the final replace; and the reason each keeps. */
+    for (auto [op, n, expected, code] : {std::tuple{plat::faults::Op::write, 1u, plat::IoError::create_failed, ENOSPC},
+                                         std::tuple{plat::faults::Op::write, 2u, plat::IoError::write_failed, ENOSPC},
+                                         std::tuple{plat::faults::Op::write, 3u, plat::IoError::write_failed, ENOSPC},
+                                         std::tuple{plat::faults::Op::rename, 1u, plat::IoError::replace_failed, EACCES}}) {
         plat::faults::reset();
         plat::faults::fail_nth(op, n);
         EXPECT_EQ(plat::write_file_replace(target.c_str(), pieces), expected) << n;
+        EXPECT_STREQ(plat::last_error_text(), std::strerror(code)) << n;
         EXPECT_EQ(get_text(target), "precious");
         EXPECT_EQ(std::distance(fs::directory_iterator(d.path()), fs::directory_iterator()), 1);
     }

@@ -382,8 +382,8 @@ TEST(QuilbanHandler, ShiftJisFolderNames)
 
 TEST(QuilbanHandler, RealSavesRoundTrip)
 {
+    PS2_REQUIRE_REALDATA();
     const fs::path dir_path(PS2_REALDATA_DIR);
-    if (!fs::is_directory(dir_path)) GTEST_SKIP() << "no real saves at " << dir_path;
     int seen = 0;
     for (const auto& entry : fs::directory_iterator(dir_path)) {
         if (entry.path().extension() != ".psu") continue;

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "common/psu.h"
-#include "unpack/linereader.h"
+#include "common/linereader.h"
 
 namespace ps2 {
 

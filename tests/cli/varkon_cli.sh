@@ -62,9 +62,11 @@ expect_status 1 "check bad crc"
 expect_err_has "check/bad.max: BAD CRC" "check bad crc"
 [ "$(ls check | wc -l)" -eq 3 ] || fail "check wrote files"
 
-# Real saves from other writers, when present.
-if [ -f "$REALDATA/rez.max" ]; then
-  cp "$REALDATA/rez.max" "$REALDATA/max-payne.max" .
+# Real saves from other writers, when this checkout has them (then they must all be there).
+if [ ! -d "$REALDATA" ]; then
+  echo "real saves skipped: $REALDATA is absent"
+else
+  cp "$REALDATA/rez.max" "$REALDATA/max-payne.max" . || fail "real saves missing from $REALDATA"
   run varkon --check rez.max max-payne.max
   expect_status 0 "real max"
   run varkon rez.max max-payne.max

@@ -1,4 +1,4 @@
-# release.cmake -- what a user meets first: the six command-line tools alike, their manual pages, the
+# release_tests.cmake -- what a user meets first: the six command-line tools alike, their manual pages, the
 # installed package (cmake --install into a temporary prefix) and the packages themselves.
 ps2_cli_test(suite_cli)
 

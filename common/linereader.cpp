@@ -1,5 +1,5 @@
 /* linereader.cpp -- one text line through a 1023-byte window */
-#include "unpack/linereader.h"
+#include "common/linereader.h"
 
 #include <algorithm>
 

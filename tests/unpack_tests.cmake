@@ -4,8 +4,6 @@ ps2_unit_test(unpack_tests
   LIBS ps2_quilban_handler ps2_samplegen)
 
 # The command-line tool, run as a user would.
-if(TARGET quilban)
-  ps2_unit_test(unpack_cli_tests SOURCES unpack_cli_test.cpp LIBS ps2_common)
-  target_compile_definitions(unpack_cli_tests PRIVATE QUILBAN_CLI_PATH="$<TARGET_FILE:quilban>")
-  add_dependencies(unpack_cli_tests quilban)
-endif()
+ps2_unit_test(unpack_cli_tests SOURCES unpack_cli_test.cpp LIBS ps2_common)
+target_compile_definitions(unpack_cli_tests PRIVATE QUILBAN_CLI_PATH="$<TARGET_FILE:quilban>")
+add_dependencies(unpack_cli_tests quilban)
