@@ -2,8 +2,6 @@
 #include "cardbuild/taviro_handler.h"
 
 #include <cinttypes>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "card/ecc.h"
@@ -74,17 +72,6 @@ CardForm card_form_for_path(const char* path, const PathRules& rules)
 
 namespace {
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...)
-{
-    char buf[1536];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, args);
-    va_end(args);
-    return buf;
-}
-
 /* "1 file", "3 files". */
 std::string counted(uint64_t n, const char* one, const char* many = nullptr)
 {
@@ -95,6 +82,26 @@ struct PlacedName {
     std::string name;
     size_t index;
 };
+
+/* The note on a save placed, and a warning when not all of the file was read. */
+void report_placed(const Reporter& report, const char* path, const char* name, const ArchivePlan& plan,
+                   uint32_t needed, size_t size)
+{
+    const std::string clusters = counted(needed, "cluster");
+    if (plan.top == ArchiveTop::file)
+        report.notef(path, "placed \"%s\" as a file in the root (%s)", name, clusters.c_str());
+    else if (plan.directories > 1)
+        report.notef(path, "placed \"%s\" (%s in %s, %s)", name, counted(plan.files, "file").c_str(),
+                     counted(plan.directories, "directory", "directories").c_str(), clusters.c_str());
+    else
+        report.notef(path, "placed \"%s\" (%s, %s)", name, counted(plan.files, "file").c_str(), clusters.c_str());
+    if (plan.cut_short)
+        report.warningf(path, "the record at offset %" PRIu64
+                              " is neither a file nor a directory: the archive is placed up to it",
+                        plan.cut_offset);
+    else if (plan.end < size)
+        report.warningf(path, "%" PRIu64 " bytes behind the end of the archive are not read", uint64_t(size - plan.end));
+}
 
 } // namespace
 
@@ -144,10 +151,9 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
             result.full_path = list[i];
             result.full_needed = needed;
             result.full_free = builder.free_clusters();
-            report.error(path, format("does not fit: it needs %" PRIu32 " clusters and %" PRIu32
-                                      " are free. The card is full; nothing was written",
-                                      needed, builder.free_clusters())
-                                   .c_str());
+            report.errorf(path, "does not fit: it needs %" PRIu32 " clusters and %" PRIu32
+                                " are free. The card is full; nothing was written",
+                          needed, builder.free_clusters());
             return result;
         }
         if (const BuildError e = builder.place_archive(archive, plan); e != BuildError::ok) {
@@ -158,33 +164,11 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
         ++result.saves_placed;
 
         const std::string name(psu_record_name(archive.data()));
-        if (plan.top == ArchiveTop::file)
-            report.note(path, format("placed \"%s\" as a file in the root (%s)", name.c_str(),
-                                     counted(needed, "cluster").c_str())
-                                  .c_str());
-        else if (plan.directories > 1)
-            report.note(path, format("placed \"%s\" (%s in %s, %s)", name.c_str(), counted(plan.files, "file").c_str(),
-                                     counted(plan.directories, "directory", "directories").c_str(),
-                                     counted(needed, "cluster").c_str())
-                                  .c_str());
-        else
-            report.note(path, format("placed \"%s\" (%s, %s)", name.c_str(), counted(plan.files, "file").c_str(),
-                                     counted(needed, "cluster").c_str())
-                                  .c_str());
-        if (plan.cut_short)
-            report.warning(path, format("the record at offset %" PRIu64
-                                        " is neither a file nor a directory: the archive is placed up to it",
-                                        plan.cut_offset)
-                                     .c_str());
-        else if (plan.end < archive.size())
-            report.warning(path, format("%" PRIu64 " bytes behind the end of the archive are not read",
-                                        uint64_t(archive.size() - plan.end))
-                                     .c_str());
+        report_placed(report, path, name.c_str(), plan, needed, archive.size());
         for (const PlacedName& p : placed)
             if (p.name == name) {
-                report.warning(path, format("a save named \"%s\" is on the card already (from %s)", name.c_str(),
-                                            list[p.index].c_str())
-                                         .c_str());
+                report.warningf(path, "a save named \"%s\" is on the card already (from %s)", name.c_str(),
+                                list[p.index].c_str());
                 break;
             }
         placed.push_back({name, i});
@@ -205,19 +189,19 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
         return result;
     }
     result.written = true;
-    report.note(out_path, format("%s image written: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
-                                 form == CardForm::raw ? "raw" : "coded", counted(result.saves_placed, "save").c_str(),
-                                 result.clusters_used, kAllocClusters, result.clusters_free)
-                              .c_str());
+    report.notef(out_path, "%s image written: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
+                 form == CardForm::raw ? "raw" : "coded", counted(result.saves_placed, "save").c_str(),
+                 result.clusters_used, kAllocClusters, result.clusters_free);
     return result;
 }
 
 std::string describe_full_card(const CardBuildResult& r)
 {
-    return format("The card is full. This file does not fit:\n\n%s\n\nIt needs %" PRIu32 " clusters; %" PRIu32
-                  " of the card's %" PRIu32 " clusters are free after the files listed above it.\n\n"
-                  "Nothing was written.",
-                  r.full_path.c_str(), r.full_needed, r.full_free, kAllocClusters);
+    Message m;
+    return m.format("The card is full. This file does not fit:\n\n%s\n\nIt needs %" PRIu32 " clusters; %" PRIu32
+                    " of the card's %" PRIu32 " clusters are free after the files listed above it.\n\n"
+                    "Nothing was written.",
+                    r.full_path.c_str(), r.full_needed, r.full_free, kAllocClusters);
 }
 
 std::string describe_left_out(const CardBuildResult& r, size_t max_lines)
@@ -225,7 +209,8 @@ std::string describe_left_out(const CardBuildResult& r, size_t max_lines)
     std::string text = "The card was written without these files:\n\n";
     for (size_t k = 0; k < r.left_out.size(); ++k) {
         if (k == max_lines) {
-            text += format("... and %" PRIu64 " more\n", uint64_t(r.left_out.size() - k));
+            Message m;
+            text += m.format("... and %" PRIu64 " more\n", uint64_t(r.left_out.size() - k));
             break;
         }
         text += r.left_out[k].path + ": " + r.left_out[k].reason + "\n";

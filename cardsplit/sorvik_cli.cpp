@@ -100,7 +100,7 @@ int list_images(ps2::cli::Console& console, const std::vector<const char*>& imag
         std::printf("%6s  %-4s  %-7s  %13s  %-32s  %s\n", "index", "kind", "state", "size", "name", "title");
         for (const ps2::ListedEntry& e : listing.entries) {
             const char* kind = ps2::mode_is_directory(e.mode) ? "dir" : ps2::mode_is_file(e.mode) ? "file" : "?";
-            const char* state = (e.mode & 0x8000) ? "live" : "deleted";
+            const char* state = ps2::mode_exists(e.mode) ? "live" : "deleted";
             char size[32];
             if (ps2::mode_is_directory(e.mode))
                 std::snprintf(size, sizeof size, "%u entr%s", e.length, e.length == 1 ? "y" : "ies");

@@ -20,17 +20,14 @@
 namespace ps2::plat {
 
 #define PS2_IO_ERROR_LIST(X)                                    \
-    X(ok, "ok")                                                 \
-    X(open_failed, "cannot open the file")                      \
+    PS2_SHARED_ERROR_LIST(X)                                    \
     X(read_failed, "cannot read the file")                      \
     X(create_failed, "cannot create the file")                  \
     X(write_failed, "cannot write the file")                    \
     X(replace_failed, "cannot replace the existing file")       \
     X(folder_failed, "cannot create the folder")                \
-    X(target_exists, "a file of the new name exists already")   \
     X(rename_failed, "cannot rename the file")                  \
     X(search_failed, "nothing matches")                         \
-    X(no_memory, "not enough memory")                           \
     X(path_too_long, "the path is too long")                    \
     X(start_failed, "cannot start the program")                 \
     X(unsupported, "not available on this system")

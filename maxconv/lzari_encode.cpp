@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "common/bytes.h"
 #include "maxconv/lzari.h"
 #include "maxconv/lzari_model.h"
 
@@ -52,13 +53,6 @@ constexpr uint32_t kTextSize = kWindow + kTextChunk + 128;
  * 8-byte compare word and the hash of the last position inserted. */
 constexpr uint32_t kAhead = 72;
 
-inline uint64_t load_u64le(const uint8_t* p)
-{
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    return v;
-}
 inline uint32_t load_u32(const uint8_t* p)
 {
     uint32_t v;

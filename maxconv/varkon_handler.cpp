@@ -2,7 +2,6 @@
 #include "maxconv/varkon_handler.h"
 
 #include <cinttypes>
-#include <cstdio>
 #include <cstring>
 
 #include "common/platform.h"
@@ -11,9 +10,6 @@
 namespace ps2 {
 
 namespace {
-
-/* Room for two paths and some words. */
-constexpr size_t kMessageSize = 2 * kPathCapacity + 256;
 
 /* The dropped path with the extension replaced (or appended) by ext. */
 bool make_output_path(const char* path, const char* ext, const PathRules& rules, PathBuffer* out)
@@ -29,16 +25,7 @@ bool same_file_name(const char* a, const char* b) { return compare_folded(a, b) 
 
 void report_refusal(const Reporter& report, const char* path, const char* why)
 {
-    char text[512];
-    std::snprintf(text, sizeof text, "%s; nothing written", why);
-    report.error(path, text);
-}
-
-void report_written(const Reporter& report, const char* in, const char* out)
-{
-    char text[kMessageSize];
-    std::snprintf(text, sizeof text, "%s -> %s", in, out);
-    report.note(nullptr, text);
+    report.errorf(path, "%s; nothing written", why);
 }
 
 struct WorkBuffers {
@@ -67,6 +54,28 @@ bool read_input(const char* path, WorkBuffers& work, const Reporter& report, std
 
 const char* kNeitherText = "neither a MAX archive (no \"Ps2PowerSave\") nor a PSU archive (no \".\" and \"..\" entries)";
 
+/* What refuses a save by its size alone: more than 8 MiB, or a MAX archive
+ * shorter than its header. */
+MaxError check_input_size(SaveKind kind, std::span<const uint8_t> bytes, uint64_t reported_size)
+{
+    const bool max = kind == SaveKind::max_archive;
+    if (reported_size > kWorkBufferSize) return max ? MaxError::max_too_large : MaxError::psu_too_large_input;
+    if (max && bytes.size() < kMaxHeaderSize) return MaxError::max_too_short;
+    return MaxError::ok;
+}
+
+/* Compares a MAX archive's check value (header checked for size) with the
+ * one computed, and reports a mismatch with the severity given. */
+bool check_value_matches(std::span<const uint8_t> bytes, const char* path, Severity severity, const Reporter& report)
+{
+    const uint32_t stored = load_u32le(bytes.data() + max_field::crc);
+    const uint32_t computed = compute_max_crc(bytes);
+    if (stored == computed) return true;
+    report.sendf(severity, path, "BAD CRC: the check value does not match (stored 0x%08" PRIX32 ", computed 0x%08" PRIX32 ")",
+                 stored, computed);
+    return false;
+}
+
 } // namespace
 
 VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
@@ -92,26 +101,16 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
         report_refusal(report, path, plat::io_error_text(plat::IoError::path_too_long));
         return res;
     }
-    if (reported_size > kWorkBufferSize) {
-        report_refusal(report, path, max_error_text(to_psu ? MaxError::max_too_large : MaxError::psu_too_large_input));
+    if (const MaxError e = check_input_size(kind, bytes, reported_size); e != MaxError::ok) {
+        report_refusal(report, path, max_error_text(e));
         return res;
     }
 
     size_t out_size = 0;
     MaxError err;
     if (to_psu) {
-        if (bytes.size() < kMaxHeaderSize) {
-            report_refusal(report, path, max_error_text(MaxError::max_too_short));
-            return res;
-        }
-        const uint32_t stored = load_u32le(bytes.data() + max_field::crc);
-        const uint32_t computed = compute_max_crc(bytes);
-        if (stored != computed) {
+        if (!check_value_matches(bytes, path, Severity::warning, report)) {
             res.bad_crc = true;
-            char text[160];
-            std::snprintf(text, sizeof text, "BAD CRC: the check value does not match (stored 0x%08" PRIX32
-                          ", computed 0x%08" PRIX32 ")", stored, computed);
-            report.warning(path, text);
             if (hooks.on_bad_crc) hooks.on_bad_crc(hooks.context, path);
             if (same_file_name(path, res.output.c_str())) {
                 report_refusal(report, path,
@@ -136,7 +135,7 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
         return res;
     }
     res.outcome = to_psu ? VarkonOutcome::wrote_psu : VarkonOutcome::wrote_max;
-    report_written(report, path, res.output.c_str());
+    report.notef(nullptr, "%s -> %s", path, res.output.c_str());
     return res;
 }
 
@@ -147,46 +146,28 @@ bool check_save_file(const char* path, const Reporter& report)
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return false;
 
-    char text[kMessageSize];
     const SaveKind kind = detect_save_kind(bytes);
     if (kind == SaveKind::neither) {
         report.error(path, kNeitherText);
         return false;
     }
+    if (const MaxError e = check_input_size(kind, bytes, reported_size); e != MaxError::ok) {
+        report.error(path, max_error_text(e));
+        return false;
+    }
     if (kind == SaveKind::psu_archive) {
-        if (reported_size > kWorkBufferSize) {
-            report.error(path, max_error_text(MaxError::psu_too_large_input));
-            return false;
-        }
         MaxPayloadInfo info;
         if (const MaxError e = build_max_payload(bytes, work.build.span(), &info); e != MaxError::ok) {
             report.error(path, max_error_text(e));
             return false;
         }
         const MaxHeader h = read_max_header(work.build.data());
-        std::snprintf(text, sizeof text, "PSU archive of %.*s: %" PRIu32 " files, %" PRIu32 " bytes of MAX payload; sound",
-                      int(h.dir_name.size()), h.dir_name.data(), info.file_count, info.unpacked_size);
-        report.note(path, text);
+        report.notef(path, "PSU archive of %.*s: %" PRIu32 " files, %" PRIu32 " bytes of MAX payload; sound",
+                     int(h.dir_name.size()), h.dir_name.data(), info.file_count, info.unpacked_size);
         return true;
     }
 
-    if (reported_size > kWorkBufferSize) {
-        report.error(path, max_error_text(MaxError::max_too_large));
-        return false;
-    }
-    if (bytes.size() < kMaxHeaderSize) {
-        report.error(path, max_error_text(MaxError::max_too_short));
-        return false;
-    }
-    bool sound = true;
-    const uint32_t stored = load_u32le(bytes.data() + max_field::crc);
-    const uint32_t computed = compute_max_crc(bytes);
-    if (stored != computed) {
-        std::snprintf(text, sizeof text, "BAD CRC: the check value does not match (stored 0x%08" PRIX32
-                      ", computed 0x%08" PRIX32 ")", stored, computed);
-        report.error(path, text);
-        sound = false;
-    }
+    bool sound = check_value_matches(bytes, path, Severity::error, report);
     MaxToPsuInfo info;
     size_t psu_size = 0;
     if (const MaxError e = convert_max_to_psu(bytes, work.build.span(), work.file.span(), &psu_size, &info);
@@ -195,18 +176,15 @@ bool check_save_file(const char* path, const Reporter& report)
         return false;
     }
     if (info.stream_bytes_wanted > info.stream_size + 2) {
-        std::snprintf(text, sizeof text, "the compressed stream is cut: %zu bytes, the decoder wanted %zu",
-                      info.stream_size, info.stream_bytes_wanted);
-        report.error(path, text);
+        report.errorf(path, "the compressed stream is cut: %zu bytes, the decoder wanted %zu", info.stream_size,
+                      info.stream_bytes_wanted);
         sound = false;
     }
     if (!sound) return false;
     const MaxHeader h = read_max_header(work.build.data());
-    std::snprintf(text, sizeof text,
-                  "MAX archive of %.*s: %" PRIu32 " files, %" PRIu32 " bytes of payload, CRC ok%s; sound",
-                  int(h.dir_name.size()), h.dir_name.data(), info.file_count, info.unpacked_size,
-                  info.trailing_bytes ? ", bytes after the stream (ignored)" : "");
-    report.note(path, text);
+    report.notef(path, "MAX archive of %.*s: %" PRIu32 " files, %" PRIu32 " bytes of payload, CRC ok%s; sound",
+                 int(h.dir_name.size()), h.dir_name.data(), info.file_count, info.unpacked_size,
+                 info.trailing_bytes ? ", bytes after the stream (ignored)" : "");
     return true;
 }
 

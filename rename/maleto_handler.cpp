@@ -76,8 +76,7 @@ MaletoError maleto_rename_file(const char* path, const OptionBox& remove_sjis_op
     default:
         return fail(report, path, MaletoError::rename_failed);
     }
-    const std::string line = std::string(path) + " -> " + new_path.c_str();
-    report.note(nullptr, line.c_str());
+    report.notef(nullptr, "%s -> %s", path, new_path.c_str());
     return MaletoError::ok;
 }
 

@@ -1,8 +1,6 @@
 /* quilban_handler.cpp -- QUILBAN's file handler over the platform layer: unpack an archive, rebuild from a manifest */
 #include "unpack/quilban_handler.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -18,17 +16,7 @@ namespace ps2 {
 
 namespace {
 
-/* A message line; names are quoted byte for byte as they stand. */
-[[gnu::format(gnu_printf, 1, 2)]] std::string format_text(const char* format, ...)
-{
-    char text[4096];
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return std::string(text, n < 0 ? 0 : (size_t(n) < sizeof text ? size_t(n) : sizeof text - 1));
-}
-
+/* A name in a message line, quoted byte for byte as it stands. */
 std::string quoted(std::string_view s)
 {
     std::string q = "\"";
@@ -46,13 +34,12 @@ bool query_input_size(const char* path, const char* what, const Reporter& report
     uint64_t file_size = 0;
     const plat::IoError err = plat::query_file_size(path, &file_size);
     if (err != plat::IoError::ok) {
-        report.error(path, format_text("cannot open the %s: %s", what, plat::io_error_text(err)).c_str());
+        report.errorf(path, "cannot open the %s: %s", what, plat::io_error_text(err));
         return false;
     }
     if (file_size > kQuilbanInputLimit) {
-        report.error(path, format_text("the %s is too large (%llu bytes, at most %llu are taken)", what,
-                                       (unsigned long long)file_size, (unsigned long long)kQuilbanInputLimit)
-                               .c_str());
+        report.errorf(path, "the %s is too large (%llu bytes, at most %llu are taken)", what,
+                      (unsigned long long)file_size, (unsigned long long)kQuilbanInputLimit);
         return false;
     }
     *size = size_t(file_size);
@@ -71,7 +58,7 @@ bool read_input(const char* path, const char* what, const Reporter& report, plat
     plat::IoError err = plat::read_file(path, block->span(), &got);
     if (err == plat::IoError::ok && got.bytes_read != size) err = plat::IoError::read_failed;
     if (err != plat::IoError::ok) {
-        report.error(path, format_text("cannot read the %s: %s", what, plat::io_error_text(err)).c_str());
+        report.errorf(path, "cannot read the %s: %s", what, plat::io_error_text(err));
         return false;
     }
     return true;
@@ -83,6 +70,63 @@ bool native_names_fold_case() { return plat::native_path_rules().separator == '\
 } // namespace
 
 /* ---- unpack ---- */
+
+namespace {
+
+enum class MemberOutcome : uint8_t { written, none, failed };
+
+/* Writes the member file of an entry (number n in the lines) into the
+ * folder, with the warnings its entry calls for; none for a directory entry. */
+MemberOutcome write_member_file(const char* path, std::span<const uint8_t> archive, const UnpackEntry& e, size_t n,
+                                const PathBuffer& folder, const char* separator, const Reporter& report)
+{
+    const std::string name = quoted(psu_record_name(archive.data() + e.offset));
+    if (e.name_breaks_line)
+        report.warningf(path, "entry %zu %s: the name holds a line break, which its name line in "
+                              "the manifest cannot carry; mend that line before rebuilding",
+                        n, name.c_str());
+    if (!e.is_file) return MemberOutcome::none;
+    if (e.name_fault != MemberNameFault::none) {
+        report.errorf(path, "entry %zu %s: member file not written: %s; %s", n, name.c_str(),
+                      member_name_fault_text(e.name_fault), kTempNameHint);
+        return MemberOutcome::failed;
+    }
+    PathBuffer member = folder;
+    if (!member.append(separator) || !member.append(e.name2.view().data(), e.name2.size)) {
+        report.errorf(path, "entry %zu %s: member file not written: its path would be longer than %zu bytes", n,
+                      name.c_str(), kPathCapacity - 1);
+        return MemberOutcome::failed;
+    }
+    if (e.data_cut)
+        report.warningf(path, "entry %zu %s: the archive ends inside its data: %s holds %zu of its %lu bytes", n,
+                        name.c_str(), member.c_str(), e.data.size(), (unsigned long)e.length);
+    if (e.replaces != kNoEntry)
+        report.warningf(path, "entry %zu %s overwrites the member file %s of entry %zu", n, name.c_str(),
+                        member.c_str(), e.replaces + 1);
+    if (const plat::IoError err = plat::write_file_replace(member.c_str(), e.data); err != plat::IoError::ok) {
+        report.error(member.c_str(), plat::io_error_text(err));
+        return MemberOutcome::failed;
+    }
+    return MemberOutcome::written;
+}
+
+/* The warning on an archive cut short or not well-formed (once, not again
+ * when an entry's warning told of the cut already). */
+void report_cut_archive(const char* path, std::span<const uint8_t> archive, const UnpackPlan& plan,
+                        const Reporter& report)
+{
+    bool cut_reported = plan.ignored_tail != 0;
+    for (const auto& e : plan.entries) cut_reported = cut_reported || e.data_cut;
+    if (plan.ignored_tail)
+        report.warningf(path, "the archive ends inside an entry: its last %zu bytes were not unpacked",
+                        plan.ignored_tail);
+    else if (plan.shape != PsuError::ok && plan.shape != PsuError::empty && !cut_reported)
+        report.warningf(path, "not a well-formed PSU archive (%s); unpacked entry by entry",
+                        psu_error_text(plan.shape));
+    if (archive.empty()) report.warning(path, "the file is empty: the manifest lists no entries");
+}
+
+} // namespace
 
 bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report)
 {
@@ -98,10 +142,9 @@ bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report)
     folder.cut(size_t(find_extension_point(folder.c_str(), rules) - folder.c_str()));
     PathBuffer manifest_path = folder;
     if (!manifest_path.append(separator) || !manifest_path.append(kManifestName)) {
-        report.error(path, format_text("the unpack folder's path is too long for its manifest (%zu bytes, at most "
-                                       "%zu): nothing written",
-                                       folder.length(), kPathCapacity - 2 - std::strlen(kManifestName))
-                               .c_str());
+        report.errorf(path, "the unpack folder's path is too long for its manifest (%zu bytes, at most "
+                            "%zu): nothing written",
+                      folder.length(), kPathCapacity - 2 - std::strlen(kManifestName));
         return false;
     }
 
@@ -121,11 +164,8 @@ bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report)
     plat::IoError err = plat::create_folder(folder.c_str());
     if (err != plat::IoError::ok) {
         const bool own_name = folder.length() == std::strlen(path);
-        report.error(path, format_text("cannot create the folder %s%s: nothing written", folder.c_str(),
-                                       own_name ? " (the file has no extension, so the folder would take its "
-                                                  "own name)"
-                                                : "")
-                               .c_str());
+        report.errorf(path, "cannot create the folder %s%s: nothing written", folder.c_str(),
+                      own_name ? " (the file has no extension, so the folder would take its own name)" : "");
         return false;
     }
 
@@ -143,64 +183,14 @@ bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report)
 
     size_t members_written = 0;
     for (size_t i = 0; i < plan.entries.size(); ++i) {
-        const UnpackEntry& e = plan.entries[i];
-        const std::string name = quoted(psu_record_name(archive.data() + e.offset));
-        if (e.name_breaks_line)
-            report.warning(path, format_text("entry %zu %s: the name holds a line break, which its name line in "
-                                             "the manifest cannot carry; mend that line before rebuilding",
-                                             i + 1, name.c_str())
-                                     .c_str());
-        if (!e.is_file) continue;
-        if (e.name_fault != MemberNameFault::none) {
-            report.error(path, format_text("entry %zu %s: member file not written: %s; %s", i + 1, name.c_str(),
-                                           member_name_fault_text(e.name_fault), kTempNameHint)
-                                   .c_str());
-            all_written = false;
-            continue;
-        }
-        PathBuffer member = folder;
-        if (!member.append(separator) || !member.append(e.name2.view().data(), e.name2.size)) {
-            report.error(path, format_text("entry %zu %s: member file not written: its path would be longer "
-                                           "than %zu bytes",
-                                           i + 1, name.c_str(), kPathCapacity - 1)
-                                   .c_str());
-            all_written = false;
-            continue;
-        }
-        if (e.data_cut)
-            report.warning(path, format_text("entry %zu %s: the archive ends inside its data: %s holds %zu of "
-                                             "its %lu bytes",
-                                             i + 1, name.c_str(), member.c_str(), e.data.size(),
-                                             (unsigned long)e.length)
-                                     .c_str());
-        if (e.replaces != kNoEntry)
-            report.warning(path, format_text("entry %zu %s overwrites the member file %s of entry %zu",
-                                             i + 1, name.c_str(), member.c_str(), e.replaces + 1)
-                                     .c_str());
-        err = plat::write_file_replace(member.c_str(), e.data);
-        if (err != plat::IoError::ok) {
-            report.error(member.c_str(), plat::io_error_text(err));
-            all_written = false;
-            continue;
-        }
-        ++members_written;
+        const MemberOutcome m = write_member_file(path, archive, plan.entries[i], i + 1, folder, separator, report);
+        members_written += m == MemberOutcome::written;
+        all_written = all_written && m != MemberOutcome::failed;
     }
+    report_cut_archive(path, archive, plan, report);
 
-    bool cut_reported = plan.ignored_tail != 0;
-    for (const auto& e : plan.entries) cut_reported = cut_reported || e.data_cut;
-    if (plan.ignored_tail)
-        report.warning(path, format_text("the archive ends inside an entry: its last %zu bytes were not unpacked",
-                                         plan.ignored_tail)
-                                 .c_str());
-    else if (plan.shape != PsuError::ok && plan.shape != PsuError::empty && !cut_reported)
-        report.warning(path, format_text("not a well-formed PSU archive (%s); unpacked entry by entry",
-                                         psu_error_text(plan.shape))
-                                 .c_str());
-    if (archive.empty()) report.warning(path, "the file is empty: the manifest lists no entries");
-
-    report.note(path, format_text("unpacked %zu entries into %s: %s and %zu member file%s", plan.entries.size(),
-                                  folder.c_str(), kManifestName, members_written, members_written == 1 ? "" : "s")
-                          .c_str());
+    report.notef(path, "unpacked %zu entries into %s: %s and %zu member file%s", plan.entries.size(),
+                 folder.c_str(), kManifestName, members_written, members_written == 1 ? "" : "s");
     return all_written;
 }
 
@@ -254,31 +244,28 @@ const char* field_label(ManifestField f)
 
 void report_problem(const char* path, const RebuildProblem& p, const Reporter& report)
 {
-    const std::string where = format_text("block %zu (line %zu)", p.block, p.line);
+    Message block;
+    const char* where = block.format("block %zu (line %zu)", p.block, p.line);
     const std::string member = quoted(p.name2);
     switch (p.error) {
     case RebuildError::unsafe_member_name:
-        report.error(path, format_text("%s: member file %s cannot be used: %s; unpack the archive again and %s",
-                                       where.c_str(), member.c_str(), member_name_fault_text(p.name_fault),
-                                       kTempNameHint)
-                               .c_str());
+        report.errorf(path, "%s: member file %s cannot be used: %s; unpack the archive again and %s",
+                      where, member.c_str(), member_name_fault_text(p.name_fault),
+                      kTempNameHint);
         break;
     case RebuildError::member_unreadable:
-        report.error(path, format_text("%s: member file %s: %s", where.c_str(), member.c_str(),
-                                       p.detail ? p.detail : rebuild_error_text(p.error))
-                               .c_str());
+        report.errorf(path, "%s: member file %s: %s", where, member.c_str(),
+                      p.detail ? p.detail : rebuild_error_text(p.error));
         break;
     case RebuildError::too_large:
-        report.error(path, format_text("%s%s%s: the archive would take at least %llu bytes, more than the "
-                                       "8,192,000 a PSU archive can hold",
-                                       where.c_str(), p.name2.empty() ? "" : ", member file ",
-                                       p.name2.empty() ? "" : member.c_str(), (unsigned long long)p.needed)
-                               .c_str());
+        report.errorf(path, "%s%s%s: the archive would take at least %llu bytes, more than the "
+                            "8,192,000 a PSU archive can hold",
+                      where, p.name2.empty() ? "" : ", member file ",
+                      p.name2.empty() ? "" : member.c_str(), (unsigned long long)p.needed);
         break;
     default:
-        report.error(path, format_text("%s%s%s: %s", where.c_str(), p.name2.empty() ? "" : ", member file ",
-                                       p.name2.empty() ? "" : member.c_str(), rebuild_error_text(p.error))
-                               .c_str());
+        report.errorf(path, "%s%s%s: %s", where, p.name2.empty() ? "" : ", member file ",
+                      p.name2.empty() ? "" : member.c_str(), rebuild_error_text(p.error));
         break;
     }
 }
@@ -311,15 +298,13 @@ bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter
     const RebuildError err = rebuild_psu(text, members, rules, out.span(), &result);
 
     for (const auto& cut : result.cuts)
-        report.warning(manifest_path,
-                       format_text("block %zu (line %zu): its %s", cut.block, cut.line, field_label(cut.field)).c_str());
+        report.warningf(manifest_path, "block %zu (line %zu): its %s", cut.block, cut.line, field_label(cut.field));
     if (result.partial_lines)
-        report.warning(manifest_path, format_text("the manifest ends inside a block (%zu of its 19 lines); that "
-                                                  "block was ignored",
-                                                  result.partial_lines)
-                                          .c_str());
+        report.warningf(manifest_path, "the manifest ends inside a block (%zu of its 19 lines); that "
+                                       "block was ignored",
+                        result.partial_lines);
     if (err == RebuildError::no_entries) {
-        report.error(manifest_path, format_text("%s: nothing written", rebuild_error_text(err)).c_str());
+        report.errorf(manifest_path, "%s: nothing written", rebuild_error_text(err));
         return false;
     }
     if (err != RebuildError::ok) {
@@ -332,25 +317,21 @@ bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter
     std::string name;
     const MemberNameFault fault = rebuild_result_name(archive, temp_names, rules, &name);
     if (fault != MemberNameFault::none) {
-        report.error(manifest_path,
-                     format_text("the first entry's name %s cannot name the archive: %s; rebuild with temporary "
-                                 "names (--temp-names, or USE TEMP NAME in the window) to write temp.psu",
-                                 quoted(psu_record_name(archive.data())).c_str(), member_name_fault_text(fault))
-                         .c_str());
+        report.errorf(manifest_path, "the first entry's name %s cannot name the archive: %s; rebuild with temporary "
+                                     "names (--temp-names, or USE TEMP NAME in the window) to write temp.psu",
+                      quoted(psu_record_name(archive.data())).c_str(), member_name_fault_text(fault));
         return false;
     }
     if (const size_t clash = find_member_named(text, name, native_names_fold_case())) {
-        report.error(manifest_path, format_text("the archive's name %s is that of the member file of block %zu, "
-                                                "which it would replace: no archive written",
-                                                quoted(name).c_str(), clash)
-                                        .c_str());
+        report.errorf(manifest_path, "the archive's name %s is that of the member file of block %zu, "
+                                     "which it would replace: no archive written",
+                      quoted(name).c_str(), clash);
         return false;
     }
     PathBuffer result_path = source.folder;
     if (!result_path.append(name.c_str())) {
-        report.error(manifest_path, format_text("the archive's path would be longer than %zu bytes: nothing written",
-                                                kPathCapacity - 1)
-                                        .c_str());
+        report.errorf(manifest_path, "the archive's path would be longer than %zu bytes: nothing written",
+                      kPathCapacity - 1);
         return false;
     }
     const plat::IoError werr = plat::write_file_replace(result_path.c_str(), archive);
@@ -358,10 +339,9 @@ bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter
         report.error(result_path.c_str(), plat::io_error_text(werr));
         return false;
     }
-    report.note(manifest_path, format_text("rebuilt %s: %zu entries, %zu member file%s, %zu bytes",
-                                           result_path.c_str(), result.entries, result.files,
-                                           result.files == 1 ? "" : "s", result.size)
-                                   .c_str());
+    report.notef(manifest_path, "rebuilt %s: %zu entries, %zu member file%s, %zu bytes",
+                 result_path.c_str(), result.entries, result.files,
+                 result.files == 1 ? "" : "s", result.size);
     return true;
 }
 

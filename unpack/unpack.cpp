@@ -34,6 +34,11 @@ static bool has_line_break(std::string_view s)
     return s.find('\r') != std::string_view::npos || s.find('\n') != std::string_view::npos;
 }
 
+/* QUILBAN's reading: linearly from offset 0 to the end of the file; an
+ * entry with the file bit is followed by its data, every other entry is
+ * bare; a file cut short keeps the data there is. */
+constexpr PsuReadPolicy kQuilbanReading{false, PsuKindRule::file_bit, false, true};
+
 void plan_unpack(std::span<const uint8_t> archive, const UnpackOptions& options, UnpackPlan* plan)
 {
     *plan = UnpackPlan();
@@ -43,28 +48,20 @@ void plan_unpack(std::span<const uint8_t> archive, const UnpackOptions& options,
 
     /* Member file names already written, to tell when a later member overwrites one. */
     std::unordered_map<std::string, size_t> written;
-    ByteCursor cur(archive);
+    PsuRecordReader reader(archive, kQuilbanReading);
+    PsuRecord r;
     uint32_t counter = 0;
-    while (cur.remaining() > 0) {
-        std::span<const uint8_t> rec;
-        if (!cur.take(kPsuEntrySize, &rec)) {
-            plan->ignored_tail = cur.remaining();
-            break;
-        }
+    while (reader.next(&r)) {
         UnpackEntry e;
-        e.offset = cur.position() - kPsuEntrySize;
-        const std::string_view name = psu_record_name(rec.data());
+        e.offset = r.offset;
+        const std::string_view name = psu_record_name(r.entry);
         e.name2 = options.temp_names ? make_temp_name2(counter++) : make_name2(name);
         e.name_breaks_line = has_line_break(name);
-        e.is_file = mode_is_file(record_mode(rec.data()));
+        e.is_file = r.kind == PsuRecordKind::file;
         if (e.is_file) {
-            e.length = record_length(rec.data());
-            e.data_cut = !cur.can_take(e.length);
-            const size_t available = e.data_cut ? cur.remaining() : size_t(e.length);
-            (void)cur.take(available, &e.data);
-            const uint64_t padding = psu_padded_size(e.length) - e.length;
-            (void)cur.skip(e.data_cut ? 0 : (padding <= cur.remaining() ? padding : cur.remaining()));
-
+            e.length = r.length;
+            e.data = r.data;
+            e.data_cut = r.data_cut;
             e.name_fault = check_member_name(e.name2.view(), options.rules);
             if (e.name_fault == MemberNameFault::none) {
                 std::string key(e.name2.view());
@@ -79,6 +76,7 @@ void plan_unpack(std::span<const uint8_t> archive, const UnpackOptions& options,
         }
         plan->entries.push_back(e);
     }
+    if (reader.stop() == PsuReadStop::cut_entry) plan->ignored_tail = reader.remaining();
 }
 
 size_t unpack_manifest_capacity(const UnpackPlan& plan)
