@@ -134,7 +134,7 @@ void BM_SplitInMemory(benchmark::State& state)
     std::vector<uint8_t> image = test::get(c.image);
     if (bring_card_to_raw(image, image.size()) != CardError::ok) std::abort();
     const ConstRawImage card(image.data(), kRawImageSize);
-    auto work = std::make_unique<SplitWork>();
+    OwnedSplitWork work;
     for (auto _ : state) {
         const CardRoot root = read_card_root(card, work.get());
         NamingRules rules;

@@ -1,5 +1,6 @@
 /* taviro_cli.cpp -- TAVIRO on the command line: build a PS2 memory card image from PSU archives */
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,10 +14,11 @@
 using namespace ps2;
 
 static const char kHelp[] =
-    "Usage: taviro -o OUT [--raw | --coded] [--sort asc|desc] [-q] PATH...\n"
+    "Usage: taviro -o OUT [--raw | --coded] [--size MB] [--sort asc|desc] [-q] PATH...\n"
     "       taviro --list-only [--sort asc|desc] PATH...\n"
-    "Builds one 8 MB PS2 memory card image holding the saves of the PSU archives\n"
-    "given, in the order given: each archive becomes one save in the card's root.\n"
+    "Builds one PS2 memory card image (8 MB unless --size says otherwise) holding\n"
+    "the saves of the PSU archives given, in the order given: each archive becomes\n"
+    "one save in the card's root.\n"
     "\n"
     "Each PATH is added to the list as a file dropped on TAVIRO's window: a file\n"
     "is added whatever its extension, a folder adds every file in it and in its\n"
@@ -29,6 +31,10 @@ static const char kHelp[] =
     "      --coded       write the image with the page error code (8,650,752 bytes);\n"
     "                    without either, OUT's extension decides: \".bin\" raw,\n"
     "                    \".vm2\", \".ps2\" and anything else coded\n"
+    "      --size MB     the card's size: 8 (the default), 16, 32 or 64; the FAT,\n"
+    "                    the allocatable area and the two reserved erase blocks at\n"
+    "                    the end follow it (16 MB: 16,777,216 bytes raw, 17,301,504\n"
+    "                    coded; twice that per step)\n"
     "      --sort asc|desc\n"
     "                    sort the list by path first, ascending or descending\n"
     "                    (the letters a-z count as A-Z)\n"
@@ -40,7 +46,8 @@ static const char kHelp[] =
     "\n"
     "A file that cannot be read, is larger than 8,192,000 bytes or is not a whole\n"
     "PSU archive is left out (one line each); the card is built from the others.\n"
-    "When the saves need more than the card's 8,135 clusters, nothing is written.\n"
+    "When the saves need more than the card's clusters (8,135 on 8 MB), nothing is\n"
+    "written.\n"
     "\n"
     "Examples:\n"
     "  taviro -o card.vm2 saves/          every file under saves/, coded image\n"
@@ -78,6 +85,8 @@ int main(int argc, char** argv)
     SortOrder order = SortOrder::ascending;
     bool list_only = false;
     const char* sort_value = nullptr;
+    const char* size_value = nullptr;
+    CardGeometry geometry = kStandardGeometry;
     cli::CommandLine args(argc, argv, con, kHelp);
     while (const char* a = args.next_option()) {
         if (args.takes("-o", &out, "the card image to write") || args.takes("--output", &out)) {
@@ -93,6 +102,10 @@ int main(int argc, char** argv)
             else
                 args.usage_error("--sort takes asc or desc");
             sort = true;
+        } else if (args.takes("--size", &size_value, "8, 16, 32 or 64")) {
+            const uint32_t mb = uint32_t(std::strtoul(size_value, nullptr, 10));
+            if (std::strspn(size_value, "0123456789") != std::strlen(size_value) || !geometry_for_size(mb, &geometry))
+                args.usage_error("--size takes 8, 16, 32 or 64 (the card's size in MB)");
         } else if (args.is("--list-only")) {
             list_only = true;
         } else {
@@ -130,6 +143,6 @@ int main(int argc, char** argv)
         return cli::kExitSomeFailed;
     }
     const CardForm f = form == -1 ? card_form_for_path(out, rules) : CardForm(form);
-    const CardBuildResult result = build_card_file(list.items, f, out, con.reporter());
+    const CardBuildResult result = build_card_file(list.items, f, out, con.reporter(), geometry);
     return result.written && con.errors() == 0 ? cli::kExitOk : cli::kExitSomeFailed;
 }

@@ -106,18 +106,19 @@ void report_placed(const Reporter& report, const char* path, const char* name, c
 } // namespace
 
 CardBuildResult build_card_file(std::span<const std::string> list, CardForm form, const char* out_path,
-                                const Reporter& report)
+                                const Reporter& report, const CardGeometry& geometry)
 {
     CardBuildResult result;
-    plat::Block card_block(kRawImageSize);
-    /* Holds each file as read; receives the coded image at the end. */
-    plat::Block work(kCodedImageSize);
+    result.alloc_clusters = geometry.alloc_clusters;
+    plat::Block card_block(geometry.raw_size());
+    /* Holds each file as read (at most 8,192,000 bytes); receives the coded image at the end. */
+    plat::Block work(geometry.coded_size());
     if (!card_block.ok() || !work.ok()) {
         result.no_memory = true;
         report.error(out_path, plat::io_error_text(plat::IoError::no_memory));
         return result;
     }
-    CardBuilder builder(RawImage(card_block.data(), kRawImageSize));
+    CardBuilder builder(RawImage(card_block.data(), geometry.raw_size()), geometry);
     std::vector<PlacedName> placed;
 
     for (size_t i = 0; i < list.size(); ++i) {
@@ -178,10 +179,10 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
     result.clusters_free = builder.free_clusters();
     std::span<const uint8_t> image;
     if (form == CardForm::raw) {
-        image = std::span<const uint8_t>(card_block.data(), kRawImageSize);
+        image = std::span<const uint8_t>(card_block.data(), geometry.raw_size());
     } else {
-        build_coded_image(builder.card(), std::span<uint8_t, kCodedImageSize>(work.data(), kCodedImageSize));
-        image = std::span<const uint8_t>(work.data(), kCodedImageSize);
+        build_coded_image(builder.card(), work.span(), geometry);
+        image = std::span<const uint8_t>(work.data(), geometry.coded_size());
     }
     result.write_error = plat::write_file_replace(out_path, image);
     if (result.write_error != plat::IoError::ok) {
@@ -189,9 +190,10 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
         return result;
     }
     result.written = true;
-    report.notef(out_path, "%s image written: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
-                 form == CardForm::raw ? "raw" : "coded", counted(result.saves_placed, "save").c_str(),
-                 result.clusters_used, kAllocClusters, result.clusters_free);
+    const std::string size = geometry.card_megabytes() == 8 ? "" : std::to_string(geometry.card_megabytes()) + " MB ";
+    report.notef(out_path, "%s %simage written: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
+                 form == CardForm::raw ? "raw" : "coded", size.c_str(), counted(result.saves_placed, "save").c_str(),
+                 result.clusters_used, geometry.alloc_clusters, result.clusters_free);
     return result;
 }
 
@@ -201,7 +203,7 @@ std::string describe_full_card(const CardBuildResult& r)
     return m.format("The card is full. This file does not fit:\n\n%s\n\nIt needs %" PRIu32 " clusters; %" PRIu32
                     " of the card's %" PRIu32 " clusters are free after the files listed above it.\n\n"
                     "Nothing was written.",
-                    r.full_path.c_str(), r.full_needed, r.full_free, kAllocClusters);
+                    r.full_path.c_str(), r.full_needed, r.full_free, r.alloc_clusters);
 }
 
 std::string describe_left_out(const CardBuildResult& r, size_t max_lines)

@@ -32,11 +32,6 @@ AddPathResult add_path(const char* path, const PathRules& rules, std::vector<std
 
 /* ---- building and writing a card ---- */
 
-enum class CardForm : uint8_t {
-    raw,   /* 8,388,608 bytes of pages */
-    coded, /* 8,650,752 bytes: each page followed by its spare area with the page code */
-};
-
 /* The form a file name asks for: ".bin" (any case) raw, anything else coded. */
 CardForm card_form_for_path(const char* path, const PathRules& rules);
 
@@ -59,12 +54,13 @@ struct CardBuildResult {
     /* Files not placed: unreadable, too large, not an archive, cut short by their own lengths. */
     std::vector<LeftOutFile> left_out;
     size_t saves_placed = 0;
-    uint32_t clusters_used = 0;            /* of the 8,135 allocatable clusters, the root's included */
+    uint32_t clusters_used = 0;            /* of the allocatable clusters (8,135 on 8 MB), the root's included */
     uint32_t clusters_free = 0;
+    uint32_t alloc_clusters = kAllocClusters; /* the card's allocatable clusters */
 };
 
-/* Builds a fresh card from the listed files in list order and writes it to
- * out_path with one safe replace (nothing is written unless the whole image
+/* Builds a fresh card of the geometry (8 MB unless another is given) from
+ * the listed files in list order and writes it to out_path with one safe replace (nothing is written unless the whole image
  * is). Each file is read (at most 8,192,000 bytes) and checked before it is
  * placed; a file that cannot be placed whole is left out and the others
  * still go onto the card. When the listed files need more clusters than the
@@ -74,7 +70,7 @@ struct CardBuildResult {
  * its end, and an error per file left out, for a full card and for a
  * failed write. */
 CardBuildResult build_card_file(std::span<const std::string> list, CardForm form, const char* out_path,
-                                const Reporter& report);
+                                const Reporter& report, const CardGeometry& geometry = kStandardGeometry);
 
 /* The texts the window shows in its message boxes. */
 std::string describe_full_card(const CardBuildResult& result);

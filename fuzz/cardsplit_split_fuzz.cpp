@@ -24,7 +24,7 @@ constexpr uint32_t kPatchedClusters = 64;
 struct State {
     std::vector<uint8_t> fresh = std::vector<uint8_t>(kRawImageSize);
     std::vector<uint8_t> card = std::vector<uint8_t>(kRawImageSize);
-    std::unique_ptr<SplitWork> work = std::make_unique<SplitWork>();
+    OwnedSplitWork work;
     State()
     {
         layout_fresh_card(RawImage(fresh.data(), kRawImageSize));

@@ -118,15 +118,15 @@ TEST(CardFormat, ChainsAndDirectories)
     ASSERT_EQ(follow_chain(c.craw(), 5, &chain), CardError::ok);
     EXPECT_EQ(chain, (std::vector<uint32_t>{5, 9}));
     /* The cursor's last cluster ends the chain; a chain sharing its seen-set that runs into it is a cross-link. */
-    ClusterSet seen{};
-    ChainCursor cursor(c.craw(), 5, &seen);
+    OwnedClusterSet seen(kAllocClusters);
+    ChainCursor cursor(c.craw(), 5, &seen.set);
     uint32_t last = 0;
     while (cursor.next(&last)) {}
     EXPECT_EQ(last, 9u);
     EXPECT_TRUE(cursor.ended());
     EXPECT_EQ(cursor.stop(), ChainStop::ended);
     set_fat_entry(c.raw(), 7, kFatInUse + 9);
-    ChainCursor crossing(c.craw(), 7, &seen);
+    ChainCursor crossing(c.craw(), 7, &seen.set);
     EXPECT_TRUE(crossing.next(&last) && !crossing.next(&last));
     EXPECT_EQ(crossing.stop(), ChainStop::repeated);
     EXPECT_EQ(directory_entry(c.craw(), chain, 2), cluster_bytes(c.craw(), 9));

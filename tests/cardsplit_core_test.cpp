@@ -37,7 +37,7 @@ void collect(void* context, const SplitProblem& p)
 /* Splits a raw card in memory as the handler does, one Split per root entry from 2 on. */
 std::vector<Split> split_card(ConstRawImage card, bool temp_names = false, CardRoot* root_out = nullptr)
 {
-    auto work = std::make_unique<SplitWork>();
+    OwnedSplitWork work;
     const CardRoot root = read_card_root(card, work.get());
     if (root_out) *root_out = root;
     NamingRules rules;
@@ -294,7 +294,7 @@ TEST(CardSplit, NamesTakenTwiceAndUnsafeNames)
     place("save", false);  /* 5: the same file where names fold */
     place("SAVE", false);  /* 6: loses to 4 */
     place("", false);      /* 7: unsafe */
-    auto work = std::make_unique<SplitWork>();
+    OwnedSplitWork work;
     const CardRoot root = read_card_root(card.craw(), work.get());
     ASSERT_EQ(root.count, 8u);
 

@@ -151,7 +151,8 @@ TEST(SorvikHandler, EmptyCardSameImageTwiceAndFilesThatAreNotCards)
     put(dir / "cut.bin", cut);
     ReportLog l;
     r = split(dir / "cut.bin", false, &l);
-    EXPECT_EQ(r.written + r.failed, 3u);
+    EXPECT_EQ(r.written + r.failed + r.deleted_not_written, r.entries);
+    EXPECT_TRUE(l.has(Severity::warning, "the image is 54,272 bytes; a card image is 8,388,608 or 8,650,752 ("));
 }
 
 TEST(SorvikHandler, ImagePathsWithoutAFolderName)
@@ -202,28 +203,56 @@ TEST(SorvikHandler, NamesThatCannotBeFileNamesAreNotWritten)
     EXPECT_EQ(get(dir / "card/temp0004.psu"), expected[2]);
 }
 
-TEST(SorvikHandler, DamageIsReportedAndDeletedSavesOnlyWarn)
+TEST(SorvikHandler, DamageIsReportedByArchiveDeletedEntriesAreNotes)
 {
     ThreeSaves t;
-    /* The deleted save's chain freed after its first cluster, as the console does; the live one's data cut. */
-    std::vector<uint32_t> root;
-    ASSERT_EQ(follow_chain(t.card.craw(), kRootCluster, &root), CardError::ok);
-    const uint8_t* deleted = directory_entry(t.card.craw(), root, 3);
-    set_fat_entry(t.card.raw(), record_cluster(deleted), kFatFree);
-    std::vector<uint32_t> live;
-    ASSERT_EQ(follow_chain(t.card.craw(), record_cluster(directory_entry(t.card.craw(), root, 2)), &live), CardError::ok);
-    set_record_length(directory_entry(t.card.raw(), live, 3), 9000);
+    const CardView card(t.card.craw());
+    auto chain = [&](uint32_t first) {
+        std::vector<uint32_t> c;
+        (void)follow_chain(card, first, &c, {.through_freed = true});
+        return c;
+    };
+    auto entry = [&](uint32_t first, uint32_t j) { return directory_entry(t.card.raw(), chain(first), j); };
+    uint8_t* save1 = entry(kRootCluster, 2);
+    uint8_t* save2 = entry(kRootCluster, 3);
+    /* GAMESAVE02 deleted as the console deletes: modes and chains freed, links kept. */
+    for (uint32_t j = 2; j < 4; ++j) {
+        uint8_t* m = entry(record_cluster(save2), j);
+        store_u16le(m, uint16_t(record_mode(m) & 0x7FFF));
+        for (uint32_t c : chain(record_cluster(m))) set_fat_entry(t.card.raw(), c, fat_entry(card.raw, c) & 0x7FFFFFFF);
+    }
+    for (uint32_t c : chain(record_cluster(save2))) set_fat_entry(t.card.raw(), c, fat_entry(card.raw, c) & 0x7FFFFFFF);
+    /* Its sixth data cluster given to GAMESAVE01's DATA, whose length then claims 9 clusters; GAMESAVE03 loses icon.sys. */
+    const uint32_t reused = chain(record_cluster(entry(record_cluster(save2), 3)))[5];
+    const uint8_t* data1 = entry(record_cluster(save1), 3);
+    set_fat_entry(t.card.raw(), record_cluster(data1), kFatInUse | reused);
+    set_fat_entry(t.card.raw(), reused, kFatEnd);
+    set_record_length(entry(record_cluster(save1), 3), 9000);
+    uint8_t* icon3 = entry(record_cluster(entry(kRootCluster, 4)), 2);
+    store_u16le(icon3, uint16_t(record_mode(icon3) & 0x7FFF));
 
     TempDir dir("sorvik");
     put(dir / "card.ps2", t.card.raw_file());
     ReportLog lines;
     const SplitFileResult r = split(dir / "card.ps2", false, &lines);
     EXPECT_EQ(r.written, 3u);
-    EXPECT_EQ(r.damaged, 2u);
-    EXPECT_EQ(lines.count(Severity::error), 1u);
-    EXPECT_EQ(lines.count(Severity::warning), 1u);
-    EXPECT_TRUE(lines.has(Severity::error, "entry 2: GAMESAVE01/DATA: file of 9 clusters: its cluster chain ends after 2"));
-    EXPECT_TRUE(lines.has(Severity::warning, "entry 3 (deleted): GAMESAVE02: directory of 4 entries"));
+    EXPECT_EQ(r.damaged, 1u);
+    EXPECT_EQ(r.recovered, 1u);
+    EXPECT_EQ(lines.count(Severity::warning), 0u);
+    EXPECT_EQ(lines.errors(), (std::vector<std::string>{
+        dir / "card.ps2: entry 2: GAMESAVE01/DATA: file of 9 clusters: its cluster chain ends after 2; the rest is written as zeros",
+        dir / "card.ps2: " + dir / "card/GAMESAVE01.psu holds what could be read of a damaged save: 1 file cut (zeros stand for the missing data)"}));
+    EXPECT_TRUE(lines.has(Severity::note, "entry 3 (deleted): GAMESAVE02/DATA: file of 69 clusters: its cluster chain runs into a cluster a live save now uses after 5"));
+    EXPECT_TRUE(lines.has(Severity::note, "GAMESAVE02.psu (a deleted save, recovered in part: 1 of 2 files whole, 1 cut)"));
+    EXPECT_TRUE(lines.has(Severity::note, "entry 4: GAMESAVE03/icon.sys: marked deleted; left out"));
+    /* The deleted save's archive holds its whole icon.sys and the data up to the reused cluster, then zeros. */
+    const Bytes recovered = get(dir / "card/GAMESAVE02.psu");
+    ASSERT_EQ(recovered.size(), t.expected[1].size());
+    const long icon = 4 * 512, data = icon + 1024 + 512, read = data + 5 * 1024;
+    EXPECT_TRUE(std::equal(recovered.begin() + icon, recovered.begin() + icon + 1024, t.expected[1].begin() + icon));
+    EXPECT_TRUE(std::equal(recovered.begin() + data, recovered.begin() + read, t.expected[1].begin() + data));
+    EXPECT_TRUE(std::all_of(recovered.begin() + read, recovered.end(), [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(record_length(get(dir / "card/GAMESAVE03.psu").data()), 3u);
 }
 
 TEST(SorvikHandler, FailedAllocationWritesNothing)
@@ -233,7 +262,7 @@ TEST(SorvikHandler, FailedAllocationWritesNothing)
     put(dir / "card.ps2", t.card.raw_file());
     for (int missing = 0; missing < 2; ++missing) {
         plat::Block card_buffer(missing == 0 ? 0 : kCodedImageSize);
-        plat::Block work_buffer(missing == 1 ? 0 : sizeof(SplitWork));
+        plat::Block work_buffer(missing == 1 ? 0 : split_work_size(kStandardGeometry));
         ReportLog lines;
         const SplitFileResult r = split_card_image_with((dir / "card.ps2").c_str(), OptionBox::fixed(false),
                                                         lines.reporter(), card_buffer, work_buffer);
