@@ -14,7 +14,7 @@ bool ScanCounts::clean() const
 
 std::string CardScan::path_of(uint32_t node) const
 {
-    if (node == 0 || node >= nodes.size()) return "(root)";
+    if (node == 0 || node >= nodes.size()) return "the root directory";
     std::vector<uint32_t> up;
     /* Each parent was added before its members, so the walk up ends at the root. */
     for (uint32_t n = node; n != 0; n = nodes[n].parent) up.push_back(n);
@@ -41,11 +41,10 @@ public:
         const uint32_t root = card_.geometry->root_cluster;
         s_->nodes.push_back({0, card_.cluster(root)});
         ++s_->counts.directories;
-        std::vector<uint32_t> pending{0}; /* directories whose entries are still to be read */
+        std::vector<uint32_t> pending{0}; /* directories whose entries are to be read, in the order met */
         std::vector<uint32_t> chain;
-        while (!pending.empty()) {
-            const uint32_t dir = pending.back();
-            pending.pop_back();
+        for (size_t next = 0; next < pending.size(); ++next) {
+            const uint32_t dir = pending[next];
             const uint8_t* rec = s_->nodes[dir].record;
             const uint32_t count = record_length(rec);
             walk(dir, dir == 0 ? root : record_cluster(rec), (uint64_t(count) + 1) / 2, &chain);
@@ -66,9 +65,8 @@ public:
                     if (record_length(m) != 0) pending.push_back(node);
                 } else {
                     ++s_->counts.files;
-                    std::vector<uint32_t> ignored;
                     if (record_length(m) != 0)
-                        walk(node, record_cluster(m), round_up_1024(record_length(m)) / kClusterSize, &ignored);
+                        walk(node, record_cluster(m), round_up_1024(record_length(m)) / kClusterSize, &file_chain_);
                 }
             }
         }
@@ -130,6 +128,7 @@ private:
 
     const CardView& card_;
     CardScan* s_;
+    std::vector<uint32_t> file_chain_;
 };
 
 } // namespace

@@ -2,7 +2,7 @@
  * directories does not add up
  *
  * The live tree is the root directory and every entry marked live (mode bit 0x8000) in a live directory,
- * depth first. Each chain is walked to its end through the one chain cursor (card.h) with one seen-set for
+ * directory by directory in the order they are met (the saves in root order). Each chain is walked to its end through the one chain cursor (card.h) with one seen-set for
  * the whole card, so a chain that runs into a cluster met before stops there: into its own, a loop; into
  * another's, a cross-link. Entries marked deleted are not walked: the console frees their clusters.
  * Used by SORVIK's health check and, for the clusters live entries own, by the recovery of deleted saves;
@@ -65,7 +65,7 @@ struct CardScan {
     uint32_t first_lost = 0;     /* the lowest lost cluster, when counts.lost > 0 */
     ScanCounts counts;
 
-    /* "SAVE/sub/file" of a node; "(root)" for node 0. */
+    /* "SAVE/sub/file" of a node; "the root directory" for node 0. */
     std::string path_of(uint32_t node) const;
 };
 

@@ -59,8 +59,13 @@ void format_split_problem(const SplitProblem& p, char* out, size_t capacity)
         std::snprintf(out, capacity, "%s: marked deleted; left out", p.path);
         return;
     case SplitProblemKind::damaged_cluster:
-        std::snprintf(out, capacity, "%s: cluster %" PRIu32
-                      " holds a page whose code reports damage it cannot mend; copied as it is", p.path, p.cluster);
+        if (p.pages > 1)
+            std::snprintf(out, capacity, "%s: pages %" PRIu32 " and %" PRIu32 " (cluster %" PRIu32
+                          ") hold damage their page codes cannot mend; copied as they are", p.path, p.page, p.page + 1,
+                          p.cluster);
+        else
+            std::snprintf(out, capacity, "%s: page %" PRIu32 " (cluster %" PRIu32
+                          ") holds damage its page code cannot mend; copied as it is", p.path, p.page, p.cluster);
         return;
     }
     std::snprintf(out, capacity, "%s: damaged", p.path);
@@ -117,7 +122,7 @@ public:
 private:
     /* Reports a problem of `record`, a member of the open directories. */
     void emit(SplitProblemKind kind, const uint8_t* record, uint64_t wanted, uint64_t found = 0,
-              ChainStop stop = ChainStop::ended, uint32_t cluster = 0);
+              ChainStop stop = ChainStop::ended, uint32_t cluster = 0, uint32_t page = 0, uint32_t pages = 0);
     /* A cluster is about to be copied: report it when its page code found damage. */
     void check_cluster(const uint8_t* record, uint32_t cluster);
     /* Gathers as many clusters of the directory's chain as its length needs
@@ -142,7 +147,7 @@ private:
 };
 
 void ArchiveBuild::emit(SplitProblemKind kind, const uint8_t* record, uint64_t wanted, uint64_t found, ChainStop stop,
-                        uint32_t cluster)
+                        uint32_t cluster, uint32_t page, uint32_t pages)
 {
     SplitProblem p;
     p.kind = kind;
@@ -151,6 +156,8 @@ void ArchiveBuild::emit(SplitProblemKind kind, const uint8_t* record, uint64_t w
     p.wanted = wanted;
     p.found = found;
     p.cluster = cluster;
+    p.page = page;
+    p.pages = pages;
     sink_.send(p);
     ++result_.problems;
     if (kind != SplitProblemKind::member_deleted) ++result_.damage;
@@ -158,9 +165,12 @@ void ArchiveBuild::emit(SplitProblemKind kind, const uint8_t* record, uint64_t w
 
 void ArchiveBuild::check_cluster(const uint8_t* record, uint32_t cluster)
 {
-    if (!w_->any_damaged || !w_->damaged.contains(cluster)) return;
+    if (!w_->any_damaged) return;
+    const uint32_t first = (card_.geometry->alloc_offset + cluster) * 2;
+    const bool a = w_->damaged.contains(first), b = w_->damaged.contains(first + 1);
+    if (!a && !b) return;
     ++result_.damaged_clusters;
-    emit(SplitProblemKind::damaged_cluster, record, 0, 0, ChainStop::ended, cluster);
+    emit(SplitProblemKind::damaged_cluster, record, 0, 0, ChainStop::ended, cluster, a ? first : first + 1, a && b ? 2 : 1);
 }
 
 bool ArchiveBuild::open_directory(const uint8_t* record, size_t entry_offset, ChainStop* stop)
@@ -293,6 +303,7 @@ struct WorkLayout {
     {
         const size_t alloc = g.alloc_clusters;
         const size_t words = ClusterSet::words_for(g.alloc_clusters) * sizeof(uint64_t);
+        const size_t page_words = ClusterSet::words_for(g.card_pages()) * sizeof(uint64_t);
         size_t at = sizeof(SplitWork);
         auto take = [&at](size_t bytes, size_t align) {
             at = (at + align - 1) / align * align;
@@ -306,7 +317,7 @@ struct WorkLayout {
         frames = take(alloc * sizeof(SplitFrame), alignof(SplitFrame));
         taken = take(words, alignof(uint64_t));
         live = take(words, alignof(uint64_t));
-        damaged = take(words, alignof(uint64_t));
+        damaged = take(page_words, alignof(uint64_t));
         names = take(2 * alloc * sizeof(ArchiveName), alignof(ArchiveName));
         order = take(2 * alloc * sizeof(uint32_t), alignof(uint32_t));
         end = at;
@@ -316,6 +327,12 @@ struct WorkLayout {
 } // namespace
 
 size_t split_work_size(const CardGeometry& g) { return WorkLayout(g).end; }
+
+void mark_damaged_pages(SplitWork* work, std::span<const uint32_t> pages)
+{
+    for (uint32_t p : pages) work->damaged.insert(p);
+    work->any_damaged = work->any_damaged || !pages.empty();
+}
 
 SplitWork* place_split_work(std::span<uint8_t> block, const CardGeometry& g)
 {
@@ -333,7 +350,7 @@ SplitWork* place_split_work(std::span<uint8_t> block, const CardGeometry& g)
     w->taken = ClusterSet(reinterpret_cast<uint64_t*>(base + l.taken), g.alloc_clusters);
     w->live = ClusterSet(reinterpret_cast<uint64_t*>(base + l.live), g.alloc_clusters);
     w->live_known = false;
-    w->damaged = ClusterSet(reinterpret_cast<uint64_t*>(base + l.damaged), g.alloc_clusters);
+    w->damaged = ClusterSet(reinterpret_cast<uint64_t*>(base + l.damaged), g.card_pages());
     w->any_damaged = false;
     w->names = new (base + l.names) ArchiveName[2 * size_t(g.alloc_clusters)];
     w->order = reinterpret_cast<uint32_t*>(base + l.order);

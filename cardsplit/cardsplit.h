@@ -79,7 +79,7 @@ enum class SplitProblemKind : uint8_t {
     member_unreadable, /* a member directory's first cluster lies outside the card; left out */
     member_too_large,  /* a member file claims more data than a card holds; left out */
     member_deleted,    /* a member a live directory holds, marked deleted; left out (a note, not damage) */
-    damaged_cluster,   /* a cluster holding a page whose code reports damage it cannot mend; copied as it is */
+    damaged_cluster,   /* a cluster with a page whose code reports damage it cannot mend; copied as it is */
 };
 
 struct SplitProblem {
@@ -88,7 +88,9 @@ struct SplitProblem {
     const char* path = "";  /* "SAVE/member", valid during the call */
     uint64_t wanted = 0;     /* entries (directories), clusters (files), bytes (member_too_large) */
     uint64_t found = 0;      /* entries or clusters the chain gave */
-    uint32_t cluster = 0;    /* damaged_cluster: the relative cluster */
+    uint32_t cluster = 0;    /* damaged_cluster: the relative cluster, */
+    uint32_t page = 0;       /* its first damaged page (counted from the card's start), */
+    uint32_t pages = 0;      /* and how many of its two are */
 };
 
 /* Writes one line describing the problem ("SAVE/DATA: file of 5,000 bytes ..."). */
@@ -139,7 +141,7 @@ struct SplitWork {
     ClusterSet taken;          /* clusters already in the archive being built */
     ClusterSet live;           /* clusters live entries own, when live_known (for recovering deleted entries) */
     bool live_known;
-    ClusterSet damaged;        /* clusters holding a page the code cannot mend, when any_damaged */
+    ClusterSet damaged;        /* pages (from the card's start) the code cannot mend, when any_damaged */
     bool any_damaged;
     ArchiveName* names;        /* by root index, 2 * alloc_clusters; 0 and 1 unused */
     uint32_t* order;           /* 2 * alloc_clusters */
@@ -149,6 +151,9 @@ private:
     SplitWork() = default; /* only place_split_work makes one, over its block */
     friend SplitWork* place_split_work(std::span<uint8_t> block, const CardGeometry& g);
 };
+
+/* Marks the pages whose code reports damage it cannot mend (EccReport::uncorrectable). */
+void mark_damaged_pages(SplitWork* work, std::span<const uint32_t> pages);
 
 /* Bytes of the block a work area for the geometry takes. */
 size_t split_work_size(const CardGeometry& g);

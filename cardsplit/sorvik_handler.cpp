@@ -140,12 +140,11 @@ void report_page_codes(const char* path, const CardView& card, const EccReport& 
         Message m;
         report.notef(path, "page %" PRIu32 " (%s): a flipped bit mended by its page code", page, page_place(g, page, &m));
     }
+    mark_damaged_pages(work, ecc.uncorrectable);
     for (uint32_t page : ecc.uncorrectable) {
         const uint32_t a = page / 2;
-        if (a >= g.alloc_offset && a - g.alloc_offset < g.alloc_clusters) {
-            work->damaged.insert(a - g.alloc_offset);
-            work->any_damaged = true;
-        } else if (page_in_use(card, page)) {
+        if (a >= g.alloc_offset && a - g.alloc_offset < g.alloc_clusters) continue; /* told with its archive */
+        if (page_in_use(card, page)) {
             Message m;
             report.errorf(path, "page %" PRIu32 " (%s): damage its page code cannot mend; read as it is", page,
                           page_place(g, page, &m));
@@ -161,12 +160,14 @@ void report_root(const char* path, const CardView& card, const CardRoot& root, c
                             "; only those are split",
                       root.stored_count, chain_stop_text(root.stop), root.count);
     if (!work.any_damaged) return;
-    for (uint32_t k = 0; k < work.root_clusters; ++k)
-        if (work.damaged.contains(work.root_chain[k]))
-            report.errorf(path, "cluster %" PRIu32 " of the root directory holds a page whose code reports damage it "
-                                "cannot mend; read as it is",
-                          work.root_chain[k]);
-    (void)card;
+    for (uint32_t k = 0; k < work.root_clusters; ++k) {
+        const uint32_t first = (card.geometry->alloc_offset + work.root_chain[k]) * 2;
+        for (uint32_t page = first; page < first + 2; ++page)
+            if (work.damaged.contains(page))
+                report.errorf(path, "page %" PRIu32 " (cluster %" PRIu32 ", the root directory): damage its page code "
+                                    "cannot mend; read as it is",
+                              page, work.root_chain[k]);
+    }
 }
 
 /* Clusters live entries own, for recovering the deleted entries of the root. */
@@ -557,8 +558,12 @@ bool check_card_image_file(const char* path, const Reporter& report, CardHealth*
         auto page_line = [&](uint32_t page, const char* what, bool uncorrectable) {
             Message p, where;
             const bool used = page_in_use(card, page);
-            const std::string text = p.format("page %" PRIu32 " (%s): %s%s", page, page_place(h.layout.geometry, page, &where),
-                                              what, used ? "" : "; nothing the card uses lies there");
+            const CardGeometry& g = h.layout.geometry;
+            const uint32_t c = page / 2 - g.alloc_offset; /* wraps for pages before the area: never owned */
+            const uint32_t owner = page / 2 >= g.alloc_offset && c < g.alloc_clusters ? h.scan.owner[c] : 0;
+            const std::string of = owner ? " of " + h.scan.path_of(owner - 1) : "";
+            const std::string text = p.format("page %" PRIu32 " (%s%s): %s%s", page, page_place(g, page, &where),
+                                              of.c_str(), what, used ? "" : "; nothing the card uses lies there");
             if (!used) return line(text);
             if (uncorrectable) ++h.ecc_damage;
             problem(text);
@@ -574,14 +579,7 @@ bool check_card_image_file(const char* path, const Reporter& report, CardHealth*
     for (uint32_t c = 0; c < card.alloc_clusters(); ++c)
         if (h.scan.owned.contains(c)) work->live.insert(c);
     work->live_known = true;
-    for (uint32_t page : h.ecc.uncorrectable) {
-        const uint32_t a = page / 2;
-        const CardGeometry& g = h.layout.geometry;
-        if (a >= g.alloc_offset && a - g.alloc_offset < g.alloc_clusters) {
-            work->damaged.insert(a - g.alloc_offset);
-            work->any_damaged = true;
-        }
-    }
+    mark_damaged_pages(work, h.ecc.uncorrectable);
     uint32_t live = 0, deleted = 0;
     for (uint32_t i = 2; i < h.root.count; ++i) {
         SaveHealth s;

@@ -2,15 +2,20 @@
  * entry's archive never read or write outside the card and the work area, never loop, give only names that
  * stay inside the output folder and never two archives one file, and each archive is a whole depth-first tree.
  *
- * Input: one options byte (bit 0: temporary names; bit 1: Windows rules, Shift_JIS and case folded), then the
- * FAT entries of clusters 0-63 (256 bytes), then the allocatable area from cluster 0 (at most 64 clusters).
- * Whatever the input leaves out is as a fresh card has it. */
+ * The card's live tree is scanned first (the owners of its clusters), and deleted saves are recovered through
+ * freed links, stopping at what live entries own.
+ *
+ * Input: one options byte (bit 0: temporary names; bit 1: Windows rules, Shift_JIS and case folded; bit 2:
+ * the image ends inside the allocatable area, after 4 x bits 3-7 clusters), then the FAT entries of clusters
+ * 0-63 (256 bytes), then the allocatable area from cluster 0 (at most 64 clusters). Whatever the input leaves
+ * out is as a fresh card has it. */
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "card/card.h"
+#include "card/cardscan.h"
 #include "cardsplit/cardsplit.h"
 #include "fuzz/fuzz_support.h"
 
@@ -87,9 +92,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto clusters = in.take(kPatchedClusters * kClusterSize);
     if (!clusters.empty()) std::memcpy(s.card.data() + kAllocOffset, clusters.data(), clusters.size());
 
-    const ConstRawImage card(s.card.data(), kRawImageSize);
-    FUZZ_CHECK(has_card_signature(card));
+    const size_t present = (options & 4) ? kAllocOffset + 4 * size_t(options >> 3) * kClusterSize : SIZE_MAX;
+    const CardView card(ConstRawImage(s.card.data(), kRawImageSize), kStandardGeometry, present);
+    FUZZ_CHECK(has_card_signature(card.raw));
     SplitWork* w = s.work.get();
+
+    /* The scan: every allocatable cluster counted once, an owner only where a live chain went. */
+    CardScan scan;
+    scan_card(card, &scan);
+    FUZZ_CHECK(scan.counts.in_use + scan.counts.free == kAllocClusters);
+    FUZZ_CHECK(scan.counts.owned <= kAllocClusters && scan.counts.lost <= scan.counts.in_use);
+    w->live.clear();
+    for (uint32_t c = 0; c < kAllocClusters; ++c) {
+        FUZZ_CHECK((scan.owner[c] != 0) == scan.owned.contains(c) && scan.owner[c] <= scan.nodes.size());
+        if (scan.owned.contains(c)) w->live.insert(c);
+    }
+    w->live_known = true;
 
     const CardRoot root = read_card_root(card, w);
     FUZZ_CHECK(root.count <= root.stored_count);
