@@ -4,6 +4,7 @@
  * Input: a byte choosing the file's size, then the superblock's first 512 bytes (behind the signature, which
  * stays), then 1024 bytes put at both clusters 8 and 16 (where indirect FATs stand), over a fresh 8 MB card's
  * first 64 clusters, read raw or coded as the size says. */
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -35,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     std::vector<uint8_t> raw(s.fresh.begin(), s.fresh.begin() + long(kHeld));
     const auto sb = in.take(kPageSize - kCardSignatureSize);
-    std::memcpy(raw.data() + kCardSignatureSize, sb.data(), sb.size());
+    std::copy(sb.begin(), sb.end(), raw.begin() + long(kCardSignatureSize));
     const auto ifat = in.take(kClusterSize);
-    for (size_t c : {8u, 16u}) std::memcpy(raw.data() + c * kClusterSize, ifat.data(), ifat.size());
+    for (size_t c : {8u, 16u}) std::copy(ifat.begin(), ifat.end(), raw.begin() + long(c * kClusterSize));
     std::vector<uint8_t> file(kHeld);
     for (size_t p = 0; p * (coded ? kCodedPageSize : kPageSize) + kPageSize <= kHeld; ++p)
         std::memcpy(file.data() + p * (coded ? kCodedPageSize : kPageSize), raw.data() + p * kPageSize, kPageSize);
