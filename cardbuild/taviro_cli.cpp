@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cardbuild/filelist.h"
+#include "cardbuild/taviro_edit_handler.h"
 #include "cardbuild/taviro_handler.h"
 #include "common/cli.h"
 #include "common/paths.h"
@@ -16,6 +17,8 @@ using namespace ps2;
 static const char kHelp[] =
     "Usage: taviro -o OUT [--raw | --coded] [--size MB] [--sort asc|desc] [-q] PATH...\n"
     "       taviro --list-only [--sort asc|desc] PATH...\n"
+    "       taviro --add CARD [--replace] [--dry-run] [-q] PATH...\n"
+    "       taviro --delete CARD [--wipe] [--dry-run] [-q] NAME...\n"
     "Builds one PS2 memory card image (8 MB unless --size says otherwise) holding\n"
     "the saves of the PSU archives given, in the order given: each archive becomes\n"
     "one save in the card's root.\n"
@@ -39,6 +42,19 @@ static const char kHelp[] =
     "                    sort the list by path first, ascending or descending\n"
     "                    (the letters a-z count as A-Z)\n"
     "      --list-only   print the list the card would be built from; write nothing\n"
+    "\n"
+    "Editing a card in place (raw or coded, 8 to 64 MB, its own layout kept):\n"
+    "      --add CARD    put the saves of the PATHs (as for a build) into CARD's free\n"
+    "                    clusters, lowest first; every other cluster keeps its bytes\n"
+    "      --replace     with --add: a live save of the same name is deleted first\n"
+    "      --delete CARD delete the saves NAME... as the console does: the entry\n"
+    "                    marked deleted, its clusters freed with their links kept, so\n"
+    "                    sorvik still recovers it until they are reused\n"
+    "      --wipe        with --delete (or --replace): overwrite the freed clusters\n"
+    "                    with 0xFF; nothing of the save can be recovered\n"
+    "      --dry-run     say what would be placed or deleted and where; write nothing\n"
+    "                    CARD is replaced the safe way (a new image beside it, renamed\n"
+    "                    over); a refusal or a failure leaves it as it was\n"
     "  -q, --quiet       print only warnings and errors\n"
     "  -h, --help        show this help and exit\n"
     "      --version     show the version and exit\n"
@@ -54,11 +70,14 @@ static const char kHelp[] =
     "  taviro -o card.bin a.psu b.psu     two saves, raw image\n"
     "  taviro --sort asc -o card.ps2 'saves/*.psu'\n"
     "  taviro --list-only saves/\n"
+    "  taviro --add card.ps2 new.psu      one more save on an existing card\n"
+    "  taviro --delete card.ps2 BASLUS-20194G05\n"
     "\n"
     "Exit status:\n"
     "  0  every listed file went onto the card and the image was written\n"
     "  1  a file was left out, a PATH matched nothing, the card was full (nothing\n"
     "     written) or the image could not be written\n"
+    "     --add / --delete: the card was not changed (each cause on stderr)\n"
     "  2  bad usage: an unknown option, a missing value, no -o OUT\n"
     "\n"
     "Each problem is one line on stderr, \"taviro: FILE: message\".\n"
@@ -87,6 +106,8 @@ int main(int argc, char** argv)
     const char* sort_value = nullptr;
     const char* size_value = nullptr;
     CardGeometry geometry = kStandardGeometry;
+    int edit = -1; /* -1 none, else CardEditKind */
+    CardEditRequest request;
     cli::CommandLine args(argc, argv, con, kHelp);
     while (const char* a = args.next_option()) {
         if (args.takes("-o", &out, "the card image to write") || args.takes("--output", &out)) {
@@ -108,13 +129,47 @@ int main(int argc, char** argv)
                 args.usage_error("--size takes 8, 16, 32 or 64 (the card's size in MB)");
         } else if (args.is("--list-only")) {
             list_only = true;
+        } else if (args.is("--add", "--delete")) {
+            const int k = int(a[2] == 'a' ? CardEditKind::add : CardEditKind::remove);
+            if (edit != -1 && edit != k) args.usage_error("--add and --delete exclude each other");
+            edit = k;
+        } else if (args.is("--replace")) {
+            request.replace = true;
+        } else if (args.is("--wipe")) {
+            request.wipe = true;
+        } else if (args.is("--dry-run")) {
+            request.dry_run = true;
         } else {
             args.unknown();
         }
     }
-    if (!args.stopped() && !out && !list_only) args.usage_error("no output given: -o OUT names the card image to write");
+    if (!args.stopped() && edit != -1) {
+        if (out || list_only || form != -1 || size_value || sort)
+            args.usage_error("--add and --delete edit the named card: -o, --list-only, --raw, --coded, --size and --sort "
+                             "belong to a build");
+        else if (request.replace && edit != int(CardEditKind::add))
+            args.usage_error("--replace belongs to --add");
+        else if (args.files().size() < 2)
+            args.usage_error(edit == int(CardEditKind::add) ? "--add takes the card and at least one PATH"
+                                                              : "--delete takes the card and at least one save NAME");
+    } else if (!args.stopped() && (request.replace || request.wipe || request.dry_run)) {
+        args.usage_error("--replace, --wipe and --dry-run belong to --add and --delete");
+    }
+    if (!args.stopped() && !out && !list_only && edit == -1)
+        args.usage_error("no output given: -o OUT names the card image to write");
     if (args.stopped()) return args.exit_status();
-    const std::vector<const char*>& paths = args.files();
+    std::vector<const char*> paths = args.files();
+    const char* card = nullptr;
+    if (edit != -1) {
+        card = paths.front();
+        paths.erase(paths.begin());
+    }
+    if (edit == int(CardEditKind::remove)) {
+        const std::vector<std::string> names(paths.begin(), paths.end());
+        request.kind = CardEditKind::remove;
+        request.items = names;
+        return edit_card_file(card, request, con.reporter()).refused ? cli::kExitSomeFailed : cli::kExitOk;
+    }
 
     const PathRules& rules = plat::native_path_rules();
     FileList list;
@@ -133,6 +188,15 @@ int main(int argc, char** argv)
     }
     if (sort) list.sort(order);
 
+    if (edit != -1) {
+        if (some_missing || con.errors() != 0) {
+            con.print(Severity::error, card, "not changed: not every named PATH was found");
+            return cli::kExitSomeFailed;
+        }
+        request.kind = CardEditKind::add;
+        request.items = list.items;
+        return edit_card_file(card, request, con.reporter()).refused ? cli::kExitSomeFailed : cli::kExitOk;
+    }
     if (list_only) {
         for (const std::string& item : list.items) std::printf("%s\n", item.c_str());
         return con.exit_status();
