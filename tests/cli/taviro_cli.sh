@@ -1,5 +1,5 @@
 # taviro_cli.sh -- the taviro command line: forms by extension and option, sorting, list-only, notes,
-# files left out, a full card that writes nothing, usage errors and exit statuses
+# files left out, a full card that writes nothing, editing a card in place, usage errors and exit statuses
 . "$(dirname "$0")/lib.sh"
 
 # record MODE LENGTH NAME: a 512-byte PSU entry (mode and length as octal escapes, little-endian)
@@ -88,6 +88,37 @@ expect_no_file new.bin.tmp~
 run taviro -q -o nowhere/card.bin saves
 expect_status 1 "unwritable output"
 expect_err_has "nowhere/card.bin: "
+
+# Editing a card in place: a dry run and every refusal leave it as it was; --replace, --delete; sorvik
+# finds the card sound, the deleted save recoverable and every page code clean.
+run taviro -q -o edit.vm2 saves/BASLUS-20001GAME.psu saves/BISLPS-25001ADV.psu
+cp edit.vm2 edit.orig
+run taviro --add edit.vm2 --dry-run saves/sub
+expect_status 0 "dry run"
+expect_out_has 'would place "BESLES-50001RACE" in root entry 4 (a new entry), 11 clusters: 44-54' "dry run"
+for args in "--add edit.vm2 saves/BISLPS-25001ADV.psu:--replace puts this one" "--add edit.vm2 BIG1.psu BIG2.psu:does not fit" \
+            "--delete edit.vm2 NOPE:sorvik --list" "--add edit.vm2 bad.psu:leave the file out" \
+            "--add edit.vm2 missing.psu:not every named PATH"; do
+  run taviro ${args%%:*}
+  expect_status 1 "refused: $args"
+  expect_err_has "${args#*:}" "refused: $args"
+  expect_same edit.vm2 edit.orig "refused: $args"
+done
+run taviro --add edit.vm2 --replace saves/BISLPS-25001ADV.psu saves/sub
+expect_status 0 "replace"
+expect_out_has 'placed "BISLPS-25001ADV" in root entry 3 (a deleted entry'"'"'s slot), 6 clusters: 38-43' "replace"
+run taviro --delete edit.vm2 BASLUS-20001GAME
+expect_out_has "after: 8116 of 8135 clusters free" "delete"
+run sorvik --list edit.vm2
+expect_out_has "2  dir   deleted      5 entries  BASLUS-20001GAME" "deleted save listed"
+run sorvik --check edit.vm2
+expect_out_has "0 cross-linked, 0 lost" "check"
+expect_out_has "175 pages checked, 0 corrected, 0 uncorrectable" "codes"
+for args in "--add edit.vm2" "--delete edit.vm2" "--add -o x.vm2 edit.vm2 a.psu" "--replace -o x.vm2 saves" \
+            "--delete --replace edit.vm2 X" "--add --delete edit.vm2 X"; do
+  run taviro $args
+  expect_status 2 "usage: $args"
+done
 
 # Usage.
 for args in "saves" "-o" "--raw --coded -o x.bin saves" "--sort up -o x.bin saves" "--frobnicate -o x.bin"; do
