@@ -63,8 +63,8 @@ bool load_card(const char* path, const Reporter& report, EditableCard* c)
     const CardLayout& l = c->layout;
     if (l.problem != LayoutProblem::none) {
         report.errorf(path, "its superblock's layout cannot be used (%s), so where its FAT stands is not known; "
-                            "the card is not changed",
-                      layout_problem_text(l.problem));
+                            "the card is not changed (%s)",
+                      layout_problem_text(l.problem), kCheckHint);
         return false;
     }
     if (!l.size_matches()) {

@@ -114,6 +114,20 @@ expect_out_has "2  dir   deleted      5 entries  BASLUS-20001GAME" "deleted save
 run sorvik --check edit.vm2
 expect_out_has "0 cross-linked, 0 lost" "check"
 expect_out_has "175 pages checked, 0 corrected, 0 uncorrectable" "codes"
+# Cards that do not add up are refused untouched: cut, a page its code cannot mend, a lost cluster.
+head -c 8000000 edit.orig > cut.vm2
+cp edit.orig flip.vm2
+printf '\377\377' | dd of=flip.vm2 bs=1 seek=$((528 * 82)) conv=notrunc 2>/dev/null
+run taviro -q -o lost.bin saves/sub
+printf '\377\377\377\377' | dd of=lost.bin bs=1 seek=$((0x2400 + 4 * 100)) conv=notrunc 2>/dev/null
+for c in "cut.vm2:layout cannot be used" "flip.vm2:codes cannot mend" "lost.bin:(1 lost clusters)"; do
+  cp "${c%%:*}" before.img
+  run taviro --add "${c%%:*}" saves/BASLUS-20001GAME.psu
+  expect_status 1 "refused card: $c"
+  expect_err_has "${c#*:}" "refused card: $c"
+  expect_err_has 'run "sorvik --check" on it' "refused card: $c"
+  expect_same "${c%%:*}" before.img "refused card: $c"
+done
 for args in "--add edit.vm2" "--delete edit.vm2" "--add -o x.vm2 edit.vm2 a.psu" "--replace -o x.vm2 saves" \
             "--delete --replace edit.vm2 X" "--add --delete edit.vm2 X"; do
   run taviro $args
