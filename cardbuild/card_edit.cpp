@@ -21,7 +21,10 @@ std::string format_cluster_ranges(std::span<const uint32_t> clusters)
         while (end + 1 < clusters.size() && clusters[end + 1] == clusters[end] + 1) ++end;
         if (!out.empty()) out += ", ";
         out += std::to_string(clusters[k]);
-        if (end > k) out += "-" + std::to_string(clusters[end]);
+        if (end > k) {
+            out += '-';
+            out += std::to_string(clusters[end]);
+        }
         k = end + 1;
     }
     return out;

@@ -109,9 +109,15 @@ std::string scan_problem(const CardScan& s)
                                         "chains beyond the image's end", "chains ending at a freed cluster",
                                         "chains whose length does not match"};
     std::string out;
-    for (size_t k = 0; k < 6; ++k)
-        if (s.counts.findings[k]) out += (out.empty() ? "" : ", ") + std::to_string(s.counts.findings[k]) + " " + kinds[k];
-    if (s.counts.lost) out += (out.empty() ? "" : ", ") + std::to_string(s.counts.lost) + " lost clusters";
+    auto add = [&](uint32_t n, const char* what) {
+        if (n == 0) return;
+        if (!out.empty()) out += ", ";
+        out += std::to_string(n);
+        out += ' ';
+        out += what;
+    };
+    for (size_t k = 0; k < 6; ++k) add(s.counts.findings[k], kinds[k]);
+    add(s.counts.lost, "lost clusters");
     return out;
 }
 
