@@ -205,8 +205,7 @@ CardEditResult edit_card_file(const char* path, const CardEditRequest& rq, const
                               build_error_text(place.build));
                 return result;
             }
-            const uint32_t live = ed.find_live_save(name);
-            if (live != kNoRootEntry) {
+            for (uint32_t live; (live = ed.find_live_save(name)) != kNoRootEntry;) {
                 if (!rq.replace) {
                     report.errorf(file, "a save named \"%s\" is on the card already (root entry %" PRIu32
                                         "); the card is not changed (--replace puts this one in its place)",
