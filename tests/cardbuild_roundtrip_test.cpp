@@ -232,9 +232,9 @@ struct EditedCard {
             if (fat_entry(ConstRawImage(before), c, g) != fat_entry(ConstRawImage(raw), c, g)) freed.push_back(c);
         EXPECT_EQ(freed.size(), d.clusters);
         for (uint32_t c : freed) {
-            const uint32_t old = fat_entry(ConstRawImage(before), c, g);
-            EXPECT_EQ(fat_entry(ConstRawImage(raw), c, g), wipe ? kFatFree : old & ~kFatInUse);
-            if (wipe) EXPECT_EQ(std::count(cluster_bytes(ConstRawImage(raw), c, g), cluster_bytes(ConstRawImage(raw), c, g) + kClusterSize, 0xFF), 1024);
+            EXPECT_EQ(fat_entry(ConstRawImage(raw), c, g), wipe ? kFatFree : fat_entry(ConstRawImage(before), c, g) & ~kFatInUse);
+            const uint8_t* bytes = cluster_bytes(ConstRawImage(raw), c, g);
+            if (wipe) EXPECT_EQ(std::count(bytes, bytes + kClusterSize, 0xFF), 1024);
         }
         const std::vector<Entry> now = expect_kept(before, was, freed, index);
         EXPECT_TRUE(now[index].recovered);
@@ -278,13 +278,9 @@ TEST(CardEdit, AddAndDeleteKeepEverythingElse)
         EXPECT_TRUE(p.reuses_slot && p.root_index == 3); /* the deleted entry's slot */
         ASSERT_EQ(c.add(one_file_save("NEW-B", 100, 2), &p), EditError::ok);
         EXPECT_TRUE(!p.reuses_slot && p.root_index == 7);
-        std::vector<uint32_t> root;
-        ASSERT_EQ(follow_chain(c.view(), 0, &root), CardError::ok);
-        ASSERT_EQ(root.size(), 4u);
-        ASSERT_EQ(c.add(one_file_save("NEW-C", 0, 3), &p), EditError::ok); /* entry 8: the root needs a cluster */
-        std::vector<uint32_t> grown;
-        ASSERT_EQ(follow_chain(c.view(), 0, &grown), CardError::ok);
-        EXPECT_EQ(grown.size(), 5u);
+        const uint32_t without_root = p.needed; /* NEW-B: entry 7, in the root's last cluster */
+        ASSERT_EQ(c.add(one_file_save("NEW-C", 100, 3), &p), EditError::ok); /* entry 8: the root needs a cluster */
+        EXPECT_EQ(p.needed, without_root + 1);
         c.remove("NEW-A", true);
         if (HasFatalFailure()) return;
 
@@ -319,10 +315,6 @@ TEST(CardEdit, CodedCardChangedPagesCarryTheirCodes)
     }
     EXPECT_EQ(changed, written);
     EXPECT_GT(erased, 0u); /* the wiped save's pages are erased ones */
-    EccReport report;
-    ASSERT_EQ(bring_card_to_raw(coded, CardLayout{c.g, CardForm::coded, LayoutProblem::none, coded.size(), c.g.raw_size()}, &report), CardError::ok);
-    EXPECT_TRUE(report.corrected.empty() && report.uncorrectable.empty());
-    EXPECT_EQ(std::memcmp(coded.data(), c.raw.data(), c.raw.size()), 0);
 }
 
 TEST(CardEdit, SharedCardsFilledEmptiedAndFilledAgain)
