@@ -127,7 +127,7 @@ std::string free_words(uint32_t free, const CardGeometry& g)
     return m.format("%" PRIu32 " of %" PRIu32 " clusters free (1 KB each)", free, g.alloc_clusters);
 }
 
-bool delete_one(CardEditor& ed, uint32_t index, bool wipe, const char* subject, const char* verb, bool dry,
+bool delete_one(CardEditor& ed, uint32_t index, bool wipe, const char* subject, const char* what, bool dry,
                 const Reporter& report)
 {
     DeletedSave d;
@@ -136,8 +136,8 @@ bool delete_one(CardEditor& ed, uint32_t index, bool wipe, const char* subject, 
         report.errorf(subject, "%s; the card is not changed (%s)", edit_error_text(e), kCheckHint);
         return false;
     }
-    report.notef(subject, "%s%s root entry %" PRIu32 ": %" PRIu32 " clusters freed%s", dry ? "would be " : "", verb,
-                 index, d.clusters,
+    report.notef(subject, "%s%s from root entry %" PRIu32 ": %" PRIu32 " clusters freed%s", what,
+                 dry ? "would be deleted" : "deleted", index, d.clusters,
                  wipe ? " and overwritten with 0xFF" : ", their links kept (sorvik still recovers it)");
     return true;
 }
@@ -178,7 +178,7 @@ CardEditResult edit_card_file(const char* path, const CardEditRequest& rq, const
                               path);
                 return result;
             }
-            if (!delete_one(ed, index, rq.wipe, name.c_str(), "deleted from", rq.dry_run, report)) return result;
+            if (!delete_one(ed, index, rq.wipe, name.c_str(), "", rq.dry_run, report)) return result;
             ++result.saves_deleted;
         }
     } else {
@@ -212,7 +212,7 @@ CardEditResult edit_card_file(const char* path, const CardEditRequest& rq, const
                                   name.c_str(), live);
                     return result;
                 }
-                if (!delete_one(ed, live, rq.wipe, file, "the old save deleted from", rq.dry_run, report)) return result;
+                if (!delete_one(ed, live, rq.wipe, file, "the old save ", rq.dry_run, report)) return result;
                 ++result.saves_deleted;
                 e = ed.plan_add(archive, &place);
             }
