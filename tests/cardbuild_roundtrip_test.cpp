@@ -20,10 +20,8 @@ using samples::Fill;
 namespace {
 
 /* Every root entry from 2 on as SORVIK splits it (deleted ones recovered); empty when it gives none. */
-struct Entry {
-    std::vector<uint8_t> archive;
-    bool recovered = false;
-};
+using Entry = std::vector<uint8_t>;
+bool deleted(const Entry& e) { return !e.empty() && !mode_exists(record_mode(e.data())); }
 std::vector<Entry> split_entries(const CardView& card)
 {
     OwnedSplitWork work(*card.geometry);
@@ -37,7 +35,7 @@ std::vector<Entry> split_entries(const CardView& card)
     for (uint32_t i = 2; i < root.count; ++i) {
         BuiltArchive b;
         if (build_entry_archive(card, root, i, {}, work.get(), &b) == SplitError::ok)
-            out[i] = {std::vector<uint8_t>(work->archive, work->archive + b.size), b.recovered};
+            out[i].assign(work->archive, work->archive + b.size);
     }
     return out;
 }
@@ -163,12 +161,6 @@ struct EditedCard {
     CardGeometry g;
     CardEditor ed() { return CardEditor(RawImage(raw), g); }
     CardView view() const { return CardView(ConstRawImage(raw), g); }
-    std::string root_name(uint32_t index) const
-    {
-        CardDirectory root;
-        EXPECT_EQ(read_card_directory(view(), g.root_cluster, root_entry_count(view()), &root), CardError::ok);
-        return std::string(psu_record_name(directory_entry(view(), root.chain, index)));
-    }
 
     std::vector<Entry> expect_kept(const std::vector<uint8_t>& before, const std::vector<Entry>& was,
                                    std::span<const uint32_t> clusters, uint32_t changed_index)
@@ -191,7 +183,7 @@ struct EditedCard {
                     if (!may[k] && raw[k] != before[k]) ADD_FAILURE() << "byte " << k << " changed";
         std::vector<Entry> now = split_entries(view());
         for (uint32_t i = 2; i < was.size(); ++i)
-            if (!was[i].recovered && i != changed_index) EXPECT_EQ(now[i].archive, was[i].archive) << "root entry " << i;
+            if (!deleted(was[i]) && i != changed_index) EXPECT_EQ(now[i], was[i]) << "root entry " << i;
         return now;
     }
 
@@ -214,7 +206,7 @@ struct EditedCard {
         for (uint32_t c = 0, k = 0; k < taken.size() && c < g.alloc_clusters; ++c)
             if ((fat_entry(ConstRawImage(before), c, g) & kFatInUse) == 0) EXPECT_EQ(taken[k++], c);
         const std::vector<Entry> now = expect_kept(before, was, taken, p->root_index);
-        expect_same_but_card_fields(archive, now[p->root_index].archive, "added save");
+        expect_same_but_card_fields(archive, now[p->root_index], "added save");
         return e;
     }
 
@@ -237,14 +229,20 @@ struct EditedCard {
             if (wipe) EXPECT_EQ(std::count(bytes, bytes + kClusterSize, 0xFF), 1024);
         }
         const std::vector<Entry> now = expect_kept(before, was, freed, index);
-        EXPECT_TRUE(now[index].recovered);
-        std::vector<uint8_t> deleted = was[index].archive; /* the same bytes but for the mode's bit 15 */
-        deleted[1] &= 0x7F;
-        if (!wipe) EXPECT_EQ(now[index].archive, deleted);
+        Entry gone = was[index]; /* recovered: the same bytes but for the mode's bit 15 */
+        gone[1] &= 0x7F;
+        EXPECT_TRUE(wipe ? deleted(now[index]) : now[index] == gone);
     }
 };
 
-/* A card of the size with saves placed by the builder. */
+std::vector<uint8_t> named(std::vector<uint8_t> archive, const std::string& name)
+{
+    std::memset(&archive[psu_field::name], 0, kPsuNameSize);
+    std::memcpy(&archive[psu_field::name], name.data(), std::min(name.size(), kPsuNameSize));
+    return archive;
+}
+
+/* A card of the size with saves OLD0, OLD1 ... placed by the builder. */
 EditedCard built_card(uint32_t megabytes, uint32_t saves)
 {
     CardGeometry g;
@@ -253,16 +251,10 @@ EditedCard built_card(uint32_t megabytes, uint32_t saves)
     CardBuilder b(RawImage(c.raw), g);
     for (uint32_t k = 0; k < saves; ++k) {
         ArchivePlan plan;
-        EXPECT_EQ(b.add_archive(samples::build_save(samples::random_save(k + 1, true, 30000)), &plan), BuildError::ok);
+        auto save = named(samples::build_save(samples::random_save(k + 1, true, 30000)), "OLD" + std::to_string(k));
+        EXPECT_EQ(b.add_archive(save, &plan), BuildError::ok);
     }
     return c;
-}
-
-std::vector<uint8_t> named(std::vector<uint8_t> archive, const std::string& name)
-{
-    std::memset(&archive[psu_field::name], 0, kPsuNameSize);
-    std::memcpy(&archive[psu_field::name], name.data(), std::min(name.size(), kPsuNameSize));
-    return archive;
 }
 
 } // namespace
@@ -272,7 +264,7 @@ TEST(CardEdit, AddAndDeleteKeepEverythingElse)
     for (uint32_t mb : {8u, 16u}) {
         SCOPED_TRACE(mb);
         EditedCard c = built_card(mb, 5); /* root of 7 entries */
-        c.remove(c.root_name(3), false); /* a deleted save that still splits whole */
+        c.remove("OLD1", false); /* root entry 3: a deleted save that still splits whole */
         AddPlacement p;
         ASSERT_EQ(c.add(one_file_save("NEW-A", 5000, 1), &p), EditError::ok);
         EXPECT_TRUE(p.reuses_slot && p.root_index == 3); /* the deleted entry's slot */
@@ -301,7 +293,7 @@ TEST(CardEdit, CodedCardChangedPagesCarryTheirCodes)
     build_coded_image(ConstRawImage(c.raw), coded, c.g);
     const std::vector<uint8_t> old_coded = coded;
     ASSERT_EQ(c.add(one_file_save("CODED", 3000, 9)), EditError::ok);
-    c.remove(c.root_name(2), true);
+    c.remove("OLD0", true);
     const uint32_t written = recode_changed_pages(ConstRawImage(c.raw), coded, c.g);
     uint32_t changed = 0, erased = 0;
     for (size_t p = 0; p < c.g.card_pages(); ++p) {
