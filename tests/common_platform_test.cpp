@@ -134,6 +134,7 @@ TEST(Platform, FailuresKeepTheSystemsReason)
         {[&] { return plat::create_folder((d / "a/b").c_str()); }, plat::IoError::folder_failed, std::strerror(ENOTDIR)},
         {[&] { return plat::create_folder((d / "a").c_str()); }, plat::IoError::folder_failed, "exists as a file"},
         {[&] { return plat::rename_file((d / "missing").c_str(), (d / "b").c_str()); }, plat::IoError::rename_failed, std::strerror(ENOENT)},
+        {[&] { return plat::rename_file((d / "a").c_str(), (d / std::string(300, 'n')).c_str()); }, plat::IoError::name_refused, std::strerror(ENAMETOOLONG)},
         {[&] { return plat::set_current_folder((d / "a").c_str()); }, plat::IoError::open_failed, std::strerror(ENOTDIR)},
         {[&] { return plat::current_folder(small, sizeof small); }, plat::IoError::path_too_long, std::strerror(ERANGE)},
     };
