@@ -225,12 +225,16 @@ for c in $COMMANDS; do
   echo "== scripts/$c.sh in the root"
   t0=$(now)
   rcfile=$ROOT/tmp/.fresh-check-status
+  rm -f "$rcfile"
+  # In the background, so that a signal to this script is acted on at once (the shell waits out a command
+  # in the foreground before it runs a trap); the way out then ends what still runs in the root.
   { chroot "$ROOT" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
       HOME=/root USER=root LOGNAME=root SHELL=/bin/sh LANG=C.UTF-8 ${JOBS:+JOBS=$JOBS} \
       ${FUZZ_SECONDS:+FUZZ_SECONDS=$FUZZ_SECONDS} /bin/sh -c "cd /root/ps2-save-tools && exec scripts/$c.sh" \
       </dev/null 2>&1
-    echo $? >"$rcfile"; } | tee "$log"
-  rc=$(cat "$rcfile")
+    echo $? >"$rcfile"; } | tee "$log" &
+  wait $!
+  rc=$(cat "$rcfile" 2>/dev/null || echo "unknown")
   took=$(( $(now) - t0 ))
   if [ "$rc" = 0 ]; then
     note "scripts/$c.sh: passed in $took s (log: $log)"
