@@ -63,19 +63,16 @@ int main(int argc, char** argv)
         else
             args.unknown();
     }
-    if (!args.stopped() && args.files().empty()) args.usage_error("no file given");
+    args.require_files();
     if (args.stopped()) return args.exit_status();
     const std::vector<const char*>& files = args.files();
 
     const ps2::OptionBox option = ps2::OptionBox::fixed(temp_names);
     const ps2::Reporter report = console.reporter();
     bool all_whole = true;
-    console.begin_batch(files.size());
-    for (const char* file : files) {
-        console.step(file);
+    ps2::cli::run_batch(console, files, [&](const char* file) {
         /* An archive that ends early is told by a warning, and fails the run all the same. */
         all_whole = ps2::handle_quilban_file(file, option, report, args.output_policy()) && all_whole;
-    }
-    console.end_batch();
+    });
     return all_whole ? console.exit_status() : ps2::cli::kExitSomeFailed;
 }
