@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/paths.h"
 #include "common/platform.h"
@@ -93,7 +94,7 @@ enum class MemberOutcome : uint8_t { written, none, failed };
  * folder, with the warnings its entry calls for; none for a directory entry. */
 MemberOutcome write_member_file(const char* path, std::span<const uint8_t> archive, const UnpackEntry& e, size_t n,
                                 const PathBuffer& folder, const char* separator, const Reporter& report,
-                                plat::OutputPolicy outputs, size_t* up_to_date)
+                                plat::OutputPolicy outputs, bool superseded, size_t* up_to_date)
 {
     const std::string name = quoted(psu_record_name(archive.data() + e.offset));
     if (e.name_breaks_line)
@@ -118,10 +119,11 @@ MemberOutcome write_member_file(const char* path, std::span<const uint8_t> archi
     if (e.replaces != kNoEntry)
         report.warningf(path, "entry %zu %s overwrites the member file %s of entry %zu", n, name.c_str(),
                         member.c_str(), e.replaces + 1);
-    /* A later member of the same name writes over an earlier one of this run, whatever the policy. */
-    const plat::OutputPolicy policy = e.replaces != kNoEntry ? plat::OutputPolicy::replace : outputs;
-    return write_one(member.c_str(), e.data, policy, report, up_to_date) ? MemberOutcome::written
-                                                                         : MemberOutcome::failed;
+    /* A member that a later one of the same name writes over: the window writes it all the same, as it
+     * always has; under the command line's policy only the last one is compared with what is there. */
+    if (superseded && outputs == plat::OutputPolicy::keep) return MemberOutcome::none;
+    return write_one(member.c_str(), e.data, outputs, report, up_to_date) ? MemberOutcome::written
+                                                                          : MemberOutcome::failed;
 }
 
 /* The warning on an archive cut short or not well-formed (once, not again when an entry's warning told
@@ -232,9 +234,12 @@ bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report, 
     }
 
     size_t members_written = 0;
+    std::vector<bool> superseded(plan.entries.size(), false);
+    for (const UnpackEntry& e : plan.entries)
+        if (e.replaces != kNoEntry) superseded[e.replaces] = true;
     for (size_t i = 0; i < plan.entries.size(); ++i) {
         const MemberOutcome m = write_member_file(path, archive, plan.entries[i], i + 1, folder, separator, report,
-                                                  outputs, &up_to_date);
+                                                  outputs, superseded[i], &up_to_date);
         members_written += m == MemberOutcome::written;
         all_written = all_written && m != MemberOutcome::failed;
     }
