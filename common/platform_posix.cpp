@@ -211,12 +211,12 @@ void flush_folder_of(const char* path)
     ::close(fd);
 }
 
-/* What is there now under the output's name. */
-enum class Existing : uint8_t { nothing, file, folder };
+/* What is there now under the output's name; unknown when the system cannot tell (errno says why). */
+enum class Existing : uint8_t { nothing, file, folder, unknown };
 Existing existing_at(const char* path)
 {
     struct stat st;
-    if (::stat(path, &st) != 0) return Existing::nothing;
+    if (::stat(path, &st) != 0) return errno == ENOENT || errno == ENOTDIR ? Existing::nothing : Existing::unknown;
     return S_ISDIR(st.st_mode) ? Existing::folder : Existing::file;
 }
 
@@ -265,6 +265,8 @@ IoError decide_output(const char* path, std::span<const std::span<const uint8_t>
         return IoError::ok;
     case Existing::folder:
         return fail_because(IoError::create_failed, "is a folder");
+    case Existing::unknown:
+        return fail(IoError::create_failed); /* never written over what cannot be looked at */
     case Existing::file:
         break;
     }

@@ -182,6 +182,9 @@ IoError decide_output(const char* path, std::span<const std::span<const uint8_t>
     *outcome = OutputOutcome::none;
     const DWORD a = GetFileAttributesA(path);
     if (a == INVALID_FILE_ATTRIBUTES) {
+        /* Never written over what cannot be looked at. */
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) return fail(IoError::create_failed, code);
         *outcome = OutputOutcome::created;
         return IoError::ok;
     }
