@@ -155,6 +155,10 @@ void report_page_codes(const char* path, const CardView& card, const EccReport& 
 void report_root(const char* path, const CardView& card, const CardRoot& root, const SplitWork& work,
                  const Reporter& report)
 {
+    if (root.beyond_end)
+        report.errorf(path, "the root directory (cluster %" PRIu32 ") lies beyond the end of the image; no entry "
+                            "can be read",
+                      card.geometry->root_cluster);
     if (root.count < root.stored_count)
         report.errorf(path, "the root directory counts %" PRIu32 " entries, but its cluster chain %s after %" PRIu32
                             "; only those are split",
@@ -536,8 +540,9 @@ bool check_card_image_file(const char* path, const Reporter& report, CardHealth*
     if (!h.layout.size_matches()) {
         Message m;
         const CardGeometry& g = h.layout.geometry;
-        problem(m.format("size: the image is %s bytes; a %u MB card image is %s or %s", Grouped(h.layout.file_size).c_str(),
-                         g.card_megabytes(), Grouped(g.raw_size()).c_str(), Grouped(g.coded_size()).c_str()));
+        problem(m.format("size: the image is %s bytes; %s %u MB card image is %s or %s", Grouped(h.layout.file_size).c_str(),
+                         g.card_megabytes() == 8 ? "an" : "a", g.card_megabytes(), Grouped(g.raw_size()).c_str(),
+                         Grouped(g.coded_size()).c_str()));
     }
 
     /* The FAT against the live tree. */
