@@ -65,6 +65,19 @@ size_t present_bytes(uint64_t available, CardForm form, size_t raw_size)
     return raw < raw_size ? size_t(raw) : raw_size;
 }
 
+/* The form of a file: one of a whole coded image or longer is coded, one of the raw image's size raw; a
+ * file of neither size (a cut image) is coded when the spare area behind its first page carries that
+ * page's code. */
+CardForm form_of_file(std::span<const uint8_t> bytes, uint64_t available, uint64_t file_size, const CardGeometry& g)
+{
+    if (file_size >= g.coded_size()) return CardForm::coded;
+    if (file_size == g.raw_size() || available < kCodedPageSize || bytes.size() < kCodedPageSize) return CardForm::raw;
+    uint8_t page[kPageSize];
+    std::memcpy(page, bytes.data(), kPageSize);
+    const EccPageState state = ecc_check_page(page, bytes.data() + kPageSize);
+    return state == EccPageState::clean || state == EccPageState::corrected ? CardForm::coded : CardForm::raw;
+}
+
 /* The superblock's layout, checked against itself and the bytes read. */
 LayoutProblem read_superblock_geometry(std::span<const uint8_t> bytes, uint64_t available, uint64_t file_size,
                                        CardGeometry* out, CardForm* form)
@@ -88,7 +101,7 @@ LayoutProblem read_superblock_geometry(std::span<const uint8_t> bytes, uint64_t 
         return LayoutProblem::alloc_area;
     if (g.root_cluster >= g.alloc_clusters) return LayoutProblem::root;
     g.link_mask = n - 1;
-    *form = file_size >= g.coded_size() ? CardForm::coded : CardForm::raw;
+    *form = form_of_file(bytes, available, file_size, g);
 
     /* Clusters before the allocatable area (never the superblock's) may hold the FAT. */
     auto holds_cluster = [&](uint32_t c) {
@@ -144,9 +157,8 @@ CardError read_card_layout(std::span<const uint8_t> file_bytes, uint64_t file_si
         out->geometry = g;
         out->form = form;
     } else {
-        /* The fixed map: a file of a whole coded 8 MB image or longer is coded. */
         out->geometry = kStandardGeometry;
-        out->form = file_size >= kCodedImageSize ? CardForm::coded : CardForm::raw;
+        out->form = form_of_file(file_bytes, available, file_size, kStandardGeometry);
     }
     out->present = present_bytes(available, out->form, out->geometry.raw_size());
     return CardError::ok;

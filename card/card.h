@@ -192,8 +192,10 @@ bool has_card_signature(std::span<const uint8_t> bytes);
  * FAT and the FAT in the clusters before the allocatable area (each FAT
  * cluster once), and the FAT within the bytes read. Otherwise the fixed
  * 8 MB map, with `problem` saying why. The form: coded when the file is at
- * least the coded size of the geometry, raw otherwise. not_a_card without
- * the signature. */
+ * least the coded size of the geometry, raw at the raw size; a file of
+ * neither size (a cut image) is coded when the 16 bytes behind its first
+ * page hold that page's code, raw otherwise. not_a_card without the
+ * signature. */
 [[nodiscard]] CardError read_card_layout(std::span<const uint8_t> file_bytes, uint64_t file_size, CardLayout* out);
 
 struct EccReport; /* ecc.h */

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "common/paths.h"
 #include "common/psu.h"
 
 namespace ps2 {
@@ -52,9 +53,11 @@ uint32_t CardEditor::find_live_save(std::string_view name) const
 {
     CardDirectory root;
     if (!read_root(view(), &root)) return kNoRootEntry;
+    const std::string wanted(name);
     for (uint32_t i = 2; i < root.entry_count; ++i) {
         const uint8_t* e = directory_entry(view(), root.chain, i);
-        if (mode_exists(record_mode(e)) && psu_record_name(e) == name) return i;
+        if (mode_exists(record_mode(e)) && compare_folded(std::string(psu_record_name(e)).c_str(), wanted.c_str()) == 0)
+            return i;
     }
     return kNoRootEntry;
 }

@@ -66,7 +66,8 @@ public:
     /* Allocatable clusters whose FAT entry has bit 31 clear. */
     uint32_t free_clusters() const;
 
-    /* The root index of the live entry named `name`; kNoRootEntry when there is none. */
+    /* The root index of the first live entry named `name` (a-z counted as A-Z, as the card compares
+     * names); kNoRootEntry when there is none. */
     uint32_t find_live_save(std::string_view name) const;
 
     /* Marks root entry `index` (a live one) deleted and frees every cluster

@@ -15,13 +15,14 @@
 using namespace ps2;
 
 static const char kHelp[] =
-    "Usage: taviro -o OUT [--raw | --coded] [--size MB] [--sort asc|desc] [-q] PATH...\n"
-    "       taviro --list-only [--sort asc|desc] PATH...\n"
+    "Usage: taviro -o OUT [--raw | --coded] [--size MB] [--sort asc|desc] [-f] [-q]\n"
+    "              [PATH...]\n"
+    "       taviro --list-only [-o OUT] [--size MB] [--sort asc|desc] PATH...\n"
     "       taviro --add CARD [--replace] [--dry-run] [-q] PATH...\n"
     "       taviro --delete CARD [--wipe] [--dry-run] [-q] NAME...\n"
     "Builds one PS2 memory card image (8 MB unless --size says otherwise) holding\n"
     "the saves of the PSU archives given, in the order given: each archive becomes\n"
-    "one save in the card's root.\n"
+    "one save in the card's root. Without a PATH, OUT becomes a fresh empty card.\n"
     "\n"
     "Each PATH is added to the list as a file dropped on TAVIRO's window: a file\n"
     "is added whatever its extension, a folder adds every file in it and in its\n"
@@ -29,7 +30,9 @@ static const char kHelp[] =
     "such as 'saves/*.psu' adds what it matches.\n"
     "\n"
     "Options:\n"
-    "  -o, --output OUT  the card image to write (an existing file is replaced)\n"
+    "  -o, --output OUT  the card image to write. An existing file that holds\n"
+    "                    exactly the new image is left alone (\"up to date\"); one\n"
+    "                    with other content is kept, unless --force is given\n"
     "      --raw         write the raw image (8,388,608 bytes)\n"
     "      --coded       write the image with the page error code (8,650,752 bytes);\n"
     "                    without either, OUT's extension decides: \".bin\" raw,\n"
@@ -41,7 +44,11 @@ static const char kHelp[] =
     "      --sort asc|desc\n"
     "                    sort the list by path first, ascending or descending\n"
     "                    (the letters a-z count as A-Z)\n"
-    "      --list-only   print the list the card would be built from; write nothing\n"
+    "      --list-only   a dry run: tell for each file whether it would be placed\n"
+    "                    (its save, files and clusters) or left out and why, then\n"
+    "                    whether the list fits the card, its clusters used and\n"
+    "                    free, and with -o what writing OUT would do; write nothing\n"
+    "  -f, --force       replace an existing OUT of other content\n"
     "      --add CARD    edit the card image CARD in place (raw or coded, 8 to 64 MB,\n"
     "                    its own layout kept): put the saves of the PATHs (as for a\n"
     "                    build) into its free clusters, lowest first; every other\n"
@@ -62,10 +69,13 @@ static const char kHelp[] =
     "  --                take every further argument as a PATH\n"
     "\n"
     "A file that cannot be read, is larger than 8,192,000 bytes or is not a whole\n"
-    "PSU archive is left out (one line each); the card is built from the others.\n"
-    "When the saves need more than the card's clusters (8,135 on 8 MB), nothing is\n"
-    "written. --add and --delete change the card only when every PATH or NAME can\n"
-    "be added or deleted: a save whose name is live on the card (without\n"
+    "PSU archive is left out (one line each, a file of another kind named for what\n"
+    "it is); so is a second save of a name already on the card (a-z counted as\n"
+    "A-Z). The card is built from the others. Nothing is written when the saves\n"
+    "need more than the card's clusters (8,135 on 8 MB), when the PATHs gave no\n"
+    "save to place, or when OUT is itself one of the files listed (even with\n"
+    "--force). --add and --delete change the card only when every PATH or NAME\n"
+    "can be added or deleted: a save whose name is live on the card (without\n"
     "--replace), a save that does not fit, a file that is no archive or a NAME not\n"
     "on the card leaves it as it was.\n"
     "\n"
@@ -73,16 +83,18 @@ static const char kHelp[] =
     "  taviro -o card.vm2 saves/          every file under saves/, coded image\n"
     "  taviro -o card.bin a.psu b.psu     two saves, raw image\n"
     "  taviro --sort asc -o card.ps2 'saves/*.psu'\n"
-    "  taviro --list-only saves/\n"
+    "  taviro --list-only saves/          what a card of saves/ would hold\n"
+    "  taviro -o blank.ps2                a fresh empty card\n"
     "  taviro --add card.ps2 new.psu      one more save on an existing card\n"
     "  taviro --delete card.ps2 BASLUS-20194G05\n"
     "\n"
     "Exit status:\n"
-    "  0  every listed file went onto the card and the image was written; --add,\n"
-    "     --delete: the card was edited (a dry run: it could be)\n"
-    "  1  a file was left out, a PATH matched nothing, the card was full (nothing\n"
-    "     written) or the image could not be written; --add, --delete: the card\n"
-    "     was not changed\n"
+    "  0  every listed file went onto the card and the image was written or up to\n"
+    "     date (--list-only: would be); --add, --delete: the card was edited\n"
+    "     (--dry-run: could be)\n"
+    "  1  a file was left out, a PATH matched nothing, no save was placed, the card\n"
+    "     was full, OUT was listed or kept, or the image could not be written;\n"
+    "     --add, --delete: the card was not changed\n"
     "  2  bad usage: an unknown option, a missing value, no -o OUT, an option of a\n"
     "     build with --add or --delete\n"
     "\n"
@@ -114,7 +126,7 @@ int main(int argc, char** argv)
     CardGeometry geometry = kStandardGeometry;
     int edit = -1; /* -1 none, else CardEditKind */
     CardEditRequest request;
-    cli::CommandLine args(argc, argv, con, kHelp);
+    cli::CommandLine args(argc, argv, con, kHelp, cli::ForceOption::taken);
     while (const char* a = args.next_option()) {
         if (args.takes("-o", &out, "the card image to write") || args.takes("--output", &out)) {
         } else if (args.is("--raw", "--coded")) {
@@ -150,9 +162,9 @@ int main(int argc, char** argv)
         }
     }
     if (!args.stopped() && edit != -1) {
-        if (out || list_only || form != -1 || size_value || sort)
-            args.usage_error("--add and --delete edit the named card: -o, --list-only, --raw, --coded, --size and --sort "
-                             "belong to a build");
+        if (out || list_only || form != -1 || size_value || sort || args.output_policy() == plat::OutputPolicy::replace)
+            args.usage_error("--add and --delete edit the named card: -o, --list-only, --raw, --coded, --size, --sort "
+                             "and --force belong to a build");
         else if (request.replace && edit != int(CardEditKind::add))
             args.usage_error("--replace belongs to --add");
         else if (args.files().size() < 2)
@@ -199,20 +211,39 @@ int main(int argc, char** argv)
             con.print(Severity::error, card, "not changed: not every named PATH was found");
             return cli::kExitSomeFailed;
         }
+        if (const size_t at = find_output_in_list(list.items, card); at < list.items.size()) {
+            con.print(Severity::error, list.items[at].c_str(),
+                      "this is the card being edited; it is not changed: leave it out of the PATHs");
+            return cli::kExitSomeFailed;
+        }
         request.kind = CardEditKind::add;
         request.items = list.items;
         return edit_card_file(card, request, con.reporter()).refused ? cli::kExitSomeFailed : cli::kExitOk;
     }
-    if (list_only) {
-        for (const std::string& item : list.items) std::printf("%s\n", item.c_str());
-        return con.exit_status();
+    /* The card to write is never read as one of its own inputs, however it was named or found. */
+    if (out) {
+        const size_t at = find_output_in_list(list.items, out);
+        if (at < list.items.size()) {
+            const bool same_spelling = list.items[at] == out;
+            const std::string text = std::string("this is the card to write") + (same_spelling ? "" : " (") +
+                                     (same_spelling ? "" : out) + (same_spelling ? "" : ")") +
+                                     "; nothing was read or written: write the card to another file";
+            con.print(Severity::error, list.items[at].c_str(), text.c_str());
+            return cli::kExitSomeFailed;
+        }
     }
-    /* A mistyped path must not replace an existing card with an empty one. */
-    if (list.items.empty() && some_missing) {
-        con.print(Severity::error, out, "not written: none of the named paths was found");
+    /* A mistyped path or an empty folder must not replace an existing card with an empty one. */
+    if (!paths.empty() && list.items.empty()) {
+        con.print(Severity::error, out ? out : "the card", "not written: the named paths gave no save to place");
         return cli::kExitSomeFailed;
     }
-    const CardForm f = form == -1 ? card_form_for_path(out, rules) : CardForm(form);
-    const CardBuildResult result = build_card_file(list.items, f, out, con.reporter(), geometry);
+    CardBuildOptions options;
+    options.outputs = args.output_policy();
+    options.dry_run = list_only;
+    options.needs_a_save = !paths.empty();
+    options.geometry = geometry;
+    const CardForm f = form != -1 ? CardForm(form) : out ? card_form_for_path(out, rules) : CardForm::coded;
+    const CardBuildResult result = build_card_file(list.items, f, out, con.reporter(), options);
+    if (list_only) return con.exit_status();
     return result.written && con.errors() == 0 ? cli::kExitOk : cli::kExitSomeFailed;
 }

@@ -9,6 +9,7 @@
 #include "card/ecc.h"
 #include "common/platform.h"
 #include "common/psu.h"
+#include "common/save_kind.h"
 
 namespace ps2 {
 
@@ -33,7 +34,7 @@ bool load_card(const char* path, const Reporter& report, EditableCard* c)
     uint64_t size = 0;
     plat::IoError io = plat::query_file_size(path, &size);
     if (io != plat::IoError::ok) {
-        report.errorf(path, "%s; the card is not changed", plat::io_error_text(io));
+        report.errorf(path, "%s; the card is not changed", plat::describe_io_error(io));
         return false;
     }
     if (size > kMaxCodedImageSize || size < kPageSize) {
@@ -51,7 +52,7 @@ bool load_card(const char* path, const Reporter& report, EditableCard* c)
     io = plat::read_file(path, c->file->span(), &read);
     if (io == plat::IoError::ok && read.file_size != size) io = plat::IoError::read_failed;
     if (io != plat::IoError::ok) {
-        report.errorf(path, "%s; the card is not changed", plat::io_error_text(io));
+        report.errorf(path, "%s; the card is not changed", plat::describe_io_error(io));
         return false;
     }
     c->file_size = read.bytes_read;
@@ -193,10 +194,17 @@ CardEditResult edit_card_file(const char* path, const CardEditRequest& rq, const
             const plat::IoError io = plat::read_file(file, work.span(), &read);
             if (io != plat::IoError::ok || read.file_size > kArchiveReadLimit) {
                 report.errorf(file, "%s; the card is not changed (leave the file out of the list)",
-                              io != plat::IoError::ok ? plat::io_error_text(io) : build_error_text(BuildError::too_large));
+                              io != plat::IoError::ok ? plat::describe_io_error(io) : build_error_text(BuildError::too_large));
                 return result;
             }
             const std::span<const uint8_t> archive(work.data(), read.bytes_read);
+            if (const FileKind kind = recognise_file_kind(archive, read.file_size);
+                kind != FileKind::unknown && kind != FileKind::psu) {
+                char why[kMessageCapacity];
+                report.errorf(file, "%s; the card is not changed (leave the file out of the list)",
+                              describe_wrong_kind(kind, kTakesPsu, why));
+                return result;
+            }
             const std::string name(archive.size() >= kPsuEntrySize ? psu_record_name(archive.data()) : "");
             AddPlacement place;
             EditError e = ed.plan_add(archive, &place);
@@ -251,7 +259,7 @@ CardEditResult edit_card_file(const char* path, const CardEditRequest& rq, const
     const plat::IoError io = plat::write_file_replace(path, image);
     if (io != plat::IoError::ok) {
         result.refused = true;
-        report.errorf(path, "%s; the card is left as it was", plat::io_error_text(io));
+        report.errorf(path, "%s; the card is left as it was", plat::describe_io_error(io));
         return result;
     }
     result.written = true;

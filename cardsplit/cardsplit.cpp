@@ -364,7 +364,8 @@ CardRoot read_card_root(const CardView& card, SplitWork* work)
 {
     CardRoot root;
     const uint32_t first = card.geometry->root_cluster;
-    root.stored_count = card.cluster_present(first) ? record_length(card.cluster(first)) : 0;
+    root.beyond_end = !card.cluster_present(first);
+    root.stored_count = root.beyond_end ? 0 : record_length(card.cluster(first));
     work->taken.clear();
     const uint64_t need = (uint64_t(root.stored_count) + 1) / 2;
     ChainCursor chain(card, first, &work->taken);

@@ -182,6 +182,7 @@ struct CardRoot {
     uint32_t stored_count = 0; /* R: the length of the root's "." entry */
     uint32_t count = 0;        /* entries the root's chain holds, at most R */
     ChainStop stop = ChainStop::ended; /* why, when count < stored_count */
+    bool beyond_end = false;   /* the root's first cluster lies beyond the end of the image: nothing to read */
 };
 
 /* Follows the root's chain from its first cluster into work->root_chain, as

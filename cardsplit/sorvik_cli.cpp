@@ -11,7 +11,7 @@
 namespace {
 
 const char kHelp[] =
-    "Usage: sorvik [--temp-names] [-q] IMAGE...\n"
+    "Usage: sorvik [--temp-names] [-f] [-q] IMAGE...\n"
     "       sorvik --list IMAGE...\n"
     "       sorvik --check IMAGE...\n"
     "Splits PS2 memory card images into PSU archives, one per entry of the card's\n"
@@ -21,13 +21,16 @@ const char kHelp[] =
     "areas (8 MB: 8,650,752 bytes, .ps2 .vm2), in the layout their superblock\n"
     "describes; the page codes of the spare areas are checked and a flipped bit is\n"
     "mended. The archives go into a folder named after the image without its\n"
-    "extension (card.ps2 -> card/), which is made if missing; archives of the same\n"
-    "name there are replaced.\n"
+    "extension (card.ps2 -> card/), which is made if missing. An archive of the\n"
+    "same name there that holds exactly the bytes is left alone (\"up to date\");\n"
+    "one with other content is kept and named, and the other entries are written:\n"
+    "--force replaces it.\n"
     "\n"
     "Options:\n"
     "  -t, --temp-names  name the archives temp0002.psu, temp0003.psu, ... by their\n"
     "                    place in the root directory, for saves whose names cannot\n"
     "                    be file names (\"/\", \"\\\", an empty name, \".\", \"..\")\n"
+    "  -f, --force       replace archives of other content already in the folder\n"
     "      --list        print each root entry (index, kind, size in bytes or\n"
     "                    entries, name, and the title of a save's icon.sys) and\n"
     "                    write nothing\n"
@@ -49,7 +52,7 @@ const char kHelp[] =
     "Exit status:\n"
     "  0  every image was split completely (--check: every card is sound)\n"
     "  1  an image or an entry was not written, or not completely (a damaged card;\n"
-    "     --check: a card is damaged)\n"
+    "     --check: a card is damaged), or an archive of other content was kept\n"
     "  2  bad usage: an unknown option, no IMAGE\n"
     "\n"
     "Each problem is one line on stderr, \"sorvik: IMAGE: message\". On a terminal,\n"
@@ -155,7 +158,7 @@ int main(int argc, char** argv)
     bool temp_names = false;
     bool list = false;
     bool check = false;
-    ps2::cli::CommandLine args(argc, argv, console, kHelp);
+    ps2::cli::CommandLine args(argc, argv, console, kHelp, ps2::cli::ForceOption::taken);
     while (args.next_option()) {
         if (args.is("-t", "--temp-names"))
             temp_names = true;
@@ -166,7 +169,7 @@ int main(int argc, char** argv)
         else
             args.unknown();
     }
-    if (!args.stopped() && args.files().empty()) args.usage_error("no card image given");
+    args.require_files("card image");
     if (!args.stopped() && (list || check) && temp_names)
         args.usage_error(list ? "--list writes nothing, so --temp-names has no use with it"
                               : "--check writes nothing, so --temp-names has no use with it");
@@ -178,12 +181,9 @@ int main(int argc, char** argv)
 
     uint32_t refused = 0;
     const ps2::OptionBox option = ps2::OptionBox::fixed(temp_names);
-    console.begin_batch(images.size());
-    for (const char* image : images) {
-        console.step(image);
-        refused += ps2::split_card_image_file(image, option, console.reporter()).refused_names;
-    }
-    console.end_batch();
+    ps2::cli::run_batch(console, images, [&](const char* image) {
+        refused += ps2::split_card_image_file(image, option, console.reporter(), args.output_policy()).refused_names;
+    });
     if (refused > 0)
         std::fprintf(stderr, "sorvik: %u entr%s not written for %s name; --temp-names writes every entry as "
                      "tempNNNN.psu by its place in the root directory\n",

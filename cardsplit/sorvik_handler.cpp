@@ -37,7 +37,7 @@ bool load_card_image(const char* path, plat::Block& card_buffer, const Reporter&
     for (int pass = 0;; ++pass) {
         const plat::IoError io = plat::read_file(path, block->span(), &read);
         if (io != plat::IoError::ok) {
-            report.errorf(path, "%s; nothing written", plat::io_error_text(io));
+            report.errorf(path, "%s; nothing written", plat::describe_io_error(io));
             return false;
         }
         const CardError e = read_card_layout(std::span<const uint8_t>(block->data(), read.bytes_read), read.file_size,
@@ -155,6 +155,10 @@ void report_page_codes(const char* path, const CardView& card, const EccReport& 
 void report_root(const char* path, const CardView& card, const CardRoot& root, const SplitWork& work,
                  const Reporter& report)
 {
+    if (root.beyond_end)
+        report.errorf(path, "the root directory (cluster %" PRIu32 ") lies beyond the end of the image; no entry "
+                            "can be read",
+                      card.geometry->root_cluster);
     if (root.count < root.stored_count)
         report.errorf(path, "the root directory counts %" PRIu32 " entries, but its cluster chain %s after %" PRIu32
                             "; only those are split",
@@ -264,8 +268,8 @@ bool make_split_folder(const char* path, const PathRules& rules, const Reporter&
     folder->cut(size_t(ext - folder->c_str()));
     const plat::IoError folder_error = plat::create_folder(folder->c_str());
     if (folder_error != plat::IoError::ok) {
-        report.errorf(path, "cannot create the folder %s (%s); nothing written", folder->c_str(),
-                      plat::io_error_text(folder_error));
+        report.errorf(path, "cannot create the folder %s: %s; nothing written", folder->c_str(),
+                      plat::last_error_text());
         return false;
     }
     result->folder_made = true;
@@ -277,7 +281,7 @@ bool make_split_folder(const char* path, const PathRules& rules, const Reporter&
 /* ---- splitting ---- */
 
 SplitFileResult split_loaded_card(const char* path, const OptionBox& option, const Reporter& report,
-                                  const LoadedCard& loaded, plat::Block& work_buffer)
+                                  const LoadedCard& loaded, plat::Block& work_buffer, plat::OutputPolicy outputs)
 {
     SplitFileResult result;
     result.is_card = true;
@@ -351,20 +355,30 @@ SplitFileResult split_loaded_card(const char* path, const OptionBox& option, con
             refuse(split_error_text(e), false);
             continue;
         }
-        const plat::IoError io = plat::write_file_replace(out.c_str(), std::span<const uint8_t>(work->archive, built.size));
+        plat::OutputOutcome outcome = plat::OutputOutcome::none;
+        const plat::IoError io =
+            plat::write_output(out.c_str(), std::span<const uint8_t>(work->archive, built.size), outputs, &outcome);
         if (io != plat::IoError::ok) {
-            report.errorf(path, "cannot write %s (%s)", out.c_str(), plat::io_error_text(io));
+            report.errorf(path, "%s: %s", out.c_str(), plat::describe_io_error(io));
             ++result.failed;
+            if (io == plat::IoError::output_differs) ++result.kept;
             continue;
         }
-        ++result.written;
+        /* An archive already there with these bytes is left alone, but what it holds is told all the same. */
+        const bool up_to_date = outcome == plat::OutputOutcome::up_to_date;
+        if (up_to_date)
+            ++result.up_to_date;
+        else
+            ++result.written;
         Message m;
         if (built.recovered) {
             ++result.recovered;
-            report.notef(path, "wrote %s (a deleted save, recovered %s)", out.c_str(), recovery_words(built, &m));
+            report.notef(path, up_to_date ? "%s: up to date (a deleted save, recovered %s)"
+                                          : "wrote %s (a deleted save, recovered %s)",
+                         out.c_str(), recovery_words(built, &m));
             continue;
         }
-        report.notef(path, "wrote %s", out.c_str());
+        report.notef(path, up_to_date ? "%s: up to date" : "wrote %s", out.c_str());
         if (built.damage) {
             ++result.damaged;
             report.errorf(path, "%s holds what could be read of a damaged save: %s", out.c_str(), damage_words(built, &m));
@@ -376,21 +390,22 @@ SplitFileResult split_loaded_card(const char* path, const OptionBox& option, con
 } // namespace
 
 SplitFileResult split_card_image_with(const char* path, const OptionBox& option, const Reporter& report,
-                                      plat::Block& card_buffer, plat::Block& work_buffer)
+                                      plat::Block& card_buffer, plat::Block& work_buffer, plat::OutputPolicy outputs)
 {
     LoadedCard loaded;
     if (!load_card_image(path, card_buffer, report, &loaded)) return SplitFileResult{};
-    return split_loaded_card(path, option, report, loaded, work_buffer);
+    return split_loaded_card(path, option, report, loaded, work_buffer, outputs);
 }
 
-SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report)
+SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report,
+                                      plat::OutputPolicy outputs)
 {
     /* Both buffers before anything is created, so that a failed allocation writes nothing. */
     plat::Block card_buffer(kCodedImageSize);
     LoadedCard loaded;
     if (!load_card_image(path, card_buffer, report, &loaded)) return SplitFileResult{};
     plat::Block work_buffer(split_work_size(loaded.layout.geometry));
-    return split_loaded_card(path, option, report, loaded, work_buffer);
+    return split_loaded_card(path, option, report, loaded, work_buffer, outputs);
 }
 
 /* ---- listing ---- */
@@ -525,8 +540,9 @@ bool check_card_image_file(const char* path, const Reporter& report, CardHealth*
     if (!h.layout.size_matches()) {
         Message m;
         const CardGeometry& g = h.layout.geometry;
-        problem(m.format("size: the image is %s bytes; a %u MB card image is %s or %s", Grouped(h.layout.file_size).c_str(),
-                         g.card_megabytes(), Grouped(g.raw_size()).c_str(), Grouped(g.coded_size()).c_str()));
+        problem(m.format("size: the image is %s bytes; %s %u MB card image is %s or %s", Grouped(h.layout.file_size).c_str(),
+                         g.card_megabytes() == 8 ? "an" : "a", g.card_megabytes(), Grouped(g.raw_size()).c_str(),
+                         Grouped(g.coded_size()).c_str()));
     }
 
     /* The FAT against the live tree. */

@@ -26,6 +26,8 @@ struct SplitFileResult {
     uint32_t deleted_not_written = 0; /* deleted entries that gave no archive (a note each) */
     uint32_t corrected_pages = 0;  /* pages with a flipped bit mended by their code */
     uint32_t uncorrectable_pages = 0;
+    uint32_t up_to_date = 0;       /* archives already there with exactly these bytes */
+    uint32_t kept = 0;             /* of the failed, files of other content the policy kept */
 };
 
 /* Splits one card image as if dropped on the window: reads the whole file,
@@ -40,8 +42,11 @@ struct SplitFileResult {
  * (each damaged archive by its name, too); an image of an unexpected size
  * as a warning; entries marked deleted, mended page codes and what was
  * recovered as notes. Nothing is created for a file that is not a card
- * image or when a buffer cannot be had. */
-SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report);
+ * image or when a buffer cannot be had. An archive of the same name in
+ * the folder is dealt with as `outputs` says: the window replaces it; the
+ * command line keeps one of other content unless --force is given. */
+SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report,
+                                      plat::OutputPolicy outputs = plat::OutputPolicy::replace);
 
 /* As above with the two buffers given: card_buffer of at least
  * kCodedImageSize bytes (a larger card gets a buffer of its own), work_buffer
@@ -49,7 +54,8 @@ SplitFileResult split_card_image_file(const char* path, const OptionBox& option,
  * buffer that is missing (failed allocation) or too small stops the image
  * before anything is written. */
 SplitFileResult split_card_image_with(const char* path, const OptionBox& option, const Reporter& report,
-                                      plat::Block& card_buffer, plat::Block& work_buffer);
+                                      plat::Block& card_buffer, plat::Block& work_buffer,
+                                      plat::OutputPolicy outputs = plat::OutputPolicy::replace);
 
 struct CardListing {
     CardLayout layout;

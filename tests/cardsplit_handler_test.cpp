@@ -391,12 +391,14 @@ TEST(SorvikHandler, DamagedPagesAndCutImagesAreToldByPageArchiveAndOnce)
     struct Case {
         uint8_t flip;
         size_t cut; /* bytes of the raw image kept; 0: the coded image whole */
-    } cases[] = {{0x40, 0}, {0x41, 0}, {0, t.card.geometry.cluster_offset(root[2])}};
+        bool coded; /* a cut coded image: its form told by the code behind its first page */
+    } cases[] = {{0x40, 0, true}, {0x41, 0, true}, {0, t.card.geometry.cluster_offset(root[2]), false},
+                 {0, t.card.geometry.cluster_offset(root[2]), true}, {0, t.card.geometry.cluster_offset(root[0]), true}};
     TempDir d("sorvik");
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.flip));
-        Bytes image = c.cut ? t.card.raw_file() : coded_file(t.card, 0);
-        if (c.cut) image.resize(c.cut);
+        Bytes image = c.coded ? coded_file(t.card, 0) : t.card.raw_file();
+        if (c.cut) image.resize(c.coded ? c.cut / 512 * 528 : c.cut);
         if (c.flip) image[at] ^= c.flip;
         put(d / "card.ps2", image);
         ReportLog lines;
@@ -415,6 +417,10 @@ TEST(SorvikHandler, DamagedPagesAndCutImagesAreToldByPageArchiveAndOnce)
             Bytes want = t.expected[0];
             want[4 * 512 + 1024 + 512 + 1636] ^= 0x41;
             EXPECT_EQ(first, want);
+        } else if (c.cut == t.card.geometry.cluster_offset(root[0])) { /* cut before the root: said so, once */
+            EXPECT_EQ(lines.errors(), (std::vector<std::string>{d / "card.ps2: the root directory (cluster 0) lies beyond "
+                                                                    "the end of the image; no entry can be read"}));
+            EXPECT_EQ(r.written, 0u);
         } else { /* cut inside the root's last cluster: the entries behind the end, once */
             EXPECT_EQ(lines.errors(), (std::vector<std::string>{
                 d / "card.ps2: the root directory counts 5 entries, but its cluster chain reaches beyond the end of the image "
