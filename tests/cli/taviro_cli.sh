@@ -104,7 +104,7 @@ printf '\377\377' | dd of=flip.vm2 bs=1 seek=$((528 * 82)) conv=notrunc 2>/dev/n
 for c in "--add edit.vm2 --dry-run saves/sub|would place \"BESLES-50001RACE\" in root entry 4 (a new entry), 11 clusters: 44-54" \
          "--add edit.vm2 saves/BISLPS-25001ADV.psu|--replace puts this one" "--add edit.vm2 BIG1.psu BIG2.psu|does not fit" \
          "--delete edit.vm2 NOPE|sorvik --list" "--add edit.vm2 bad.psu|leave the file out" \
-         "--add edit.vm2 missing.psu|not every named PATH" "--add cut.vm2 saves/sub|it is cut" \
+         "--add edit.vm2 missing.psu|not every named PATH" "--add edit.vm2 .|this is the card being edited" "--add cut.vm2 saves/sub|it is cut" \
          "--add flip.vm2 saves/sub|codes cannot mend" "--add lost.bin saves/sub|(1 lost clusters); the card is not changed (run \"sorvik --check\""; do
   set -- ${c%%|*}
   cp "$2" before.img
