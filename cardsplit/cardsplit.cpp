@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace ps2 {
 
@@ -288,6 +289,14 @@ void plan_archive_names(ConstRawImage card, const CardRoot& root, const NamingRu
         if (!archive_name_is_safe(name, rules.path)) {
             a.status = SplitError::unsafe_name;
             continue;
+        }
+        /* Code page 932 puts "/" and "\" at their ASCII bytes only, which the check above refused. */
+        std::string converted;
+        if (save_name_to_user(name, rules.to_user, &converted) && converted.size() + 5 <= sizeof a.text &&
+            converted.find_first_of("/\\") == std::string::npos) {
+            std::memcpy(a.text, converted.data(), converted.size());
+            std::memcpy(a.text + converted.size(), ".psu", 5);
+            a.converted = true;
         }
         work->order[n++] = i;
     }

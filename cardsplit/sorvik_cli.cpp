@@ -1,5 +1,4 @@
 /* sorvik_cli.cpp -- the sorvik command: split PS2 memory card images into PSU archives, or list what they hold */
-#include <clocale>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -46,52 +45,8 @@ const char kHelp[] =
     "a run over several images shows \"[2/5] IMAGE\" on stderr while it works.\n"
     "More in the manual page sorvik(1) and the guide SORVIK.md.\n";
 
-/* Shift_JIS text from the card, shown in the terminal's character set; bytes
- * that do not convert are shown as \xNN. */
-class TextShower {
-public:
-    std::string show(const char* text) const
-    {
-        std::string out;
-        if (!plain_ascii(text) && to_locale_.convert(text, &out) && !has_control(out)) return out;
-        return escaped(text);
-    }
-
-private:
-    static bool plain_ascii(const char* s)
-    {
-        for (; *s; ++s)
-            if (static_cast<unsigned char>(*s) < 0x20 || static_cast<unsigned char>(*s) >= 0x7F) return false;
-        return true;
-    }
-    static bool has_control(const std::string& s)
-    {
-        for (unsigned char c : s)
-            if (c < 0x20 || c == 0x7F) return true;
-        return false;
-    }
-    static std::string escaped(const char* s)
-    {
-        std::string out;
-        for (; *s; ++s) {
-            const unsigned char c = static_cast<unsigned char>(*s);
-            if (c >= 0x20 && c < 0x7F && c != '\\') {
-                out += char(c);
-            } else {
-                char hex[5];
-                std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                out += hex;
-            }
-        }
-        return out;
-    }
-
-    ps2::plat::ShiftJisToLocale to_locale_;
-};
-
-int list_images(ps2::cli::Console& console, const std::vector<const char*>& images)
+int list_images(ps2::cli::Console& console, const std::vector<const char*>& images, const ps2::cli::TextShower& shower)
 {
-    const TextShower shower;
     for (const char* path : images) {
         ps2::CardListing listing;
         if (!ps2::list_card_image_file(path, console.reporter(), &listing)) continue;
@@ -118,8 +73,8 @@ int list_images(ps2::cli::Console& console, const std::vector<const char*>& imag
 
 int main(int argc, char** argv)
 {
-    std::setlocale(LC_ALL, "");
     ps2::cli::Console console("sorvik");
+    const ps2::cli::TextShower shower; /* after the console, which sets the locale */
     bool temp_names = false;
     bool list = false;
     ps2::cli::CommandLine args(argc, argv, console, kHelp);
@@ -136,14 +91,14 @@ int main(int argc, char** argv)
         args.usage_error("--list writes nothing, so --temp-names has no use with it");
     if (args.stopped()) return args.exit_status();
     const std::vector<const char*>& images = args.files();
-    if (list) return list_images(console, images);
+    if (list) return list_images(console, images, shower);
 
     uint32_t refused = 0;
     const ps2::OptionBox option = ps2::OptionBox::fixed(temp_names);
     console.begin_batch(images.size());
     for (const char* image : images) {
         console.step(image);
-        refused += ps2::split_card_image_file(image, option, console.reporter()).refused_names;
+        refused += ps2::split_card_image_file(image, option, console.reporter(), shower.file_names()).refused_names;
     }
     console.end_batch();
     if (refused > 0)

@@ -93,7 +93,7 @@ bool make_split_folder(const char* path, const PathRules& rules, const Reporter&
 } // namespace
 
 SplitFileResult split_card_image_with(const char* path, const OptionBox& option, const Reporter& report,
-                                      plat::Block& card_buffer, plat::Block& work_buffer)
+                                      plat::Block& card_buffer, plat::Block& work_buffer, const TextConverter& names)
 {
     SplitFileResult result;
     if (!load_card_image(path, card_buffer, report)) return result;
@@ -122,6 +122,7 @@ SplitFileResult split_card_image_with(const char* path, const OptionBox& option,
     naming.temp_names = option.get();
     naming.path = rules;
     naming.case_insensitive = rules.separator == '\\';
+    naming.to_user = names;
     plan_archive_names(card, root, naming, work);
 
     for (uint32_t i = 2; i < root.count; ++i) {
@@ -163,17 +164,21 @@ SplitFileResult split_card_image_with(const char* path, const OptionBox& option,
         }
         ++result.written;
         if (built.problems) ++result.damaged;
-        report.notef(path, "wrote %s", out.c_str());
+        if (a.converted)
+            report.notef(path, "wrote %s (the save's Shift_JIS name in %s)", out.c_str(), names.charset);
+        else
+            report.notef(path, "wrote %s", out.c_str());
     }
     return result;
 }
 
-SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report)
+SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report,
+                                      const TextConverter& names)
 {
     /* Both buffers before anything is created, so that a failed allocation writes nothing. */
     plat::Block card_buffer(kCodedImageSize);
     plat::Block work_buffer(sizeof(SplitWork));
-    return split_card_image_with(path, option, report, card_buffer, work_buffer);
+    return split_card_image_with(path, option, report, card_buffer, work_buffer, names);
 }
 
 bool list_card_image_file(const char* path, const Reporter& report, CardListing* out)

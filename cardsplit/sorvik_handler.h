@@ -29,14 +29,18 @@ struct SplitFileResult {
  * not a card, a folder that cannot be made and every entry not written as
  * errors; damage repaired in a written archive as an error (a warning for an
  * entry the card marks deleted). Nothing is created for a file that is not
- * a card image or when a buffer cannot be had. */
-SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report);
+ * a card image or when a buffer cannot be had. With a converter for `names`
+ * (Linux), a Shift_JIS save name names its archive in the user's character
+ * set (NamingRules::to_user), and the note says so. */
+SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report,
+                                      const TextConverter& names = {});
 
 /* As above with the two buffers given: card_buffer of kCodedImageSize bytes,
  * work_buffer of sizeof(SplitWork) bytes, both zero-filled. A buffer that
  * is missing (failed allocation) stops the image before anything is written. */
 SplitFileResult split_card_image_with(const char* path, const OptionBox& option, const Reporter& report,
-                                      plat::Block& card_buffer, plat::Block& work_buffer);
+                                      plat::Block& card_buffer, plat::Block& work_buffer,
+                                      const TextConverter& names = {});
 
 struct CardListing {
     CardRoot root;

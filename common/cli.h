@@ -8,9 +8,12 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <deque>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "common/platform.h"
 #include "common/report.h"
 #include "ps2_version.h" /* made by CMake (cmake/ps2_version.h.in) */
 
@@ -92,9 +95,24 @@ private:
     std::chrono::steady_clock::time_point last_draw_{};
 };
 
+/* A save's own text (a name or a title: Shift_JIS) as the terminal shows it: ASCII as it stands,
+ * otherwise in the locale's character set (the conversion the file names use), or with the bytes that
+ * do not convert written as \xNN. */
+class TextShower {
+public:
+    std::string show(std::string_view text) const;
+    /* Where file names are in the user's character set (Linux), the converter of save names into it;
+     * elsewhere none. */
+    TextConverter file_names() const;
+
+private:
+    plat::ShiftJisToLocale to_locale_;
+};
+
 /* Walks a tool's command line. Options hold for every file, wherever they
  * stand. Every argument that is not an option ("-" alone is a file), and every
- * one after "--", is collected as a file; --help, -h, --version, -q and
+ * one after "--", is collected as a file (Windows: with "/" turned into "\",
+ * as a dropped file's path reads); --help, -h, --version, -q and
  * --quiet are dealt with here. Each other option is handed to the tool:
  *
  *     CommandLine args(argc, argv, console, kHelp);
@@ -120,10 +138,17 @@ public:
      * missing value is a usage error ("option NAME needs a value", then
      * ": what" when `what` is given). */
     bool takes(const char* name, const char** value, const char* what = nullptr);
+    /* As takes() for a value that is a path: in the system's form (plat::make_native_path), as files are. */
+    bool takes_path(const char* name, const char** value, const char* what = nullptr);
     /* Usage errors: an unknown current option, or any other text. Both stop
      * the walk; only the first is printed. */
     void unknown();
     void usage_error(const char* text);
+
+    /* Windows, where no shell expands "*" and "?": each file argument whose name part holds them
+     * stands for the files it matches, in the system's order (one that matches nothing stays as it
+     * is). A tool that matches patterns itself (TAVIRO) keeps them: call before the walk. */
+    void keep_patterns() { keep_patterns_ = true; }
 
     const std::vector<const char*>& files() const { return files_; }
     bool stopped() const { return stopped_; }
@@ -142,6 +167,10 @@ private:
     bool stopped_ = false;
     int exit_status_ = kExitOk;
     std::vector<const char*> files_;
+    bool keep_patterns_ = false;
+    std::deque<std::string> matched_; /* names found for patterns; files_ points into them */
+
+    void add_file(char* arg);
 };
 
 /* Handles --help / -h and --version for a tool. Returns true when the

@@ -45,6 +45,7 @@ constexpr const char* kHelp =
 int main(int argc, char** argv)
 {
     ps2::cli::Console console("quilban");
+    const ps2::cli::TextShower shower; /* after the console, which sets the locale */
     bool temp_names = false;
     ps2::cli::CommandLine args(argc, argv, console, kHelp);
     while (args.next_option()) {
@@ -62,7 +63,7 @@ int main(int argc, char** argv)
     console.begin_batch(files.size());
     for (const char* file : files) {
         console.step(file);
-        (void)ps2::handle_quilban_file(file, option, report);
+        (void)ps2::handle_quilban_file(file, option, report, shower.file_names());
     }
     console.end_batch();
     return console.exit_status();

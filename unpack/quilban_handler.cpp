@@ -78,7 +78,8 @@ enum class MemberOutcome : uint8_t { written, none, failed };
 /* Writes the member file of an entry (number n in the lines) into the
  * folder, with the warnings its entry calls for; none for a directory entry. */
 MemberOutcome write_member_file(const char* path, std::span<const uint8_t> archive, const UnpackEntry& e, size_t n,
-                                const PathBuffer& folder, const char* separator, const Reporter& report)
+                                const PathBuffer& folder, const char* separator, const Reporter& report,
+                                const char* charset)
 {
     const std::string name = quoted(psu_record_name(archive.data() + e.offset));
     if (e.name_breaks_line)
@@ -97,6 +98,9 @@ MemberOutcome write_member_file(const char* path, std::span<const uint8_t> archi
                       name.c_str(), kPathCapacity - 1);
         return MemberOutcome::failed;
     }
+    if (e.name2_converted)
+        report.notef(path, "entry %zu %s: member file %s (the Shift_JIS name in %s)", n, name.c_str(), member.c_str(),
+                     charset);
     if (e.data_cut)
         report.warningf(path, "entry %zu %s: the archive ends inside its data: %s holds %zu of its %lu bytes", n,
                         name.c_str(), member.c_str(), e.data.size(), (unsigned long)e.length);
@@ -128,7 +132,7 @@ void report_cut_archive(const char* path, std::span<const uint8_t> archive, cons
 
 } // namespace
 
-bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report)
+bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report, const TextConverter& names)
 {
     const PathRules& rules = plat::native_path_rules();
     const char separator[2] = {rules.separator, '\0'};
@@ -158,6 +162,7 @@ bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report)
     options.temp_names = temp_names;
     options.rules = rules;
     options.names_fold_case = native_names_fold_case();
+    options.to_user = names;
     UnpackPlan plan;
     plan_unpack(archive, options, &plan);
 
@@ -183,7 +188,8 @@ bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report)
 
     size_t members_written = 0;
     for (size_t i = 0; i < plan.entries.size(); ++i) {
-        const MemberOutcome m = write_member_file(path, archive, plan.entries[i], i + 1, folder, separator, report);
+        const MemberOutcome m =
+            write_member_file(path, archive, plan.entries[i], i + 1, folder, separator, report, names.charset);
         members_written += m == MemberOutcome::written;
         all_written = all_written && m != MemberOutcome::failed;
     }
@@ -272,7 +278,7 @@ void report_problem(const char* path, const RebuildProblem& p, const Reporter& r
 
 } // namespace
 
-bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter& report)
+bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter& report, const TextConverter& names)
 {
     const PathRules& rules = plat::native_path_rules();
     FolderSource source;
@@ -315,7 +321,8 @@ bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter
     const std::span<const uint8_t> archive(out.data(), result.size);
 
     std::string name;
-    const MemberNameFault fault = rebuild_result_name(archive, temp_names, rules, &name);
+    bool converted = false;
+    const MemberNameFault fault = rebuild_result_name(archive, temp_names, rules, &name, names, &converted);
     if (fault != MemberNameFault::none) {
         report.errorf(manifest_path, "the first entry's name %s cannot name the archive: %s; rebuild with temporary "
                                      "names (--temp-names, or USE TEMP NAME in the window) to write temp.psu",
@@ -339,19 +346,20 @@ bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter
         report.error(result_path.c_str(), plat::io_error_text(werr));
         return false;
     }
-    report.notef(manifest_path, "rebuilt %s: %zu entries, %zu member file%s, %zu bytes",
+    report.notef(manifest_path, "rebuilt %s: %zu entries, %zu member file%s, %zu bytes%s%s%s",
                  result_path.c_str(), result.entries, result.files,
-                 result.files == 1 ? "" : "s", result.size);
+                 result.files == 1 ? "" : "s", result.size, converted ? " (the save's Shift_JIS name in " : "",
+                 converted ? names.charset : "", converted ? ")" : "");
     return true;
 }
 
 /* ---- the dropped file ---- */
 
-bool handle_quilban_file(const char* path, const OptionBox& option, const Reporter& report)
+bool handle_quilban_file(const char* path, const OptionBox& option, const Reporter& report, const TextConverter& names)
 {
     const bool temp_names = option.get(); /* read once, before choosing */
-    if (is_manifest_path(path, plat::native_path_rules())) return rebuild_psu_file(path, temp_names, report);
-    return unpack_psu_file(path, temp_names, report);
+    if (is_manifest_path(path, plat::native_path_rules())) return rebuild_psu_file(path, temp_names, report, names);
+    return unpack_psu_file(path, temp_names, report, names);
 }
 
 } // namespace ps2

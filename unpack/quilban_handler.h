@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "common/report.h"
+#include "common/sjis.h"
 
 namespace ps2 {
 
@@ -15,17 +16,22 @@ inline constexpr uint64_t kQuilbanInputLimit = 64u << 20;
  * (USE TEMP NAME) once, then rebuilds when the path's name part is
  * "QUILBAN.TXT" (a-z folded) and unpacks otherwise.
  * Returns true when everything was written (warnings allowed). */
-bool handle_quilban_file(const char* path, const OptionBox& option, const Reporter& report);
+bool handle_quilban_file(const char* path, const OptionBox& option, const Reporter& report,
+                         const TextConverter& names = {});
 
 /* Unpacks an archive into the folder named after it (the path without its
  * extension): the manifest QUILBAN.TXT and one member file per file entry.
  * A member whose name cannot be used, or whose path would not fit, is not
- * written; the others are. */
-bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report);
+ * written; the others are. With a converter for `names` (Linux), a Shift_JIS
+ * member name names its file in the user's character set (a note says so);
+ * the manifest's name lines keep the entries' bytes. */
+bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report, const TextConverter& names = {});
 
 /* Rebuilds the archive from a manifest and the member files beside it and
  * writes it beside the manifest, named after its first entry (or
- * "temp.psu"). Any fault writes nothing and leaves an existing result as it was. */
-bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter& report);
+ * "temp.psu"; a Shift_JIS name converted as the unpack converts member
+ * names). Any fault writes nothing and leaves an existing result as it was. */
+bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter& report,
+                      const TextConverter& names = {});
 
 } // namespace ps2

@@ -102,9 +102,10 @@ RebuildError rebuild_psu(std::span<const uint8_t> manifest, const MemberSource& 
 }
 
 MemberNameFault rebuild_result_name(std::span<const uint8_t> archive, bool temp_names, const PathRules& rules,
-                                    std::string* name)
+                                    std::string* name, const TextConverter& to_user, bool* converted)
 {
     name->clear();
+    if (converted) *converted = false;
     if (temp_names) {
         *name = "temp.psu";
         return MemberNameFault::none;
@@ -113,8 +114,11 @@ MemberNameFault rebuild_result_name(std::span<const uint8_t> archive, bool temp_
                                                                       : std::string_view();
     const MemberNameFault fault = check_result_name(first, rules);
     if (fault == MemberNameFault::none) {
-        *name = std::string(first);
+        std::string in_user;
+        const bool use = save_name_to_user(first, to_user, &in_user) && check_result_name(in_user, rules) == fault;
+        *name = use ? in_user : std::string(first);
         *name += ".psu";
+        if (converted) *converted = use;
     }
     return fault;
 }
