@@ -84,9 +84,11 @@ struct PlacedName {
 };
 
 /* The note on a save placed, and a warning when not all of the file was read. */
-void report_placed(const Reporter& report, const char* path, const char* name, const ArchivePlan& plan,
+void report_placed(const Reporter& report, const char* path, const char* save_name, const ArchivePlan& plan,
                    uint32_t needed, size_t size)
 {
+    const std::string shown = report.shown(save_name);
+    const char* name = shown.c_str();
     const std::string clusters = counted(needed, "cluster");
     if (plan.top == ArchiveTop::file)
         report.notef(path, "placed \"%s\" as a file in the root (%s)", name, clusters.c_str());
@@ -167,7 +169,7 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
         report_placed(report, path, name.c_str(), plan, needed, archive.size());
         for (const PlacedName& p : placed)
             if (p.name == name) {
-                report.warningf(path, "a save named \"%s\" is on the card already (from %s)", name.c_str(),
+                report.warningf(path, "a save named \"%s\" is on the card already (from %s)", report.shown(name).c_str(),
                                 list[p.index].c_str());
                 break;
             }

@@ -74,7 +74,7 @@ int list_images(ps2::cli::Console& console, const std::vector<const char*>& imag
 int main(int argc, char** argv)
 {
     ps2::cli::Console console("sorvik");
-    const ps2::cli::TextShower shower; /* after the console, which sets the locale */
+    const ps2::cli::TextShower& shower = console.shower();
     bool temp_names = false;
     bool list = false;
     ps2::cli::CommandLine args(argc, argv, console, kHelp);

@@ -127,11 +127,9 @@ SplitFileResult split_card_image_with(const char* path, const OptionBox& option,
 
     for (uint32_t i = 2; i < root.count; ++i) {
         const uint8_t* entry = card_root_entry(card, *work, root, i);
-        const std::string_view name = psu_record_name(entry);
-        char shown[kPsuNameSize + 1] = {};
-        std::memcpy(shown, name.data(), name.size());
+        const std::string shown = report.shown(psu_record_name(entry));
         auto refuse = [&](const char* why) {
-            report.errorf(path, "entry %" PRIu32 " \"%s\": %s; not written", i, shown, why);
+            report.errorf(path, "entry %" PRIu32 " \"%s\": %s; not written", i, shown.c_str(), why);
             ++result.failed;
         };
         const ArchiveName& a = work->names[i];

@@ -21,6 +21,7 @@ Console::Console(const char* tool) : tool_(tool)
     /* The user's character set, for the text of saves (plat::ShiftJisToLocale); numbers and the
      * system's messages stay as they are. */
     std::setlocale(LC_CTYPE, "");
+    shower_ = std::make_unique<TextShower>();
     if (plat::is_terminal(stderr)) {
         progress_ = stderr;
         width_ = plat::terminal_width(stderr);
@@ -34,6 +35,7 @@ Reporter Console::reporter()
 {
     Reporter r;
     r.emit = &Console::emit;
+    r.show = &Console::show;
     r.context = this;
     return r;
 }
@@ -41,6 +43,11 @@ Reporter Console::reporter()
 void Console::emit(void* context, Severity s, const char* subject, const char* text)
 {
     static_cast<Console*>(context)->print(s, subject, text);
+}
+
+std::string Console::show(void* context, std::string_view text)
+{
+    return static_cast<Console*>(context)->shower().show(text);
 }
 
 void Console::print(Severity s, const char* subject, const char* text)
@@ -161,15 +168,18 @@ void Console::erase_progress()
 
 std::string TextShower::show(std::string_view text) const
 {
-    auto control = [](unsigned char c) { return c < 0x20 || c == 0x7F; };
+    auto clean = [](std::string_view t) {
+        for (const char c : t)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+        return true;
+    };
+    if (is_plain_ascii(text) && clean(text)) return std::string(text);
+    /* As the file names take it (save_name_to_user): UTF-8 as it stands, anything else as Shift_JIS. */
     std::string out;
-    bool plain = true;
-    for (const char c : text) plain = plain && !control(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80;
-    if (plain) return std::string(text);
-    if (to_locale_.convert(text, &out)) {
-        bool clean = true;
-        for (const char c : out) clean = clean && !control(static_cast<unsigned char>(c));
-        if (clean) return out;
+    if (is_valid_utf8(text)) {
+        if (std::strcmp(to_locale_.charset(), "UTF-8") == 0 && clean(text)) return std::string(text);
+    } else if (to_locale_.convert(text, &out) && clean(out)) {
+        return out;
     }
     out.clear();
     for (const char ch : text) {

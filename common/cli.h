@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,21 @@ inline constexpr int kExitUsage = 2;       /* bad command line */
 /* What --version prints after the tool's name. */
 inline constexpr const char* kVersionText = PS2_VERSION_TEXT;
 
+/* A save's own text (a name or a title: Shift_JIS) as the terminal shows it: ASCII as it stands,
+ * otherwise read as the file names read it (save_name_to_user: UTF-8 as it stands where the locale's
+ * set is UTF-8, anything else as Shift_JIS in the locale's set), else with its bytes written as \xNN
+ * (so are control characters). */
+class TextShower {
+public:
+    std::string show(std::string_view text) const;
+    /* Where file names are in the user's character set (Linux), the converter of save names into it;
+     * elsewhere none. */
+    TextConverter file_names() const;
+
+private:
+    plat::ShiftJisToLocale to_locale_;
+};
+
 /* Prints "tool: subject: text" lines: notes to stdout (unless quiet),
  * warnings and errors to stderr; counts errors for the exit status.
  *
@@ -41,7 +57,10 @@ public:
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 
+    /* Its reporter shows a save's names and titles through shower(). */
     Reporter reporter();
+    /* The locale's character set, set by the console: save names for files and terminals. */
+    const TextShower& shower() const { return *shower_; }
     const char* tool() const { return tool_; }
     void set_quiet(bool q) { quiet_ = q; }
     bool quiet() const { return quiet_; }
@@ -75,11 +94,13 @@ public:
 
 private:
     static void emit(void* context, Severity s, const char* subject, const char* text);
+    static std::string show(void* context, std::string_view text);
     bool progress_shown() const { return progress_ != nullptr && total_ > 1 && !quiet_; }
     void draw_progress();
     void erase_progress();
 
     const char* tool_;
+    std::unique_ptr<TextShower> shower_; /* made once the locale is set */
     bool quiet_ = false;
     int errors_ = 0;
     int warnings_ = 0;
@@ -93,20 +114,6 @@ private:
     std::string current_;
     size_t drawn_ = 0; /* columns of the line now on the screen; 0 when none */
     std::chrono::steady_clock::time_point last_draw_{};
-};
-
-/* A save's own text (a name or a title: Shift_JIS) as the terminal shows it: ASCII as it stands,
- * otherwise in the locale's character set (the conversion the file names use), or with the bytes that
- * do not convert written as \xNN. */
-class TextShower {
-public:
-    std::string show(std::string_view text) const;
-    /* Where file names are in the user's character set (Linux), the converter of save names into it;
-     * elsewhere none. */
-    TextConverter file_names() const;
-
-private:
-    plat::ShiftJisToLocale to_locale_;
 };
 
 /* Walks a tool's command line. Options hold for every file, wherever they

@@ -48,7 +48,6 @@ static const char kHelp[] =
 int main(int argc, char** argv)
 {
     cli::Console con("maleto");
-    const cli::TextShower shower; /* after the console, which sets the locale */
     bool remove = false;
     bool sjis_bytes = false;
     cli::CommandLine args(argc, argv, con, kHelp);
@@ -64,7 +63,7 @@ int main(int argc, char** argv)
         args.usage_error("--remove-sjis and --sjis-bytes exclude each other: plain ASCII, or the Shift_JIS bytes");
     if (!args.stopped() && args.files().empty()) args.usage_error("no file given");
     if (args.stopped()) return args.exit_status();
-    const TextConverter names = sjis_bytes ? TextConverter{} : shower.file_names();
+    const TextConverter names = sjis_bytes ? TextConverter{} : con.shower().file_names();
     const std::vector<const char*>& files = args.files();
     con.begin_batch(files.size());
     for (const char* file : files) {

@@ -17,6 +17,12 @@ constexpr const char* kHelp =
     "PSU archive into the folder of its own path without extension: the manifest\n"
     "QUILBAN.TXT and one member file per file in the save.\n"
     "\n"
+    "The manifest's comment lines are Japanese in Shift_JIS (code page 932), as\n"
+    "the format has them; to read them on Linux: iconv -f CP932 QUILBAN.TXT | less\n"
+    "(or an editor set to Shift_JIS). On Linux a member named in Shift_JIS gets a\n"
+    "file name in the locale's character set (its name2 line); its name line keeps\n"
+    "the archive's bytes.\n"
+    "\n"
     "Options:\n"
     "  -t, --temp-names  unpack: name the member files temp0000.bin, temp0001.bin...\n"
     "                    (one number per entry) instead of the entries' names;\n"
@@ -45,7 +51,6 @@ constexpr const char* kHelp =
 int main(int argc, char** argv)
 {
     ps2::cli::Console console("quilban");
-    const ps2::cli::TextShower shower; /* after the console, which sets the locale */
     bool temp_names = false;
     ps2::cli::CommandLine args(argc, argv, console, kHelp);
     while (args.next_option()) {
@@ -63,7 +68,7 @@ int main(int argc, char** argv)
     console.begin_batch(files.size());
     for (const char* file : files) {
         console.step(file);
-        (void)ps2::handle_quilban_file(file, option, report, shower.file_names());
+        (void)ps2::handle_quilban_file(file, option, report, console.shower().file_names());
     }
     console.end_batch();
     return console.exit_status();

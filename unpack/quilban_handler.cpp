@@ -16,7 +16,7 @@ namespace ps2 {
 
 namespace {
 
-/* A name in a message line, quoted byte for byte as it stands. */
+/* A file name in a message line, quoted byte for byte as it stands. */
 std::string quoted(std::string_view s)
 {
     std::string q = "\"";
@@ -24,6 +24,9 @@ std::string quoted(std::string_view s)
     q += '"';
     return q;
 }
+
+/* An entry's name (the save's own text), quoted as the reporter shows it. */
+std::string quoted(const Reporter& report, std::string_view s) { return quoted(report.shown(s)); }
 
 constexpr const char* kTempNameHint = "use temporary names (--temp-names, or USE TEMP NAME in the window)";
 
@@ -81,7 +84,7 @@ MemberOutcome write_member_file(const char* path, std::span<const uint8_t> archi
                                 const PathBuffer& folder, const char* separator, const Reporter& report,
                                 const char* charset)
 {
-    const std::string name = quoted(psu_record_name(archive.data() + e.offset));
+    const std::string name = quoted(report, psu_record_name(archive.data() + e.offset));
     if (e.name_breaks_line)
         report.warningf(path, "entry %zu %s: the name holds a line break, which its name line in "
                               "the manifest cannot carry; mend that line before rebuilding",
@@ -326,7 +329,7 @@ bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter
     if (fault != MemberNameFault::none) {
         report.errorf(manifest_path, "the first entry's name %s cannot name the archive: %s; rebuild with temporary "
                                      "names (--temp-names, or USE TEMP NAME in the window) to write temp.psu",
-                      quoted(psu_record_name(archive.data())).c_str(), member_name_fault_text(fault));
+                      quoted(report, psu_record_name(archive.data())).c_str(), member_name_fault_text(fault));
         return false;
     }
     if (const size_t clash = find_member_named(text, name, native_names_fold_case())) {

@@ -59,7 +59,8 @@ void plan_unpack(std::span<const uint8_t> archive, const UnpackOptions& options,
         if (options.temp_names) {
             e.name2 = make_temp_name2(counter++);
         } else if (save_name_to_user(name, options.to_user, &converted) && converted.size() <= kManifestName2Max &&
-                   check_member_name(converted, options.rules) == check_member_name(name, options.rules)) {
+                   check_member_name(converted, options.rules) == MemberNameFault::none) {
+            /* Checked as written: a trail byte 0x5C of the Shift_JIS name is no backslash any more. */
             e.name2 = make_name2(converted);
             e.name2_converted = true;
         } else {
