@@ -128,7 +128,7 @@ public:
         }
     }
 
-    void start_command(FormField field, const char* command_line, bool /*hide_window*/, bool wait) override
+    void start_command(FormField field, const char* command_line, bool hide_window, bool wait) override
     {
         if (dry_run_) {
             std::printf("  %s%s: %s\n", label_of(field), wait ? "" : " (not waited for)", command_line);
@@ -140,7 +140,8 @@ public:
         }
         std::fflush(stdout); /* our notes before the program's output */
         plat::ProcessHandle process;
-        if (plat::start_process(command_line, false, &process) != plat::IoError::ok) {
+        /* Hide window: Windows starts the program hidden, as the window does; POSIX has no windows to hide. */
+        if (plat::start_process(command_line, hide_window, &process) != plat::IoError::ok) {
             const std::string text = std::string("cannot start ") + label_of(field) + ": " + command_line;
             console_.print(Severity::error, file_, text.c_str());
             return;
