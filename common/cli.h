@@ -116,11 +116,16 @@ private:
     std::chrono::steady_clock::time_point last_draw_{};
 };
 
+/* Whether a tool takes -f / --force, the one way to let its outputs replace files of other content. */
+enum class ForceOption : uint8_t { none, taken };
+
 /* Walks a tool's command line. Options hold for every file, wherever they
  * stand. Every argument that is not an option ("-" alone is a file), and every
  * one after "--", is collected as a file (Windows: with "/" turned into "\",
  * as a dropped file's path reads); --help, -h, --version, -q and
- * --quiet are dealt with here. Each other option is handed to the tool:
+ * --quiet are dealt with here, and -f / --force for a tool that takes it
+ * (output_policy() then says what its outputs do to existing files). Each
+ * other option is handed to the tool:
  *
  *     CommandLine args(argc, argv, console, kHelp);
  *     while (const char* a = args.next_option()) {
@@ -134,7 +139,7 @@ private:
  * stopped() is true and exit_status() is what the tool ends with. */
 class CommandLine {
 public:
-    CommandLine(int argc, char** argv, Console& console, const char* help_text);
+    CommandLine(int argc, char** argv, Console& console, const char* help_text, ForceOption force = ForceOption::none);
 
     /* The next option the tool handles itself, or nullptr at the end. */
     const char* next_option();
@@ -151,6 +156,9 @@ public:
      * the walk; only the first is printed. */
     void unknown();
     void usage_error(const char* text);
+    /* The usage error "no WHAT given" when the command line names no file
+     * (and the walk has not stopped already). */
+    void require_files(const char* what = "file");
 
     /* Windows, where no shell expands "*" and "?": each file argument whose name part holds them
      * stands for the files it matches, in the system's order (one that matches nothing stays as it
@@ -158,6 +166,9 @@ public:
     void keep_patterns() { keep_patterns_ = true; }
 
     const std::vector<const char*>& files() const { return files_; }
+    /* keep: an existing output is replaced only when it holds the same bytes (then left alone as up to
+     * date); replace after --force. */
+    plat::OutputPolicy output_policy() const { return forced_ ? plat::OutputPolicy::replace : plat::OutputPolicy::keep; }
     bool stopped() const { return stopped_; }
     int exit_status() const { return exit_status_; }
 
@@ -168,6 +179,8 @@ private:
     char** argv_;
     Console& console_;
     const char* help_text_;
+    bool takes_force_ = false;
+    bool forced_ = false;
     int index_ = 0;
     const char* current_ = nullptr;
     bool options_done_ = false;
@@ -179,6 +192,19 @@ private:
 
     void add_file(char* arg);
 };
+
+/* Hands each file to `handle` in command-line order, as if dropped one after
+ * another, with the batch progress line around the calls. */
+template <class Handle>
+void run_batch(Console& console, const std::vector<const char*>& files, Handle handle)
+{
+    console.begin_batch(files.size());
+    for (const char* file : files) {
+        console.step(file);
+        handle(file);
+    }
+    console.end_batch();
+}
 
 /* Handles --help / -h and --version for a tool. Returns true when the
  * argument was one of them (the text has been printed); *exit_status is then 0. */

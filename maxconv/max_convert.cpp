@@ -4,16 +4,12 @@
 #include <cstring>
 
 #include "common/psu.h"
+#include "common/save_kind.h"
 #include "maxconv/lzari.h"
 
 namespace ps2 {
 
 namespace {
-
-constexpr size_t kDotName = kPsuEntrySize + psu_field::name;        /* 0x240 */
-constexpr size_t kDotDotName = 2 * kPsuEntrySize + psu_field::name; /* 0x440 */
-constexpr uint8_t kDotBytes[4] = {0x2E, 0, 0, 0};
-constexpr uint8_t kDotDotBytes[4] = {0x2E, 0x2E, 0, 0};
 
 /* VARKON's reading of a flat save's members: one after the other, each as
  * a file node unless it has the directory bit; a member's data must lie
@@ -32,11 +28,11 @@ void put_entry(uint8_t* record, uint16_t mode, uint32_t length, std::string_view
 
 SaveKind detect_save_kind(std::span<const uint8_t> file)
 {
-    if (is_max_archive(file)) return SaveKind::max_archive;
-    if (file.size() >= kDotDotName + 4 && std::memcmp(file.data() + kDotName, kDotBytes, 4) == 0 &&
-        std::memcmp(file.data() + kDotDotName, kDotDotBytes, 4) == 0)
-        return SaveKind::psu_archive;
-    return SaveKind::neither;
+    switch (recognise_file_kind(file, file.size())) {
+    case FileKind::max: return SaveKind::max_archive;
+    case FileKind::psu: return SaveKind::psu_archive;
+    default: return SaveKind::neither;
+    }
 }
 
 MaxError convert_max_to_psu(std::span<const uint8_t> file, std::span<uint8_t> build, std::span<uint8_t> out,

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "common/platform.h"
+#include "common/save_kind.h"
+#include "maxconv/lzari.h"
 #include "maxconv/max_convert.h"
 
 namespace ps2 {
@@ -44,7 +46,7 @@ bool read_input(const char* path, WorkBuffers& work, const Reporter& report, std
     }
     plat::FileRead fr;
     if (const plat::IoError e = plat::read_file(path, work.file.span(), &fr); e != plat::IoError::ok) {
-        report.error(path, plat::io_error_text(e));
+        report.error(path, plat::describe_io_error(e));
         return false;
     }
     *bytes = std::span<const uint8_t>(work.file.data(), fr.bytes_read);
@@ -53,6 +55,31 @@ bool read_input(const char* path, WorkBuffers& work, const Reporter& report, std
 }
 
 const char* kNeitherText = "neither a MAX archive (no \"Ps2PowerSave\") nor a PSU archive (no \".\" and \"..\" entries)";
+
+/* Why a file is not converted when it is of neither kind: what the recogniser calls it, or the two magics
+ * it lacks. Into m. */
+const char* describe_neither(std::span<const uint8_t> bytes, uint64_t reported_size, Message* m)
+{
+    const FileKind kind = recognise_file_kind(bytes, reported_size);
+    if (kind == FileKind::unknown) return kNeitherText;
+    return describe_wrong_kind(kind, kTakesPsuOrMax, m->text);
+}
+
+/* A stream shorter than the decoder reads: whether the payload depends on the bytes that are not there.
+ * The decoder reads its last byte again past the end; decoding once more with other bytes there tells.
+ * False, too, when the memory for the second decoding cannot be had. */
+bool payload_needs_missing_bytes(std::span<const uint8_t> stream, std::span<const uint8_t> payload, size_t wanted)
+{
+    const size_t extra = wanted - stream.size() + 8;
+    plat::Block other_stream(stream.size() + extra);
+    plat::Block other_payload(payload.size() ? payload.size() : 1);
+    if (!other_stream.ok() || !other_payload.ok()) return true;
+    const uint8_t last = stream.empty() ? 0 : stream.back();
+    if (!stream.empty()) std::memcpy(other_stream.data(), stream.data(), stream.size());
+    std::memset(other_stream.data() + stream.size(), uint8_t(~last), extra);
+    (void)lzari_decode(other_stream.span(), other_payload.span().first(payload.size()));
+    return payload.size() && std::memcmp(other_payload.data(), payload.data(), payload.size()) != 0;
+}
 
 /* What refuses a save by its size alone: more than 8 MiB, or a MAX archive
  * shorter than its header. */
@@ -92,7 +119,8 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
     const SaveKind kind = detect_save_kind(bytes);
     if (kind == SaveKind::neither) {
         res.outcome = VarkonOutcome::not_a_save;
-        report_refusal(report, path, kNeitherText);
+        Message m;
+        report_refusal(report, path, describe_neither(bytes, reported_size, &m));
         return res;
     }
     const bool to_psu = kind == SaveKind::max_archive;
@@ -129,9 +157,16 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
     }
 
     const std::span<const uint8_t> output(work.file.data(), out_size);
-    if (const plat::IoError e = plat::write_file_replace(res.output.c_str(), output); e != plat::IoError::ok) {
-        res.outcome = VarkonOutcome::failed;
-        report.error(res.output.c_str(), plat::io_error_text(e));
+    plat::OutputOutcome written = plat::OutputOutcome::none;
+    if (const plat::IoError e = plat::write_output(res.output.c_str(), output, hooks.outputs, &written);
+        e != plat::IoError::ok) {
+        res.outcome = e == plat::IoError::output_differs ? VarkonOutcome::kept : VarkonOutcome::failed;
+        report.error(res.output.c_str(), plat::describe_io_error(e));
+        return res;
+    }
+    if (written == plat::OutputOutcome::up_to_date) {
+        res.outcome = VarkonOutcome::up_to_date;
+        report.notef(nullptr, "%s -> %s: up to date", path, res.output.c_str());
         return res;
     }
     res.outcome = to_psu ? VarkonOutcome::wrote_psu : VarkonOutcome::wrote_max;
@@ -148,7 +183,8 @@ bool check_save_file(const char* path, const Reporter& report)
 
     const SaveKind kind = detect_save_kind(bytes);
     if (kind == SaveKind::neither) {
-        report.error(path, kNeitherText);
+        Message m;
+        report.error(path, describe_neither(bytes, reported_size, &m));
         return false;
     }
     if (const MaxError e = check_input_size(kind, bytes, reported_size); e != MaxError::ok) {
@@ -170,15 +206,30 @@ bool check_save_file(const char* path, const Reporter& report)
     bool sound = check_value_matches(bytes, path, Severity::error, report);
     MaxToPsuInfo info;
     size_t psu_size = 0;
-    if (const MaxError e = convert_max_to_psu(bytes, work.build.span(), work.file.span(), &psu_size, &info);
+    /* The archive goes to a block of its own, so that the stream stays to be looked at again. */
+    plat::Block psu(kWorkBufferSize);
+    if (!psu.ok()) {
+        report.error(path, plat::io_error_text(plat::IoError::no_memory));
+        return false;
+    }
+    if (const MaxError e = convert_max_to_psu(bytes, work.build.span(), psu.span(), &psu_size, &info);
         e != MaxError::ok) {
         report.error(path, max_error_text(e));
         return false;
     }
     if (info.stream_bytes_wanted > info.stream_size + 2) {
-        report.errorf(path, "the compressed stream is cut: %zu bytes, the decoder wanted %zu", info.stream_size,
-                      info.stream_bytes_wanted);
-        sound = false;
+        MaxHeader h;
+        (void)check_max_header(bytes, &h); /* checked by the conversion */
+        const std::span<const uint8_t> payload(work.build.data() + kMaxHeaderSize, info.unpacked_size);
+        if (payload_needs_missing_bytes(max_stream(bytes, h), payload, info.stream_bytes_wanted)) {
+            report.errorf(path, "the compressed stream is cut: %zu bytes, the decoder wanted %zu", info.stream_size,
+                          info.stream_bytes_wanted);
+            sound = false;
+        } else {
+            report.warningf(path, "stream shorter than its decoder reads; payload complete (%zu bytes, the decoder "
+                                  "looked at %zu)",
+                            info.stream_size, info.stream_bytes_wanted);
+        }
     }
     if (!sound) return false;
     const MaxHeader h = read_max_header(work.build.data());

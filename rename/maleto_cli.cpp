@@ -61,15 +61,12 @@ int main(int argc, char** argv)
     }
     if (!args.stopped() && remove && sjis_bytes)
         args.usage_error("--remove-sjis and --sjis-bytes exclude each other: plain ASCII, or the Shift_JIS bytes");
-    if (!args.stopped() && args.files().empty()) args.usage_error("no file given");
+    args.require_files();
     if (args.stopped()) return args.exit_status();
     const TextConverter names = sjis_bytes ? TextConverter{} : con.shower().file_names();
     const std::vector<const char*>& files = args.files();
-    con.begin_batch(files.size());
-    for (const char* file : files) {
-        con.step(file);
+    cli::run_batch(con, files, [&](const char* file) {
         (void)maleto_rename_file(file, OptionBox::fixed(remove), con.reporter(), plat::native_path_rules(), names);
-    }
-    con.end_batch();
+    });
     return con.exit_status();
 }

@@ -46,7 +46,7 @@ run varkon text.txt missing.psu -- -x.psu
 expect_status 1 "refusals"
 expect_out "-x.psu -> -x.max" "refusals"
 expect_err 'varkon: text.txt: neither a MAX archive (no "Ps2PowerSave") nor a PSU archive (no "." and ".." entries); nothing written
-varkon: missing.psu: cannot open the file' "refusals"
+varkon: missing.psu: cannot open the file: No such file or directory' "refusals"
 expect_no_file text.max
 
 # --check verifies and writes nothing.
@@ -85,7 +85,7 @@ expect_status 2 "unknown option"
 expect_err_has "unknown option '--bogus'" "unknown option"
 run varkon --help
 expect_status 0 "help"
-expect_out_has "Usage: varkon [-q] FILE..." "help"
+expect_out_has "Usage: varkon [-f] [-q] FILE..." "help"
 run varkon --version
 expect_out "varkon Version 20/05/24" "version"
 finish
