@@ -820,7 +820,7 @@ bool press_dialog_button(HWND dialog, int id, unsigned timeout_ms)
     return wait_until([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeout_ms);
 }
 
-bool fill_file_dialog(HWND dialog, const std::string& file_name, unsigned timeout_ms)
+bool enter_file_name(HWND dialog, const std::string& file_name, unsigned timeout_ms)
 {
     if (!wait_until_shown(dialog, timeout_ms)) return false;
     /* The name field: the edit inside combo box cmb13 (Explorer style), else edit edt1. */
@@ -830,7 +830,36 @@ bool fill_file_dialog(HWND dialog, const std::string& file_name, unsigned timeou
     if (!field) return false;
     if (!send_timeout(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file_name.c_str()), nullptr)) return false;
     if (window_text(field) != file_name) return false;
-    return press_dialog_button(dialog, IDOK, timeout_ms);
+    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(find_child(dialog, "Button", IDOK))) != 0;
+}
+
+bool fill_file_dialog(HWND dialog, const std::string& file_name, unsigned timeout_ms)
+{
+    return enter_file_name(dialog, file_name, timeout_ms) &&
+           wait_until([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeout_ms);
+}
+
+HWND wait_for_owned_dialog(HWND owner, unsigned timeout_ms)
+{
+    struct Search {
+        HWND owner, found;
+    } search{owner, nullptr};
+    wait_until(
+        [&] {
+            EnumWindows(
+                [](HWND w, LPARAM param) -> BOOL {
+                    auto* s = reinterpret_cast<Search*>(param);
+                    if (GetWindow(w, GW_OWNER) != s->owner || !IsWindowVisible(w) || class_of(w) != "#32770")
+                        return TRUE;
+                    s->found = w;
+                    return FALSE;
+                },
+                reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr || !IsWindow(owner);
+        },
+        timeout_ms);
+    return search.found;
 }
 
 /* ---- window state ---- */
