@@ -84,13 +84,13 @@ GUI_TEST_LOCALE(guide_taviro, "ja_JP.UTF-8")
     CHECK_EQ(code, DWORD(0));
 }
 
-/* The questions and messages the guide shows: TAVIRO asking before it replaces a card, its list of the files
- * left out of a card (more than fit the box), VARKON telling why a damaged MAX archive gave nothing. */
+/* The boxes the guide shows, and their run under code page 932: TAVIRO asking before it replaces a card, its
+ * list of the files left out of a card (more than fit the box, "…" as 81 63), VARKON telling why a damaged MAX
+ * archive gave nothing. */
 GUI_TEST_LOCALE(guide_taviro_messages, "ja_JP.UTF-8")
 {
     const std::string folder = picture_folder("downloads");
-    std::vector<ps2::samples::Save> saves = ps2::samples::demo_saves();
-    for (const ps2::samples::Save& s : saves) REQUIRE(write_file(join(folder, s.name + ".psu"), ps2::samples::build_save(s)));
+    for (const ps2::samples::Save& s : ps2::samples::demo_saves()) REQUIRE(write_file(join(folder, s.name + ".psu"), ps2::samples::build_save(s)));
     REQUIRE(write_file(join(folder, "BESCES-50501REZ.max"), std::string("Ps2PowerSave") + std::string(500, '\0')));
     REQUIRE(write_file(join(folder, "BASLUS-21050SOUL.psv"), std::string("\0VSP", 4) + std::string(500, '\0')));
     for (int k = 10; k < 27; ++k)
@@ -113,7 +113,7 @@ GUI_TEST_LOCALE(guide_taviro_messages, "ja_JP.UTF-8")
     REQUIRE(press_dialog_button(question, IDYES));
     const HWND box = p.wait_for_dialog("TAVIRO");
     REQUIRE(box != nullptr);
-    CHECK(message_box_text(box).find("and 4 more") != std::string::npos);
+    CHECK(message_box_text(box).ends_with("\x81\x63 and 4 more (run the taviro command for the whole list)\n"));
     CHECK(save_screenshot(box, "guide_taviro_left_out"));
     CHECK(press_dialog_button(box, IDOK));
 }

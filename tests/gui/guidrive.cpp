@@ -402,6 +402,7 @@ struct WindowSearch {
     const char* class_name;
     HWND except;
     HWND found;
+    HWND owner = nullptr; /* when set, only windows it owns */
 };
 
 BOOL CALLBACK match_window(HWND window, LPARAM param)
@@ -411,6 +412,7 @@ BOOL CALLBACK match_window(HWND window, LPARAM param)
     GetWindowThreadProcessId(window, &pid);
     if (pid != search->pid || window == search->except || !IsWindowVisible(window)) return TRUE;
     if (search->class_name && class_of(window) != search->class_name) return TRUE;
+    if (search->owner && GetWindow(window, GW_OWNER) != search->owner) return TRUE;
     if (search->caption) {
         char text[512] = "";
         GetWindowTextA(window, text, sizeof text);
@@ -830,8 +832,7 @@ bool enter_file_name(HWND dialog, const std::string& file_name, unsigned timeout
     if (!field) return false;
     if (!send_timeout(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file_name.c_str()), nullptr)) return false;
     if (window_text(field) != file_name) return false;
-    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                        reinterpret_cast<LPARAM>(find_child(dialog, "Button", IDOK))) != 0;
+    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(find_child(dialog, "Button", IDOK)));
 }
 
 bool fill_file_dialog(HWND dialog, const std::string& file_name, unsigned timeout_ms)
@@ -842,20 +843,12 @@ bool fill_file_dialog(HWND dialog, const std::string& file_name, unsigned timeou
 
 HWND wait_for_owned_dialog(HWND owner, unsigned timeout_ms)
 {
-    struct Search {
-        HWND owner, found;
-    } search{owner, nullptr};
+    DWORD pid = 0;
+    GetWindowThreadProcessId(owner, &pid);
+    WindowSearch search{pid, nullptr, "#32770", nullptr, nullptr, owner};
     wait_until(
         [&] {
-            EnumWindows(
-                [](HWND w, LPARAM param) -> BOOL {
-                    auto* s = reinterpret_cast<Search*>(param);
-                    if (GetWindow(w, GW_OWNER) != s->owner || !IsWindowVisible(w) || class_of(w) != "#32770")
-                        return TRUE;
-                    s->found = w;
-                    return FALSE;
-                },
-                reinterpret_cast<LPARAM>(&search));
+            EnumWindows(match_window, reinterpret_cast<LPARAM>(&search));
             return search.found != nullptr || !IsWindow(owner);
         },
         timeout_ms);
