@@ -281,7 +281,8 @@ bool make_split_folder(const char* path, const PathRules& rules, const Reporter&
 /* ---- splitting ---- */
 
 SplitFileResult split_loaded_card(const char* path, const OptionBox& option, const Reporter& report,
-                                  const LoadedCard& loaded, plat::Block& work_buffer, plat::OutputPolicy outputs)
+                                  const LoadedCard& loaded, plat::Block& work_buffer, plat::OutputPolicy outputs,
+                                  const TextConverter& names)
 {
     SplitFileResult result;
     result.is_card = true;
@@ -313,25 +314,25 @@ SplitFileResult split_loaded_card(const char* path, const OptionBox& option, con
     naming.temp_names = option.get();
     naming.path = rules;
     naming.case_insensitive = rules.separator == '\\';
+    naming.to_user = names;
     plan_archive_names(card, root, naming, work);
 
     for (uint32_t i = 2; i < root.count; ++i) {
         const uint8_t* entry = card_root_entry(card, *work, root, i);
         const bool deleted = !mode_exists(record_mode(entry));
-        const std::string_view name = psu_record_name(entry);
-        char shown[kPsuNameSize + 1] = {};
-        std::memcpy(shown, name.data(), name.size());
+        const std::string shown = report.shown(psu_record_name(entry));
         /* A live entry not written is an error; a deleted one a note, with the way to write it where there is one. */
-        auto refuse = [&](const char* why, bool names) {
+        auto refuse = [&](const char* why, bool for_its_name) {
             if (deleted) {
-                report.notef(path, "entry %" PRIu32 " \"%s\" (deleted): %s; not written%s", i, shown, why,
-                             names ? " (temporary names write it: --temp-names, or USE TEMP NAME in the window)" : "");
+                report.notef(path, "entry %" PRIu32 " \"%s\" (deleted): %s; not written%s", i, shown.c_str(), why,
+                             for_its_name ? " (temporary names write it: --temp-names, or USE TEMP NAME in the window)"
+                                          : "");
                 ++result.deleted_not_written;
                 return;
             }
-            report.errorf(path, "entry %" PRIu32 " \"%s\": %s; not written", i, shown, why);
+            report.errorf(path, "entry %" PRIu32 " \"%s\": %s; not written", i, shown.c_str(), why);
             ++result.failed;
-            if (names) ++result.refused_names;
+            if (for_its_name) ++result.refused_names;
         };
         const ArchiveName& a = work->names[i];
         if (a.status != SplitError::ok) { /* unsafe_name or name_taken */
@@ -370,15 +371,16 @@ SplitFileResult split_loaded_card(const char* path, const OptionBox& option, con
             ++result.up_to_date;
         else
             ++result.written;
-        Message m;
+        Message m, converted;
+        const char* in_charset = a.converted ? converted.format(" (the save's Shift_JIS name in %s)", names.charset) : "";
         if (built.recovered) {
             ++result.recovered;
-            report.notef(path, up_to_date ? "%s: up to date (a deleted save, recovered %s)"
-                                          : "wrote %s (a deleted save, recovered %s)",
-                         out.c_str(), recovery_words(built, &m));
+            report.notef(path, up_to_date ? "%s: up to date (a deleted save, recovered %s)%s"
+                                          : "wrote %s (a deleted save, recovered %s)%s",
+                         out.c_str(), recovery_words(built, &m), in_charset);
             continue;
         }
-        report.notef(path, up_to_date ? "%s: up to date" : "wrote %s", out.c_str());
+        report.notef(path, up_to_date ? "%s: up to date%s" : "wrote %s%s", out.c_str(), in_charset);
         if (built.damage) {
             ++result.damaged;
             report.errorf(path, "%s holds what could be read of a damaged save: %s", out.c_str(), damage_words(built, &m));
@@ -390,22 +392,23 @@ SplitFileResult split_loaded_card(const char* path, const OptionBox& option, con
 } // namespace
 
 SplitFileResult split_card_image_with(const char* path, const OptionBox& option, const Reporter& report,
-                                      plat::Block& card_buffer, plat::Block& work_buffer, plat::OutputPolicy outputs)
+                                      plat::Block& card_buffer, plat::Block& work_buffer, plat::OutputPolicy outputs,
+                                      const TextConverter& names)
 {
     LoadedCard loaded;
     if (!load_card_image(path, card_buffer, report, &loaded)) return SplitFileResult{};
-    return split_loaded_card(path, option, report, loaded, work_buffer, outputs);
+    return split_loaded_card(path, option, report, loaded, work_buffer, outputs, names);
 }
 
 SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report,
-                                      plat::OutputPolicy outputs)
+                                      plat::OutputPolicy outputs, const TextConverter& names)
 {
     /* Both buffers before anything is created, so that a failed allocation writes nothing. */
     plat::Block card_buffer(kCodedImageSize);
     LoadedCard loaded;
     if (!load_card_image(path, card_buffer, report, &loaded)) return SplitFileResult{};
     plat::Block work_buffer(split_work_size(loaded.layout.geometry));
-    return split_loaded_card(path, option, report, loaded, work_buffer, outputs);
+    return split_loaded_card(path, option, report, loaded, work_buffer, outputs, names);
 }
 
 /* ---- listing ---- */
