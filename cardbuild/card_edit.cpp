@@ -49,16 +49,23 @@ bool read_root(const CardView& card, CardDirectory* root)
 
 } // namespace
 
-uint32_t CardEditor::find_live_save(std::string_view name) const
+std::vector<CardEditor::LiveSave> CardEditor::live_saves() const
 {
+    std::vector<LiveSave> out;
     CardDirectory root;
-    if (!read_root(view(), &root)) return kNoRootEntry;
-    const std::string wanted(name);
+    if (!read_root(view(), &root)) return out;
     for (uint32_t i = 2; i < root.entry_count; ++i) {
         const uint8_t* e = directory_entry(view(), root.chain, i);
-        if (mode_exists(record_mode(e)) && compare_folded(std::string(psu_record_name(e)).c_str(), wanted.c_str()) == 0)
-            return i;
+        if (mode_exists(record_mode(e))) out.push_back({i, std::string(psu_record_name(e))});
     }
+    return out;
+}
+
+uint32_t CardEditor::find_live_save(std::string_view name) const
+{
+    const std::string wanted(name);
+    for (const LiveSave& s : live_saves())
+        if (compare_folded(s.name.c_str(), wanted.c_str()) == 0) return s.index;
     return kNoRootEntry;
 }
 

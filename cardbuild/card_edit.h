@@ -69,6 +69,12 @@ public:
     /* The root index of the first live entry named `name` (a-z counted as A-Z, as the card compares
      * names); kNoRootEntry when there is none. */
     uint32_t find_live_save(std::string_view name) const;
+    /* Every live root entry from 2 on: its index and name, in root order. */
+    struct LiveSave {
+        uint32_t index;
+        std::string name;
+    };
+    std::vector<LiveSave> live_saves() const;
 
     /* Marks root entry `index` (a live one) deleted and frees every cluster
      * its tree owns: bit 31 cleared, the link kept; with `wipe` the entries

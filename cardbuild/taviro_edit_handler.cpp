@@ -172,7 +172,10 @@ CardEditResult edit_card_file(const char* path, const CardEditRequest& rq, const
 
     if (rq.kind == CardEditKind::remove) {
         for (const std::string& name : rq.items) {
-            const uint32_t index = ed.find_live_save(name);
+            uint32_t index = ed.find_live_save(name);
+            /* A Shift_JIS name as the messages show it, typed in the locale's character set. */
+            for (const CardEditor::LiveSave& s : ed.live_saves())
+                if (index == kNoRootEntry && report.shown(s.name) == name) index = s.index;
             if (index == kNoRootEntry) {
                 report.errorf(name.c_str(), "no live save of this name is on %s (\"sorvik --list\" shows its saves); "
                                             "the card is not changed",
@@ -206,6 +209,7 @@ CardEditResult edit_card_file(const char* path, const CardEditRequest& rq, const
                 return result;
             }
             const std::string name(archive.size() >= kPsuEntrySize ? psu_record_name(archive.data()) : "");
+            const std::string shown = report.shown(name);
             AddPlacement place;
             EditError e = ed.plan_add(archive, &place);
             if (e == EditError::not_an_archive) {
@@ -217,7 +221,7 @@ CardEditResult edit_card_file(const char* path, const CardEditRequest& rq, const
                 if (!rq.replace) {
                     report.errorf(file, "a save named \"%s\" is on the card already (root entry %" PRIu32
                                         "); the card is not changed (--replace puts this one in its place)",
-                                  name.c_str(), live);
+                                  shown.c_str(), live);
                     return result;
                 }
                 if (!delete_one(ed, live, rq.wipe, file, "the old save ", rq.dry_run, report)) return result;
@@ -227,7 +231,7 @@ CardEditResult edit_card_file(const char* path, const CardEditRequest& rq, const
             if (e == EditError::card_full) {
                 report.errorf(file, "does not fit: \"%s\" needs %" PRIu32 " clusters and %" PRIu32
                                     " are free; the card is not changed (delete saves with --delete first)",
-                              name.c_str(), place.needed, place.free);
+                              shown.c_str(), place.needed, place.free);
                 return result;
             }
             std::vector<uint32_t> taken;
@@ -238,7 +242,7 @@ CardEditResult edit_card_file(const char* path, const CardEditRequest& rq, const
             }
             ++result.saves_added;
             report.notef(file, "%s \"%s\" in root entry %" PRIu32 " (%s), %" PRIu32 " clusters: %s",
-                         rq.dry_run ? "would place" : "placed", name.c_str(), place.root_index,
+                         rq.dry_run ? "would place" : "placed", shown.c_str(), place.root_index,
                          place.reuses_slot ? "a deleted entry's slot" : "a new entry", place.needed,
                          format_cluster_ranges(taken).c_str());
             if (place.plan.cut_short)
