@@ -91,6 +91,30 @@ void build_coded_image(ConstRawImage card, std::span<uint8_t> out, const CardGeo
     }
 }
 
+uint32_t recode_changed_pages(ConstRawImage card, std::span<uint8_t> coded, const CardGeometry& g)
+{
+    uint32_t written = 0;
+    const size_t pages = g.card_pages();
+    const size_t alloc_start = g.cluster_offset(0);
+    const size_t alloc_end = g.cluster_offset(g.alloc_clusters);
+    for (size_t p = 0; p < pages; ++p) {
+        const uint8_t* src = card.data() + p * kPageSize;
+        uint8_t* dst = coded.data() + p * kCodedPageSize;
+        if (std::memcmp(src, dst, kPageSize) == 0) continue;
+        std::memcpy(dst, src, kPageSize);
+        const size_t r = p * kPageSize;
+        bool erased = r >= alloc_start && r < alloc_end &&
+                      (fat_entry(card, uint32_t((r - alloc_start) / kClusterSize), g) & kFatInUse) == 0;
+        for (size_t k = 0; erased && k < kPageSize; ++k) erased = src[k] == 0xFF;
+        if (erased)
+            std::memset(dst + kPageSize, 0xFF, kSpareSize);
+        else
+            ecc_page_spare(src, dst + kPageSize);
+        ++written;
+    }
+    return written;
+}
+
 /* ---- checking ---- */
 
 EccChunkState ecc_check_chunk(uint8_t* chunk, const uint8_t* code)

@@ -54,6 +54,14 @@ size_t coded_end_offset(ConstRawImage card, const CardGeometry& geometry = kStan
  * indirect FAT cluster up to E, sixteen 0xFF bytes for every other page. */
 void build_coded_image(ConstRawImage card, std::span<uint8_t> out, const CardGeometry& geometry = kStandardGeometry);
 
+/* Brings a coded image (geometry.coded_size() bytes) in line with the raw
+ * image it was made from after an edit: every page whose 512 bytes differ
+ * gets the raw image's bytes and a new spare area, the page's code, or
+ * sixteen 0xFF bytes (an erased page) when the page is all 0xFF and lies in
+ * a free cluster of the allocatable area. Pages that are the same keep
+ * their spare areas. Returns the number of pages written. */
+uint32_t recode_changed_pages(ConstRawImage card, std::span<uint8_t> coded, const CardGeometry& geometry);
+
 /* ---- checking ---- */
 
 /* What checking a chunk against its code found. The code is a Hamming code
