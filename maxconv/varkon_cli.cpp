@@ -63,13 +63,14 @@ int main(int argc, char** argv)
 
     ps2::VarkonHooks hooks;
     hooks.report = console.reporter();
+    ps2::VarkonWork work; /* one pair of work buffers for all the files */
     console.begin_batch(files.size());
     for (const char* file : files) {
         console.step(file);
         if (check)
-            (void)ps2::check_save_file(file, hooks.report);
+            (void)ps2::check_save_file(file, hooks.report, &work);
         else
-            (void)ps2::convert_save_file(file, hooks);
+            (void)ps2::convert_save_file(file, hooks, &work);
     }
     console.end_batch();
     return console.exit_status();

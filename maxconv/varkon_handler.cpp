@@ -41,26 +41,20 @@ void report_written(const Reporter& report, const char* in, const char* out)
     report.note(nullptr, text);
 }
 
-struct WorkBuffers {
-    plat::Block file{kWorkBufferSize};
-    plat::Block build{kWorkBufferSize};
-    bool ok() const { return file.ok() && build.ok(); }
-};
-
 /* Reads the file into the file buffer. False (reported) when it cannot be read. */
-bool read_input(const char* path, WorkBuffers& work, const Reporter& report, std::span<const uint8_t>* bytes,
+bool read_input(const char* path, VarkonWork& work, const Reporter& report, std::span<const uint8_t>* bytes,
                 uint64_t* reported_size)
 {
-    if (!work.ok()) {
+    if (!work.ready()) {
         report.error(path, "not enough memory for the two 8 MiB work buffers; skipped");
         return false;
     }
     plat::FileRead fr;
-    if (const plat::IoError e = plat::read_file(path, work.file.span(), &fr); e != plat::IoError::ok) {
+    if (const plat::IoError e = plat::read_file(path, work.file(), &fr); e != plat::IoError::ok) {
         report.error(path, plat::io_error_text(e));
         return false;
     }
-    *bytes = std::span<const uint8_t>(work.file.data(), fr.bytes_read);
+    *bytes = work.file().first(fr.bytes_read);
     *reported_size = fr.file_size > fr.bytes_read ? fr.file_size : fr.bytes_read;
     return true;
 }
@@ -69,13 +63,29 @@ const char* kNeitherText = "neither a MAX archive (no \"Ps2PowerSave\") nor a PS
 
 } // namespace
 
-VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
+static_assert(VarkonWork::kSize == kWorkBufferSize);
+
+VarkonWork::~VarkonWork()
+{
+    plat::free_block(file_, kSize);
+    plat::free_block(build_, kSize);
+}
+
+bool VarkonWork::ready()
+{
+    if (!file_) file_ = static_cast<uint8_t*>(plat::alloc_block(kSize));
+    if (!build_) build_ = static_cast<uint8_t*>(plat::alloc_block(kSize));
+    return file_ && build_;
+}
+
+VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks, VarkonWork* kept)
 {
     VarkonResult res;
     const Reporter& report = hooks.report;
     const PathRules& rules = hooks.rules ? *hooks.rules : plat::native_path_rules();
 
-    WorkBuffers work;
+    VarkonWork own; /* nothing obtained unless used */
+    VarkonWork& work = kept ? *kept : own;
     std::span<const uint8_t> bytes;
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return res;
@@ -120,16 +130,16 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
                 return res;
             }
         }
-        err = convert_max_to_psu(bytes, work.build.span(), work.file.span(), &out_size);
+        err = convert_max_to_psu(bytes, work.build(), work.file(), &out_size);
     } else {
-        err = convert_psu_to_max(bytes, work.build.span(), work.file.span(), &out_size);
+        err = convert_psu_to_max(bytes, work.build(), work.file(), &out_size);
     }
     if (err != MaxError::ok) {
         report_refusal(report, path, max_error_text(err));
         return res;
     }
 
-    const std::span<const uint8_t> output(work.file.data(), out_size);
+    const std::span<const uint8_t> output = work.file().first(out_size);
     if (const plat::IoError e = plat::write_file_replace(res.output.c_str(), output); e != plat::IoError::ok) {
         res.outcome = VarkonOutcome::failed;
         report.error(res.output.c_str(), plat::io_error_text(e));
@@ -140,9 +150,10 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
     return res;
 }
 
-bool check_save_file(const char* path, const Reporter& report)
+bool check_save_file(const char* path, const Reporter& report, VarkonWork* kept)
 {
-    WorkBuffers work;
+    VarkonWork own;
+    VarkonWork& work = kept ? *kept : own;
     std::span<const uint8_t> bytes;
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return false;
@@ -159,11 +170,11 @@ bool check_save_file(const char* path, const Reporter& report)
             return false;
         }
         MaxPayloadInfo info;
-        if (const MaxError e = build_max_payload(bytes, work.build.span(), &info); e != MaxError::ok) {
+        if (const MaxError e = build_max_payload(bytes, work.build(), &info); e != MaxError::ok) {
             report.error(path, max_error_text(e));
             return false;
         }
-        const MaxHeader h = read_max_header(work.build.data());
+        const MaxHeader h = read_max_header(work.build().data());
         std::snprintf(text, sizeof text, "PSU archive of %.*s: %" PRIu32 " files, %" PRIu32 " bytes of MAX payload; sound",
                       int(h.dir_name.size()), h.dir_name.data(), info.file_count, info.unpacked_size);
         report.note(path, text);
@@ -189,7 +200,7 @@ bool check_save_file(const char* path, const Reporter& report)
     }
     MaxToPsuInfo info;
     size_t psu_size = 0;
-    if (const MaxError e = convert_max_to_psu(bytes, work.build.span(), work.file.span(), &psu_size, &info);
+    if (const MaxError e = convert_max_to_psu(bytes, work.build(), work.file(), &psu_size, &info);
         e != MaxError::ok) {
         report.error(path, max_error_text(e));
         return false;
@@ -201,7 +212,7 @@ bool check_save_file(const char* path, const Reporter& report)
         sound = false;
     }
     if (!sound) return false;
-    const MaxHeader h = read_max_header(work.build.data());
+    const MaxHeader h = read_max_header(work.build().data());
     std::snprintf(text, sizeof text,
                   "MAX archive of %.*s: %" PRIu32 " files, %" PRIu32 " bytes of payload, CRC ok%s; sound",
                   int(h.dir_name.size()), h.dir_name.data(), info.file_count, info.unpacked_size,
