@@ -9,7 +9,6 @@
 #include "maxconv/lzari.h"
 #include "maxconv/lzari_model.h"
 
-uint64_t g_lzari_steps = 0;
 namespace ps2 {
 
 const char* lzari_error_text(LzariError e)
@@ -31,17 +30,29 @@ using namespace lzari;
  * least 3 bytes, and of equally long ones the nearest.
  *
  * Candidates are found through chains of positions that share a hash of
- * their first three bytes, newest first. Shorter candidates never matter, so
- * the chain of the first three bytes holds every candidate. Once a match of
- * length L from position q is known, only candidates q' < q that agree in
- * L + 1 bytes can replace it; each of those also agrees in the three bytes
- * at any offset o <= L - 2, so the walk may go on along the chain of the
- * three bytes at offset o (position q' + o) as soon as every candidate left
- * has q' + o < r (so that position is in a chain already). The walk moves to
- * offset L - 2, whose three bytes end at the byte that must match next, and
- * whose chain is usually far shorter. Candidates are still met newest
- * first, so the result is the same as walking every candidate. Chains end at the first position
- * that has left the window, so nothing is ever unlinked. */
+ * their first bytes, newest first, at three levels: the first 3, 8 and 16
+ * bytes. Shorter candidates never matter, so the chain of the first three
+ * bytes holds every candidate. Once a match of length L is known, only
+ * candidates that agree in L + 1 bytes can replace it; each of those also
+ * agrees in the n bytes at any offset o with o + n <= L + 1, so the walk may
+ * go on along the chain of those bytes (position q' + o) as soon as every
+ * candidate left has q' + o < r (that position is in the chains already),
+ * skipping the candidates already looked at. Candidates are still met
+ * newest first, so the result is the same as walking every candidate.
+ *
+ * Which chain: at first the three bytes ending at the byte that must match
+ * next (unless those are one value repeated: inside runs such chains are
+ * dense). When a walk gets long, the chains a better candidate must be in
+ * are weighed by their first few links, which tell how densely they cover
+ * the window, and the walk moves to the one that seems to hold the fewest.
+ * On input of few distinct bytes (bits, small numbers, short zero runs)
+ * every 3-byte chain is dense, while one of 8 or 16 bytes that a better
+ * candidate must share is short: this keeps such input from walking
+ * thousands of links per position. Input that starts with a run of one byte
+ * value is served from the runs themselves (find_in_runs). The levels of 8
+ * and 16 bytes are filled only when a walk first needs them. Chains end at
+ * the first position that has left the window, so nothing is ever
+ * unlinked. */
 constexpr uint32_t kFirstCandidate = kFirstWrite - kLongest; /* 3,976 */
 constexpr uint32_t kNone = 0; /* below every window start, so it ends a chain */
 
@@ -49,8 +60,9 @@ constexpr uint32_t kNone = 0; /* below every window start, so it ends a chain */
  * that comparisons never wrap. It holds T[base .. base + kTextSize). */
 constexpr uint32_t kTextChunk = 1u << 15;
 constexpr uint32_t kTextSize = kWindow + kTextChunk + 256;
-/* Bytes from r on that must be present: the 60-byte lookahead, the last
- * 8-byte compare word and the hash of the last position inserted. */
+/* Bytes from r on that must be present: the 60-byte lookahead, and what the
+ * searches and insertions read past it (compares of up to 60 bytes from
+ * r + 59, hashes of 24 bytes, 8-byte words). */
 constexpr uint32_t kAhead = 136;
 
 inline uint64_t load_u64le(const uint8_t* p)
@@ -68,18 +80,19 @@ inline uint32_t load_u32(const uint8_t* p)
     return v;
 }
 
-#ifndef PS2_PATIENCE
-#define PS2_PATIENCE 32
-#endif
-#ifndef PS2_LEVELS
-#define PS2_LEVELS 3, 8, 16
-#endif
-constexpr uint32_t kLevelLength[] = {PS2_LEVELS};
+/* The levels of chains: the number of first bytes their positions share. */
+constexpr uint32_t kLevelLength[] = {3, 8, 16};
 constexpr uint32_t kLevels = sizeof kLevelLength / sizeof kLevelLength[0];
+static_assert(kLevels == 3);
 /* Hash bits per level: level 0 is looked up at every position, so it gets
  * buckets to spare (few false candidates on input without matches). */
 constexpr uint32_t level_bits(uint32_t level) { return level == 0 ? 15 : 12; }
-constexpr uint32_t kHeadSize = 1u << level_bits(0);
+/* Where each level's heads start in one array. */
+constexpr uint32_t head_offset(uint32_t level)
+{
+    return level == 0 ? 0 : head_offset(level - 1) + (1u << level_bits(level - 1));
+}
+constexpr uint32_t kHeadsSize = head_offset(kLevels);
 
 /* Hash of the first n (3 to 24) bytes: the three 8-byte words, the bytes
  * past n masked off. */
@@ -139,7 +152,8 @@ struct Encoder {
     const uint8_t* input = nullptr;
     size_t input_size = 0;
     uint32_t base = 0;
-    uint32_t head[kLevels][kHeadSize];
+    uint32_t heads[kHeadsSize];
+    uint32_t* const head[kLevels] = {heads + head_offset(0), heads + head_offset(1), heads + head_offset(2)};
     uint32_t prev[kLevels][kWindow];
     uint8_t text[kTextSize];
 
@@ -215,7 +229,7 @@ struct Encoder {
         pending = r.straddled;
     }
 
-    void encode_code(uint32_t code)
+    [[gnu::always_inline]] void encode_code(uint32_t code)
     {
         const uint32_t k = model.rank_of[code];
         uint32_t lo, hi;
@@ -291,13 +305,15 @@ struct Encoder {
     {
         for (uint32_t u = from; u < to;) {
             /* Inside a run the positions link one to the next (see insert_range). */
-            const uint32_t n = u > from ? run_positions(u, to - u, kLevelLength[kLevel]) : 0;
+            constexpr uint32_t k = kLevelLength[kLevel];
+            const uint8_t* p = at(u);
+            const uint32_t n = u > from && p[k - 1] == p[-1] ? run_positions(u, to - u, k) : 0;
             if (n >= 8) {
-                link_run(kLevel, u, n, hash_of<kLevel>(at(u)));
+                link_run(kLevel, u, n, hash_of<kLevel>(p));
                 u += n;
                 continue;
             }
-            const uint32_t h = hash_of<kLevel>(at(u));
+            const uint32_t h = hash_of<kLevel>(p);
             prev[kLevel][u & (kWindow - 1)] = head[kLevel][h];
             head[kLevel][h] = u;
             ++u;
@@ -316,9 +332,9 @@ struct Encoder {
         filled[level] = r;
     }
 
-    /* How many of the positions u .. u + n - 1 (n <= 60) have the same
-     * first k bytes as the position before them: those inside the run of
-     * the byte at u - 1. */
+    /* How many of the positions u .. u + n - 1 have the same first k bytes
+     * as the position before them: those inside the run of the byte at u - 1
+     * (T[u + n + k] must be present). */
     uint32_t run_positions(uint32_t u, uint32_t n, uint32_t k) const
     {
         const uint8_t* p = at(u - 1);
@@ -368,7 +384,7 @@ struct Encoder {
      * it, so there the chain links the positions one to the next. */
     void insert_range(uint32_t u, uint32_t n)
     {
-        const uint32_t m = u > kFirstCandidate ? run_positions(u, n, kLevelLength[0]) : 0;
+        const uint32_t m = n >= 8 && u > kFirstCandidate ? run_positions(u, n, kLevelLength[0]) : 0;
         uint32_t i = 0;
         if (m >= 8) {
             link_run(0, u, m, hash_of<0>(at(u)));
@@ -391,17 +407,125 @@ struct Encoder {
         return kProbe * (c0 - first) / (c0 - c);
     }
 
-    uint64_t steps = 0;
+    /* ---- runs of one byte value ----
+     *
+     * Where r starts with k bytes of one value v followed by another byte x
+     * (k from kMinRun to 59), every candidate of k or more bytes starts k
+     * bytes before the end e of a run of v at least k long (or lies in r's
+     * own run, where r - 1 is nearest and agrees in exactly k bytes), and it
+     * agrees in k bytes plus those in which T[e..] and T[r + k..] agree.
+     * So the match is found among r - 1, the newest run at least k long, and
+     * the runs whose next byte is x, without walking the dense chains of the
+     * run's bytes. Runs of kMinRun bytes or more are noted as they end. */
+    static constexpr uint32_t kMinRun = 8;
+    static constexpr uint32_t kMarkerBits = 12;
+    struct RunEnd {
+        uint32_t start;      /* the run is T[start .. end) */
+        uint32_t older;      /* the run before it with the same value and next byte */
+    };
+    RunEnd run_ends[kWindow];                       /* by end modulo 4,096 */
+    uint32_t by_marker[1u << kMarkerBits];          /* newest run end per hash of value and next byte */
+    uint32_t newest_run[256][kLongest + 1];         /* newest end of a run of v at least n long */
+    uint32_t scanned = 1;                           /* runs ending below this are noted */
+    uint32_t run_start = 0;                         /* of the run that T[scanned - 1] belongs to */
+
+    static uint32_t marker_hash(uint32_t v, uint32_t x) { return ((v << 8 | x) * 2654435761u) >> (32 - kMarkerBits); }
+
+    /* Notes the runs that end below to. */
+    void scan_runs_to(uint32_t to)
+    {
+        if (scanned <= base) {
+            /* The text from scanned on has slid out of the buffer: those
+             * runs ended before the window. A run going on there is taken
+             * to start at base, which no candidate lies before. */
+            scanned = base + 1;
+            run_start = std::max(run_start, base);
+        }
+        uint32_t u = scanned;
+        while (u < to) {
+            const uint8_t* t = at(u);
+            const uint8_t v = t[-1];
+            if (t[0] == v) {
+                if (u + 8 <= to && load_u64le(t) == uint64_t(v) * 0x0101010101010101ull)
+                    u += 8;
+                else
+                    ++u;
+                continue;
+            }
+            if (u - run_start >= kMinRun) {
+                const uint32_t n = std::min(u - run_start, kLongest);
+                for (uint32_t l = kMinRun; l <= n; ++l) newest_run[v][l] = u;
+                RunEnd& re = run_ends[u & (kWindow - 1)];
+                uint32_t& head_of_marker = by_marker[marker_hash(v, t[0])];
+                re.start = run_start;
+                re.older = head_of_marker;
+                head_of_marker = u;
+            }
+            run_start = u;
+            ++u;
+        }
+        scanned = std::max(u, scanned);
+    }
+
+    /* The match for r from the runs (see above), or false when r does not
+     * start with such a run, no candidate of k bytes is left in the window,
+     * or too many runs end in the same byte (the chains then serve). */
+    bool find_in_runs(uint32_t r, uint32_t first, uint32_t* length, uint32_t* distance)
+    {
+        const uint8_t* pr = at(r);
+        const uint8_t v = pr[0];
+        const uint64_t all_v = uint64_t(v) * 0x0101010101010101ull;
+        static_assert(kMinRun == 8);
+        if (load_u64le(pr) != all_v) return false; /* fewer than kMinRun */
+        uint32_t k = 0;
+        while (k < kLongest) {
+            const uint64_t x = load_u64le(pr + k) ^ all_v;
+            if (x) {
+                k += uint32_t(std::countr_zero(x)) / 8;
+                break;
+            }
+            k += 8;
+        }
+        if (k < kMinRun || k >= kLongest) return false;
+        scan_runs_to(r);
+        uint32_t best = 0, best_q = 0;
+        auto consider = [&](uint32_t e) {
+            const uint32_t len = std::min(k + match_length(at(e), pr + k), kLongest);
+            const uint32_t q = e - k;
+            if (len > best || (len == best && q > best_q)) {
+                best = len;
+                best_q = q;
+            }
+        };
+        if (pr[-1] == v) {
+            best = k;
+            best_q = r - 1;
+        }
+        const uint32_t newest = newest_run[v][k];
+        if (newest >= first + k && newest <= r) consider(newest);
+        uint32_t walked = 0;
+        for (uint32_t e = by_marker[marker_hash(v, pr[k])]; e >= first + k && e <= r;) {
+            if (++walked > 8) return false;
+            const RunEnd& re = run_ends[e & (kWindow - 1)];
+            if (e - re.start >= k && at(e)[-1] == v && at(e)[0] == pr[k]) consider(e);
+            e = re.older;
+        }
+        if (best == 0) return false;
+        *length = best;
+        *distance = r - best_q;
+        return true;
+    }
 
     /* Longest match for r (0 when none reaches 3 bytes); *distance of the nearest of that length. */
     uint32_t find_match(uint32_t r, uint32_t* distance)
     {
         /* Steps along one chain after which the others are looked at, and
          * the length of what is left of a chain that is short enough. */
-        constexpr uint32_t kPatience = PS2_PATIENCE;
-        constexpr uint32_t kShort = 16;
+        constexpr uint32_t kPatience = 16;
+        constexpr uint32_t kShort = 64;
         const uint8_t* const pr = at(r);
         const uint32_t first = r - kMaxDistance > kFirstCandidate ? r - kMaxDistance : kFirstCandidate;
+        if (uint32_t run_match; find_in_runs(r, first, &run_match, distance)) return run_match;
         uint32_t best = kThreshold; /* a candidate must beat this */
         uint32_t best_q = 0;
         uint32_t level = 0, offset = 0;        /* the chain walked: level's bytes at q + offset */
@@ -412,7 +536,6 @@ struct Encoder {
         uint32_t weighed = 0; /* the best for which the chains were last weighed: the same choice again */
         uint32_t c = head[0][bucket];
         while (c >= first + offset) {
-            ++steps;
             const uint32_t q = c - offset;
             if (q < bound) {
                 /* Candidates q' <= q are left; their q' + wanted lie in chains already. */
@@ -433,12 +556,18 @@ struct Encoder {
                         best_q = q;
                         if (len == kLongest) break;
                         bound = q;
+                        /* Deep into a long walk, weigh the chains again at once. */
+                        if (r - q > kPatience * 8) patience = 1;
                         /* Unless a long walk says otherwise (below): level 0's
-                         * bytes ending at the one that must match next. */
-                        if (level == 0) {
+                         * bytes ending at the one that must match next, except
+                         * when those are one value repeated and these are not
+                         * (inside runs, such chains are dense). */
+                        const uint8_t* w = pr + len - 2;
+                        const uint8_t* o = pr + offset;
+                        if (level == 0 && (w[0] != w[1] || w[1] != w[2] || (o[0] == o[1] && o[1] == o[2]))) {
                             wanted_level = 0;
                             wanted = len - 2;
-                            wanted_bucket = hash_of<0>(pr + wanted);
+                            wanted_bucket = hash_of<0>(w);
                         }
                     }
                 }
@@ -456,8 +585,10 @@ struct Encoder {
                     wanted = offset;
                     wanted_bucket = bucket;
                     for (uint32_t l = 0; l < kLevels && kLevelLength[l] <= best + 1 && fewest > kShort; ++l) {
-                        bring_up(l, first, r);
                         for (const uint32_t o : {0u, best + 1 - kLevelLength[l]}) {
+                            /* Bytes of one value: as dense as the run they lie in at every level. */
+                            if (l > 0 && run_positions(r + o + 1, 1, kLevelLength[l] - 1) == 1) continue;
+                            bring_up(l, first, r);
                             const uint32_t b = level_hash(l, pr + o);
                             if (l == level && b == bucket) continue; /* this very chain */
                             const uint32_t n = chain_estimate(l, head[l][b], first + o);
@@ -483,7 +614,9 @@ struct Encoder {
     void run()
     {
         model.reset();
-        for (uint32_t l = 0; l < kLevels; ++l) std::fill_n(head[l], 1u << level_bits(l), kNone);
+        std::fill(std::begin(heads), std::end(heads), kNone);
+        std::fill(std::begin(by_marker), std::end(by_marker), kNone);
+        for (auto& n : newest_run) std::fill(std::begin(n), std::end(n), kNone);
         base = 0;
         fill_text(0, kTextSize);
         for (uint32_t u = kFirstCandidate; u < kFirstWrite; ++u) insert(u);
@@ -506,7 +639,6 @@ struct Encoder {
             insert_range(r, len);
             r += len;
         }
-        g_lzari_steps += steps;
         if (!overflow) finish();
     }
 };

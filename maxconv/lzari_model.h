@@ -183,9 +183,9 @@ struct SymbolModel {
 
     /* Counts one more use of the code at rank k. The code moves to the first
      * rank of its run of equal freq, so the order stays non-increasing. */
-    void update(uint32_t k)
+    [[gnu::always_inline]] void update(uint32_t k)
     {
-        if (total >= kRescaleLimit) halve();
+        if (total >= kRescaleLimit) [[unlikely]] halve();
         /* The ranks whose freq equals freq[k] are a run (freq never
          * increases with the rank); its first rank i takes the count. */
         const uint32_t f = freq[k];
