@@ -1,7 +1,6 @@
 /* card.cpp -- the memory card image: fresh layout, recognition, FAT chains and directories */
 #include "card/card.h"
 
-#include <bitset>
 #include <cstring>
 
 #include "common/psu.h"
@@ -97,28 +96,40 @@ uint32_t find_first_free_cluster(ConstRawImage card)
     return kAllocClusters;
 }
 
-CardError follow_chain(ConstRawImage card, uint32_t first, std::vector<uint32_t>* out)
+bool ChainCursor::next(uint32_t* cluster)
 {
-    std::bitset<kAllocClusters> seen;
-    uint32_t c = first;
-    for (;;) {
-        if (c >= kAllocClusters) return CardError::cluster_out_of_range;
-        if (seen.test(c)) return CardError::chain_loops;
-        seen.set(c);
-        out->push_back(c);
-        const uint32_t entry = fat_entry(card, c);
-        if (fat_ends_chain(entry)) return CardError::ok;
-        c = entry & kFatLinkMask;
+    if (at_end_) {
+        stop_ = ChainStop::ended;
+        return false;
     }
+    const uint32_t here = next_;
+    if (here >= geometry_.alloc_clusters) {
+        stop_ = ChainStop::out_of_range;
+        return false;
+    }
+    if (seen_->contains(here)) {
+        stop_ = ChainStop::repeated;
+        return false;
+    }
+    seen_->insert(here);
+    const uint32_t entry = geometry_.fat_entry(card_, here);
+    at_end_ = fat_ends_chain(entry);
+    next_ = entry & geometry_.link_mask;
+    *cluster = here;
+    return true;
 }
 
-CardError find_last_cluster(ConstRawImage card, uint32_t first, uint32_t* last)
+CardError follow_chain(ConstRawImage card, uint32_t first, std::vector<uint32_t>* out)
 {
-    std::vector<uint32_t> chain;
-    chain.reserve(16);
-    const CardError e = follow_chain(card, first, &chain);
-    *last = chain.empty() ? first : chain.back();
-    return e;
+    ClusterSet seen{};
+    ChainCursor chain(card, first, &seen);
+    for (uint32_t c = 0; chain.next(&c);) out->push_back(c);
+    switch (chain.stop()) {
+    case ChainStop::ended: return CardError::ok;
+    case ChainStop::out_of_range: return CardError::cluster_out_of_range;
+    case ChainStop::repeated: return CardError::chain_loops;
+    }
+    return CardError::chain_loops;
 }
 
 /* ---- directories ---- */

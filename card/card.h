@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -102,14 +103,75 @@ inline const uint8_t* cluster_bytes(ConstRawImage card, uint32_t cluster)
  * kAllocClusters when every cluster is in use. */
 uint32_t find_first_free_cluster(ConstRawImage card);
 
-/* Follows a chain from its first cluster and appends its clusters in order.
- * The walk is bounded: a cluster outside the allocatable area stops it
- * (cluster_out_of_range), and so does a cluster met twice (chain_loops);
+/* ---- following a chain ---- */
+
+/* Where the chain walks find the allocatable area and the FAT. Every card
+ * today has the one 8 MB geometry, which is the default. */
+struct CardGeometry {
+    uint32_t alloc_clusters = kAllocClusters; /* relative clusters 0 .. alloc_clusters - 1 */
+    size_t fat_offset = kFatOffset;           /* the FAT's entry 0 in the raw image */
+    uint32_t link_mask = kFatLinkMask;        /* the bits of an entry that name the next cluster */
+
+    uint32_t fat_entry(ConstRawImage card, uint32_t cluster) const
+    {
+        return load_u32le(card.data() + fat_offset + 4 * size_t(cluster));
+    }
+};
+inline constexpr CardGeometry kCardGeometry{};
+
+/* Clusters already met, one bit each. Plain data: zero bytes are the empty
+ * set, so it can live in a zero-filled work area. */
+struct ClusterSet {
+    static constexpr uint32_t kCapacity = kAllocClusters;
+    uint64_t words[(kCapacity + 63) / 64];
+
+    bool contains(uint32_t c) const { return (words[c / 64] >> (c % 64)) & 1u; }
+    void insert(uint32_t c) { words[c / 64] |= uint64_t(1) << (c % 64); }
+    void clear() { std::memset(words, 0, sizeof words); }
+};
+
+/* Why a chain gave no further cluster. */
+enum class ChainStop : uint8_t {
+    ended,        /* an end mark, or a FAT entry with bit 31 clear (a freed cluster) */
+    out_of_range, /* a cluster outside the allocatable area (8,135 clusters) */
+    repeated,     /* a cluster already in the seen-set: a loop, or a cross-link with a chain seen before */
+};
+
+/* Steps along a chain one cluster at a time: the first cluster as given,
+ * each further one the link of the FAT entry before it. Every cluster
+ * given is added to the seen-set; share one set between chains that must
+ * not overlap (all the chains of one archive), or give each its own. The
+ * walk is bounded by the geometry whatever the FAT holds: no cluster is
+ * given twice, so at most alloc_clusters steps. */
+class ChainCursor {
+public:
+    ChainCursor(ConstRawImage card, uint32_t first, ClusterSet* seen, const CardGeometry& geometry = kCardGeometry)
+        : card_(card), geometry_(geometry), seen_(seen), next_(first)
+    {
+        if (geometry_.alloc_clusters > ClusterSet::kCapacity) geometry_.alloc_clusters = ClusterSet::kCapacity;
+    }
+
+    /* The next cluster in *cluster; false when the chain has ended, leaves the
+     * allocatable area or meets a cluster already seen (stop() says which). */
+    [[nodiscard]] bool next(uint32_t* cluster);
+    ChainStop stop() const { return stop_; }
+    /* True once the cluster last given ends the chain. */
+    bool ended() const { return at_end_; }
+
+private:
+    ConstRawImage card_;
+    CardGeometry geometry_;
+    ClusterSet* seen_;
+    uint32_t next_;
+    bool at_end_ = false;
+    ChainStop stop_ = ChainStop::ended;
+};
+
+/* Follows a chain from its first cluster and appends its clusters in order,
+ * with a seen-set of its own: a cluster outside the allocatable area stops
+ * it (cluster_out_of_range), and so does a cluster met twice (chain_loops);
  * the clusters before the fault are kept in *out either way. */
 [[nodiscard]] CardError follow_chain(ConstRawImage card, uint32_t first, std::vector<uint32_t>* out);
-
-/* The cluster whose FAT entry ends the chain, with the same bounds. */
-[[nodiscard]] CardError find_last_cluster(ConstRawImage card, uint32_t first, uint32_t* last);
 
 /* ---- directories ---- */
 

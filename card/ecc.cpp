@@ -21,14 +21,6 @@ namespace ps2 {
 
 namespace {
 
-inline uint64_t load_u64le(const uint8_t* p)
-{
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    return v;
-}
-
 /* XOR of the eight bytes of x: parity-preserving per bit position. */
 inline uint8_t fold_to_byte(uint64_t x)
 {

@@ -20,80 +20,55 @@ namespace {
 /* Token of the root directory for the walk's visitors. */
 constexpr uint32_t kRootDirectory = kRootCluster;
 
-enum class RecordKind : uint8_t { directory, file, neither };
+/* TAVIRO's reading: node by node, nested directories included; the
+ * directory bit is tested first; a member of neither kind ends the reading
+ * and what came before it stays; a directory length below 2 has no members. */
+constexpr PsuReadPolicy kTaviroReading{true, PsuKindRule::directory_first, false, false};
 
 /* The one walk over an archive that both planning and placing use, so the
  * two can never disagree. The visitor is told of each directory and file
  * record with the token of the directory that receives it and returns a
- * token for a new directory. Directories nest through an explicit stack:
- * every pushed directory took 1536 bytes, so the stack and the loop are
- * bounded by the bytes given, never by counts from the file. */
+ * token for a new directory. */
 template <class Visitor>
 BuildError walk_archive_records(std::span<const uint8_t> archive, Visitor& visitor, ArchivePlan* plan)
 {
-    struct Frame {
-        uint32_t directory;
-        uint32_t members_left;
-    };
-    std::vector<Frame> stack;
-    const uint64_t size = archive.size();
-    uint64_t pos = 0;
-    auto room = [size](uint64_t at, uint64_t need) { return at <= size && need <= size - at; };
-
-    auto take_record = [&](uint32_t parent, RecordKind* kind) -> BuildError {
-        if (!room(pos, kPsuEntrySize)) return BuildError::truncated_entry;
-        const uint8_t* rec = archive.data() + pos;
-        const uint16_t mode = record_mode(rec);
-        if (mode_is_directory(mode)) {
-            if (!room(pos + kPsuEntrySize, 2 * kPsuEntrySize)) return BuildError::truncated_links;
-            const uint32_t n = record_length(rec);
-            const uint32_t d = visitor.directory(size_t(pos), parent);
-            stack.push_back({d, n > 2 ? n - 2 : 0});
-            pos += 3 * kPsuEntrySize;
-            *kind = RecordKind::directory;
-        } else if (mode_is_file(mode)) {
-            const uint32_t length = record_length(rec);
-            if (!room(pos + kPsuEntrySize, length)) return BuildError::truncated_data;
-            visitor.file(size_t(pos), parent);
-            pos += kPsuEntrySize + round_up_1024(length);
-            *kind = RecordKind::file;
-        } else {
-            *kind = RecordKind::neither;
-        }
-        return BuildError::ok;
-    };
-
-    if (size == 0) return BuildError::empty_file;
+    if (archive.empty()) return BuildError::empty_file;
     /* A save's directory entry is followed by its "." and ".."; text or any
      * other file whose first bytes happen to hold the directory bit is not. */
-    if (size >= 3 * kPsuEntrySize && mode_is_directory(record_mode(archive.data())) &&
+    if (archive.size() >= 3 * kPsuEntrySize && mode_is_directory(record_mode(archive.data())) &&
         (psu_record_name(archive.data() + kPsuEntrySize) != "." ||
          psu_record_name(archive.data() + 2 * kPsuEntrySize) != ".."))
         return BuildError::no_links;
-    RecordKind kind;
-    if (const BuildError e = take_record(kRootDirectory, &kind); e != BuildError::ok) return e;
-    if (kind == RecordKind::neither) return BuildError::not_an_archive;
-    plan->top = kind == RecordKind::directory ? ArchiveTop::directory : ArchiveTop::file;
 
-    while (!stack.empty()) {
-        Frame& f = stack.back();
-        if (f.members_left == 0) {
-            stack.pop_back();
-            continue;
-        }
-        --f.members_left;
-        const uint64_t at = pos;
-        if (const BuildError e = take_record(f.directory, &kind); e != BuildError::ok) return e;
-        if (kind == RecordKind::neither) {
-            /* The position does not move past such a record, so every later
-             * member of this and the enclosing directories meets it again:
-             * reading ends here. */
-            plan->cut_short = true;
-            plan->cut_offset = at;
-            break;
+    PsuRecordReader reader(archive, kTaviroReading);
+    std::vector<uint32_t> open; /* the token of each open directory, by depth */
+    PsuRecord r;
+    bool any = false;
+    while (reader.next(&r)) {
+        const uint32_t parent = r.depth == 0 ? kRootDirectory : open[r.depth - 1];
+        if (!any) plan->top = r.kind == PsuRecordKind::directory ? ArchiveTop::directory : ArchiveTop::file;
+        any = true;
+        if (r.kind == PsuRecordKind::directory) {
+            open.resize(r.depth);
+            open.push_back(visitor.directory(r.offset, parent));
+        } else {
+            visitor.file(r.offset, parent);
         }
     }
-    plan->end = pos;
+    switch (reader.stop()) {
+    case PsuReadStop::neither_kind:
+        if (!any) return BuildError::not_an_archive;
+        /* Every later member of this and the enclosing directories would
+         * meet the same record again: reading ends in front of it. */
+        plan->cut_short = true;
+        plan->cut_offset = reader.position();
+        break;
+    case PsuReadStop::end: break;
+    case PsuReadStop::cut_links: return BuildError::truncated_links;
+    case PsuReadStop::cut_data: return BuildError::truncated_data;
+    default: return BuildError::truncated_entry;
+    }
+    plan->end = reader.position();
     return BuildError::ok;
 }
 
@@ -203,32 +178,21 @@ bool CardBuilder::take_free_cluster(uint32_t* cluster)
  * the allocatable area, whatever the FAT holds. */
 bool CardBuilder::walk_steps(uint32_t first, uint32_t steps, uint32_t* reached) const
 {
-    if (first >= kAllocClusters || steps >= kAllocClusters) return false;
-    uint32_t c = first;
-    for (uint32_t i = 0; i < steps; ++i) {
-        const uint32_t entry = fat_entry(card(), c);
-        if (fat_ends_chain(entry)) return false;
-        c = entry & kFatLinkMask;
-        if (c >= kAllocClusters) return false;
-    }
+    ClusterSet seen{};
+    ChainCursor chain(card(), first, &seen);
+    uint32_t c = 0;
+    for (uint64_t i = 0; i <= steps; ++i)
+        if (!chain.next(&c)) return false;
     *reached = c;
     return true;
 }
 
 bool CardBuilder::find_chain_end(uint32_t first, uint32_t* last) const
 {
-    if (first >= kAllocClusters) return false;
-    uint32_t c = first;
-    for (uint32_t i = 0; i < kAllocClusters; ++i) {
-        const uint32_t entry = fat_entry(card(), c);
-        if (fat_ends_chain(entry)) {
-            *last = c;
-            return true;
-        }
-        c = entry & kFatLinkMask;
-        if (c >= kAllocClusters) return false;
-    }
-    return false; /* a loop */
+    ClusterSet seen{};
+    ChainCursor chain(card(), first, &seen);
+    for (uint32_t c = 0; chain.next(&c);) *last = c;
+    return chain.stop() == ChainStop::ended;
 }
 
 bool CardBuilder::store_file_data(std::span<const uint8_t> data, uint32_t* first)

@@ -127,7 +127,8 @@ void save_card(HWND window, CardForm form)
     }
     if (!result.written) {
         const std::string text = std::string("The card image could not be written:\n\n") + path + "\n\n" +
-                                 plat::io_error_text(result.no_memory ? plat::IoError::no_memory : result.write_error);
+                                 (result.no_memory ? plat::io_error_text(plat::IoError::no_memory)
+                                                   : plat::describe_io_error(result.write_error));
         MessageBoxA(window, text.c_str(), "TAVIRO", MB_OK | MB_ICONEXCLAMATION);
         return;
     }
@@ -165,6 +166,7 @@ void on_command(HWND window, UINT id)
 /* Every message answers 0; the dialog manager does the rest. */
 INT_PTR CALLBACK main_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
+    if (ps2::win::end_on_close(window, message)) return FALSE;
     switch (message) {
     case WM_INITDIALOG:
         SendMessageA(window, WM_SETICON, ICON_BIG, LPARAM(LoadIconA(g_instance, IDI_ICON)));
@@ -180,12 +182,6 @@ INT_PTR CALLBACK main_dialog_proc(HWND window, UINT message, WPARAM wparam, LPAR
         break;
     case WM_COMMAND:
         on_command(window, LOWORD(wparam));
-        break;
-    case WM_CLOSE:
-        DestroyWindow(window);
-        break;
-    case WM_DESTROY:
-        PostQuitMessage(0);
         break;
     default:
         break;

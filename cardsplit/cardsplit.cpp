@@ -58,44 +58,6 @@ void format_split_problem(const SplitProblem& p, char* out, size_t capacity)
 
 namespace {
 
-/* ---- clusters taken into the archive being built ---- */
-
-bool is_taken(const SplitWork& w, uint32_t c) { return (w.taken[c / 64] >> (c % 64)) & 1u; }
-void take(SplitWork* w, uint32_t c) { w->taken[c / 64] |= uint64_t(1) << (c % 64); }
-
-/* Steps along a chain one cluster at a time. The first cluster is used as
- * given; each further one is the link of the FAT entry before it. */
-struct ChainCursor {
-    uint32_t next;
-    bool at_end = false;
-};
-
-/* Moves to the next cluster of the chain: false (with the reason) when the
- * chain has ended or the next cluster is out of range or already taken;
- * otherwise the cluster is taken and returned in *c. */
-bool step_chain(ConstRawImage card, SplitWork* w, ChainCursor* cur, uint32_t* c, ChainStop* stop)
-{
-    if (cur->at_end) {
-        *stop = ChainStop::ended;
-        return false;
-    }
-    const uint32_t here = cur->next;
-    if (here >= kAllocClusters) {
-        *stop = ChainStop::out_of_range;
-        return false;
-    }
-    if (is_taken(*w, here)) {
-        *stop = ChainStop::repeated;
-        return false;
-    }
-    take(w, here);
-    const uint32_t entry = fat_entry(card, here);
-    cur->at_end = fat_ends_chain(entry);
-    cur->next = entry & kFatLinkMask;
-    *c = here;
-    return true;
-}
-
 uint64_t clusters_for_bytes(uint64_t length) { return (length + kClusterSize - 1) / kClusterSize; }
 
 const uint8_t* frame_entry(ConstRawImage card, const SplitWork& w, const SplitFrame& f, uint32_t j)
@@ -129,79 +91,141 @@ const char* member_path(SplitWork* w, uint32_t depth, const uint8_t* member)
     return w->path;
 }
 
-/* The archive being built: appends within kSplitArchiveCapacity. */
-struct Output {
-    SplitWork* w;
-    size_t pos = 0;
+/* One archive being built in the work area, depth first: its bytes, the
+ * open directories (frames) with their clusters (dir_chains), and the
+ * problems reported. All chains of the archive share the work area's
+ * seen-set, so no cluster is written twice. */
+class ArchiveBuild {
+public:
+    ArchiveBuild(ConstRawImage card, const ProblemSink& sink, SplitWork* work)
+        : card_(card), sink_(sink), w_(work), out_(std::span<uint8_t>(work->archive, kSplitArchiveCapacity))
+    {
+    }
 
-    size_t room() const { return kSplitArchiveCapacity - pos; }
-    void put(const uint8_t* p, size_t n)
-    {
-        std::memcpy(w->archive + pos, p, n);
-        pos += n;
-    }
-    void put_zeros(size_t n)
-    {
-        std::memset(w->archive + pos, 0, n);
-        pos += n;
-    }
+    SplitError build(const uint8_t* top, BuiltArchive* result);
+
+private:
+    /* Reports a problem of `record`, a member of the open directories. */
+    void emit(SplitProblemKind kind, const uint8_t* record, uint64_t wanted, uint64_t found = 0,
+              ChainStop stop = ChainStop::ended);
+    /* Gathers as many clusters of the directory's chain as its length needs
+     * and opens it for writing its entries (those its chain holds). False,
+     * with the reason, when its chain gives no cluster at all. */
+    bool open_directory(const uint8_t* record, size_t entry_offset, ChainStop* stop);
+    /* Appends a file's data: ceil(length / 1024) whole clusters of its
+     * chain, zeros for clusters the chain lacks. False (nothing written)
+     * when they would not fit the archive. */
+    bool put_file_data(const uint8_t* record);
+    /* Writes the next entry of the innermost open directory, or closes it. */
+    SplitError put_next_entry();
+
+    ConstRawImage card_;
+    const ProblemSink& sink_;
+    SplitWork* w_;
+    ByteWriter out_;
+    uint32_t depth_ = 0;     /* open directories: frames[0 .. depth_) */
+    uint32_t chain_top_ = 0; /* their clusters: dir_chains[0 .. chain_top_) */
+    uint32_t problems_ = 0;
 };
 
-/* Gathers as many clusters of a directory's chain as `entries` need onto
- * the chain stack; returns how many it took. */
-uint32_t gather_directory(ConstRawImage card, SplitWork* w, uint32_t first, uint32_t entries, uint32_t chain_first,
-                          ChainStop* stop)
+void ArchiveBuild::emit(SplitProblemKind kind, const uint8_t* record, uint64_t wanted, uint64_t found, ChainStop stop)
 {
-    const uint64_t need = (uint64_t(entries) + 1) / 2;
-    ChainCursor cur{first};
-    uint32_t got = 0;
-    uint32_t c = 0;
-    *stop = ChainStop::ended;
-    /* Each step takes a cluster no other step can take again, so at most 8,135 steps. */
-    while (got < need && step_chain(card, w, &cur, &c, stop)) w->dir_chains[chain_first + got++] = c;
-    return got;
+    SplitProblem p;
+    p.kind = kind;
+    p.stop = stop;
+    p.path = member_path(w_, depth_, record);
+    p.wanted = wanted;
+    p.found = found;
+    sink_.send(p);
+    ++problems_;
 }
 
-enum class FileResult : uint8_t { written, too_large, no_room };
-
-/* Appends a file's data: ceil(length / 1024) whole clusters of its chain,
- * zeros for clusters the chain lacks. */
-FileResult put_file_data(ConstRawImage card, Output* out, const uint8_t* record, uint32_t depth,
-                         const ProblemSink& sink, uint32_t* problems)
+bool ArchiveBuild::open_directory(const uint8_t* record, size_t entry_offset, ChainStop* stop)
 {
-    SplitWork* w = out->w;
-    const uint32_t length = record_length(record);
-    const uint64_t need = clusters_for_bytes(length);
-    if (need * kClusterSize > out->room()) return FileResult::too_large;
+    const uint32_t stored = record_length(record);
+    const uint64_t need = (uint64_t(stored) + 1) / 2;
+    ChainCursor chain(card_, record_cluster(record), &w_->taken);
+    uint32_t got = 0;
+    /* Each step takes a cluster no other step can take again, so at most 8,135 steps. */
+    for (uint32_t c = 0; got < need && chain.next(&c);) w_->dir_chains[chain_top_ + got++] = c;
+    *stop = got < need ? chain.stop() : ChainStop::ended;
+    if (got == 0) return false;
+    const uint32_t readable = uint64_t(got) * 2 < stored ? got * 2 : stored;
+    if (readable < stored) emit(SplitProblemKind::directory_cut, record, stored, readable, *stop);
+    w_->frames[depth_] = SplitFrame{entry_offset, chain_top_, got, stored, readable, 0, 0};
+    chain_top_ += got;
+    ++depth_;
+    return true;
+}
 
-    ChainCursor cur{record_cluster(record)};
+bool ArchiveBuild::put_file_data(const uint8_t* record)
+{
+    const uint64_t need = clusters_for_bytes(record_length(record));
+    if (!out_.can_put(need * kClusterSize)) return false;
+    ChainCursor chain(card_, record_cluster(record), &w_->taken);
     uint64_t got = 0;
-    uint32_t c = 0;
-    ChainStop stop = ChainStop::ended;
-    while (got < need && step_chain(card, w, &cur, &c, &stop)) {
-        out->put(cluster_bytes(card, c), kClusterSize);
-        ++got;
-    }
+    /* The room for every cluster is checked above. */
+    for (uint32_t c = 0; got < need && chain.next(&c); ++got) (void)out_.put(cluster_bytes(card_, c), kClusterSize);
     if (got < need) {
-        out->put_zeros(size_t(need - got) * kClusterSize);
-        SplitProblem p;
-        p.kind = SplitProblemKind::file_cut;
-        p.stop = stop;
-        p.path = member_path(w, depth, record);
-        p.wanted = need;
-        p.found = got;
-        sink.send(p);
-        ++*problems;
-    } else if (!cur.at_end) {
-        SplitProblem p;
-        p.kind = SplitProblemKind::file_chain_long;
-        p.path = member_path(w, depth, record);
-        p.wanted = need;
-        p.found = got;
-        sink.send(p);
-        ++*problems;
+        (void)out_.put_zeros((need - got) * kClusterSize);
+        emit(SplitProblemKind::file_cut, record, need, got, chain.stop());
+    } else if (!chain.ended()) {
+        emit(SplitProblemKind::file_chain_long, record, need, got);
     }
-    return FileResult::written;
+    return true;
+}
+
+SplitError ArchiveBuild::put_next_entry()
+{
+    SplitFrame& f = w_->frames[depth_ - 1];
+    if (f.next >= f.readable) {
+        /* The directory is done: its length counts the nodes written. */
+        if (f.written != f.stored) set_record_length(out_.at(f.entry_offset), f.written);
+        chain_top_ = f.chain_first;
+        --depth_;
+        return SplitError::ok;
+    }
+    const uint32_t j = f.next++;
+    const uint8_t* e = frame_entry(card_, *w_, f, j);
+    const size_t entry_offset = out_.size();
+    if (!out_.put(e, kPsuEntrySize)) return SplitError::too_large;
+    ++f.written;
+    /* "." and "..": bare entries; they lead back up the tree, never down. */
+    if (j < 2) return SplitError::ok;
+
+    const uint16_t mode = record_mode(e);
+    const uint32_t length = record_length(e);
+    auto leave_out = [&](SplitProblemKind kind) {
+        emit(kind, e, length);
+        out_.rewind(entry_offset);
+        --f.written;
+    };
+    ChainStop stop;
+    if (mode_is_directory(mode)) {
+        if (length != 0 && !open_directory(e, entry_offset, &stop))
+            leave_out(stop == ChainStop::repeated ? SplitProblemKind::member_cycle : SplitProblemKind::member_unreadable);
+    } else if (mode_is_file(mode) && length != 0) {
+        if (!put_file_data(e)) leave_out(SplitProblemKind::member_too_large);
+    }
+    return SplitError::ok;
+}
+
+SplitError ArchiveBuild::build(const uint8_t* top, BuiltArchive* result)
+{
+    (void)out_.put(top, kPsuEntrySize); /* the archive's capacity holds far more */
+    const uint16_t mode = record_mode(top);
+    const uint32_t length = record_length(top);
+    ChainStop stop;
+    if (mode_is_directory(mode)) {
+        if (length != 0 && !open_directory(top, 0, &stop)) return SplitError::unreadable_directory;
+    } else if (mode_is_file(mode) && length != 0) {
+        if (!put_file_data(top)) return SplitError::too_large;
+    }
+    while (depth_ > 0)
+        if (const SplitError e = put_next_entry(); e != SplitError::ok) return e;
+    result->size = out_.size();
+    result->problems = problems_;
+    return SplitError::ok;
 }
 
 } // namespace
@@ -212,18 +236,16 @@ CardRoot read_card_root(ConstRawImage card, SplitWork* work)
 {
     CardRoot root;
     root.stored_count = record_length(cluster_bytes(card, kRootCluster));
-    std::memset(work->taken, 0, sizeof work->taken);
+    work->taken.clear();
     const uint64_t need = (uint64_t(root.stored_count) + 1) / 2;
-    ChainCursor cur{kRootCluster};
+    ChainCursor chain(card, kRootCluster, &work->taken);
     uint32_t got = 0;
-    uint32_t c = 0;
-    ChainStop stop = ChainStop::ended;
-    while (got < need && step_chain(card, work, &cur, &c, &stop)) work->root_chain[got++] = c;
+    for (uint32_t c = 0; got < need && chain.next(&c);) work->root_chain[got++] = c;
     work->root_clusters = got;
-    std::memset(work->taken, 0, sizeof work->taken);
+    work->taken.clear();
     const uint64_t room = uint64_t(got) * 2;
     root.count = root.stored_count <= room ? root.stored_count : uint32_t(room);
-    root.stop = stop;
+    root.stop = got < need ? chain.stop() : ChainStop::ended;
     return root;
 }
 
@@ -294,7 +316,7 @@ void plan_archive_names(ConstRawImage card, const CardRoot& root, const NamingRu
             uint32_t keep = work->order[s];
             for (uint32_t k = s; k < e; ++k) {
                 const uint32_t i = work->order[k];
-                if (record_mode(card_root_entry(card, *work, root, i)) & 0x8000) {
+                if (mode_exists(record_mode(card_root_entry(card, *work, root, i)))) {
                     keep = i;
                     break;
                 }
@@ -318,106 +340,9 @@ SplitError build_entry_archive(ConstRawImage card, const CardRoot& root, uint32_
     *result = BuiltArchive{};
     const uint8_t* top = card_root_entry(card, *work, root, index);
     if (!top) return SplitError::no_such_entry;
-    std::memset(work->taken, 0, sizeof work->taken);
-
-    Output out{work};
-    uint32_t problems = 0;
-    out.put(top, kPsuEntrySize);
-
-    const uint16_t top_mode = record_mode(top);
-    uint32_t depth = 0;     /* open directories: frames[0 .. depth) */
-    uint32_t chain_top = 0; /* clusters of the open directories: dir_chains[0 .. chain_top) */
-
-    if (mode_is_directory(top_mode)) {
-        const uint32_t stored = record_length(top);
-        if (stored == 0) {
-            result->size = out.pos;
-            return SplitError::ok;
-        }
-        ChainStop stop;
-        const uint32_t got = gather_directory(card, work, record_cluster(top), stored, 0, &stop);
-        if (got == 0) return SplitError::unreadable_directory;
-        const uint32_t readable = uint64_t(got) * 2 < stored ? got * 2 : stored;
-        work->frames[0] = SplitFrame{0, 0, got, stored, readable, 0, 0};
-        depth = 1;
-        chain_top = got;
-        if (readable < stored) {
-            SplitProblem p;
-            p.kind = SplitProblemKind::directory_cut;
-            p.stop = stop;
-            p.path = member_path(work, 0, top);
-            p.wanted = stored;
-            p.found = readable;
-            sink.send(p);
-            ++problems;
-        }
-    } else if (mode_is_file(top_mode) && record_length(top) != 0) {
-        if (put_file_data(card, &out, top, 0, sink, &problems) != FileResult::written) return SplitError::too_large;
-    }
-
-    while (depth > 0) {
-        SplitFrame& f = work->frames[depth - 1];
-        if (f.next >= f.readable) {
-            /* The directory is done: its length counts the nodes written. */
-            if (f.written != f.stored) set_record_length(work->archive + f.entry_offset, f.written);
-            chain_top = f.chain_first;
-            --depth;
-            continue;
-        }
-        const uint32_t j = f.next++;
-        const uint8_t* e = frame_entry(card, *work, f, j);
-        if (out.room() < kPsuEntrySize) return SplitError::too_large;
-        const size_t entry_offset = out.pos;
-        out.put(e, kPsuEntrySize);
-        ++f.written;
-        /* "." and "..": bare entries; they lead back up the tree, never down. */
-        if (j < 2) continue;
-
-        const uint16_t mode = record_mode(e);
-        const uint32_t length = record_length(e);
-        auto leave_out = [&](SplitProblemKind kind, uint64_t wanted) {
-            SplitProblem p;
-            p.kind = kind;
-            p.path = member_path(work, depth, e);
-            p.wanted = wanted;
-            sink.send(p);
-            ++problems;
-            out.pos = entry_offset;
-            --f.written;
-        };
-        if (mode_is_directory(mode)) {
-            if (length == 0) continue; /* nothing in it */
-            ChainStop stop;
-            const uint32_t got = gather_directory(card, work, record_cluster(e), length, chain_top, &stop);
-            if (got == 0) {
-                leave_out(stop == ChainStop::repeated ? SplitProblemKind::member_cycle
-                                                      : SplitProblemKind::member_unreadable,
-                          length);
-                continue;
-            }
-            const uint32_t readable = uint64_t(got) * 2 < length ? got * 2 : length;
-            if (readable < length) {
-                SplitProblem p;
-                p.kind = SplitProblemKind::directory_cut;
-                p.stop = stop;
-                p.path = member_path(work, depth, e);
-                p.wanted = length;
-                p.found = readable;
-                sink.send(p);
-                ++problems;
-            }
-            work->frames[depth] = SplitFrame{entry_offset, chain_top, got, length, readable, 0, 0};
-            chain_top += got;
-            ++depth;
-        } else if (mode_is_file(mode) && length != 0) {
-            if (put_file_data(card, &out, e, depth, sink, &problems) == FileResult::too_large)
-                leave_out(SplitProblemKind::member_too_large, length);
-        }
-    }
-
-    result->size = out.pos;
-    result->problems = problems;
-    return SplitError::ok;
+    work->taken.clear();
+    ArchiveBuild build(card, sink, work);
+    return build.build(top, result);
 }
 
 /* ---- listing ---- */
@@ -440,19 +365,12 @@ void list_root_entry(ConstRawImage card, const SplitWork& work, const CardRoot& 
         const uint8_t* m = directory_entry(card, dir.chain, j);
         const uint32_t length = record_length(m);
         const uint32_t c = record_cluster(m);
-        if (!mode_is_file(record_mode(m)) || length < 4 || c >= kAllocClusters) continue;
-        const uint8_t* data = cluster_bytes(card, c);
-        if (std::memcmp(data, "PS2D", 4) != 0) continue;
-        /* The title field: 68 bytes at 0xC0, within the file and its first cluster. */
-        constexpr size_t kTitleOffset = 0xC0;
-        constexpr size_t kTitleSize = sizeof out->title - 1;
-        const size_t end = std::min<size_t>(length, kClusterSize);
-        if (end > kTitleOffset) {
-            const size_t n = std::min(end - kTitleOffset, kTitleSize);
-            const void* nul = std::memchr(data + kTitleOffset, 0, n);
-            const size_t len = nul ? size_t(static_cast<const uint8_t*>(nul) - (data + kTitleOffset)) : n;
-            std::memcpy(out->title, data + kTitleOffset, len);
-        }
+        if (!mode_is_file(record_mode(m)) || c >= kAllocClusters) continue;
+        /* The icon description's first bytes, within the file and its first cluster. */
+        const std::span<const uint8_t> head(cluster_bytes(card, c), std::min<size_t>(length, kClusterSize));
+        if (!has_icon_sys_magic(head)) continue;
+        const std::string_view title = icon_sys_title(head, kIconSysTitleSize);
+        std::memcpy(out->title, title.data(), title.size());
         out->has_title = true;
         return;
     }

@@ -22,6 +22,7 @@
 
 #include "card/card.h"
 #include "common/errors.h"
+#include "common/iconsys.h"
 #include "common/paths.h"
 #include "common/psu.h"
 
@@ -55,23 +56,20 @@ const char* split_error_text(SplitError e);
 
 /* ---- damage found inside an archive that is still written ---- */
 
-/* Why a chain gave fewer clusters than its entry needs. */
-enum class ChainStop : uint8_t {
-    ended,        /* an end mark, or a FAT entry with bit 31 clear (a freed cluster) */
-    out_of_range, /* a cluster outside the allocatable area (8,135 clusters) */
-    repeated,     /* a cluster already taken into this archive: a loop or a cross-link */
-};
+/* Why a chain gave fewer clusters than its entry needs, as a report says it
+ * (the chains of one archive share a seen-set: `repeated` is a cluster
+ * already written into it, a loop or a cross-link). */
 const char* chain_stop_text(ChainStop s);
 
-#define SPLIT_PROBLEM_LIST(X)                                                                         \
-    X(directory_cut, "the directory's chain holds fewer entries than its count")                     \
-    X(file_cut, "the file's chain holds fewer clusters than its length needs; the rest is zeros")    \
-    X(file_chain_long, "the file's chain goes on past the clusters its length needs; the rest is left out") \
-    X(member_cycle, "the directory leads back into a directory already written; left out")         \
-    X(member_unreadable, "the directory's first cluster lies outside the card; left out")           \
-    X(member_too_large, "the file claims more data than a card holds; left out")
-
-enum class SplitProblemKind : uint8_t { SPLIT_PROBLEM_LIST(PS2_ERROR_ENUM) };
+/* The line of each kind is format_split_problem's. */
+enum class SplitProblemKind : uint8_t {
+    directory_cut,     /* the directory's chain holds fewer entries than its count */
+    file_cut,          /* the file's chain holds fewer clusters than its length needs; the rest is zeros */
+    file_chain_long,   /* the file's chain goes on past the clusters its length needs */
+    member_cycle,      /* a member directory leads back into a directory already written; left out */
+    member_unreadable, /* a member directory's first cluster lies outside the card; left out */
+    member_too_large,  /* a member file claims more data than a card holds; left out */
+};
 
 struct SplitProblem {
     SplitProblemKind kind = SplitProblemKind::directory_cut;
@@ -123,7 +121,7 @@ struct SplitWork {
     uint32_t root_clusters;
     uint32_t dir_chains[kAllocClusters];
     SplitFrame frames[kAllocClusters];
-    uint64_t taken[(kAllocClusters + 63) / 64]; /* clusters already in the archive being built */
+    ClusterSet taken;                           /* clusters already in the archive being built */
     ArchiveName names[kMaxDirectoryEntries];    /* by root index; 0 and 1 unused */
     uint32_t order[kMaxDirectoryEntries];
     char path[kSplitPathCapacity];
@@ -162,7 +160,7 @@ bool archive_name_is_safe(std::string_view name, const PathRules& rules);
 /* Names the archive of every root entry from 2 to root.count - 1 into
  * work->names: "temp%04u.psu" with the option on, otherwise the entry's name
  * and ".psu". An unsafe name is marked unsafe_name. When two entries would
- * write the same file, the first live entry (mode bit 0x8000) in root order
+ * write the same file, the first live entry (mode_exists) in root order
  * keeps the name, or the first entry when none is live; the others are
  * marked name_taken. */
 void plan_archive_names(ConstRawImage card, const CardRoot& root, const NamingRules& rules, SplitWork* work);
@@ -194,7 +192,7 @@ struct ListedEntry {
     uint16_t mode = 0;
     uint32_t length = 0;        /* file: bytes; directory: entries, "." and ".." included */
     char name[kPsuNameSize + 1] = {};
-    char title[69] = {};        /* Shift_JIS bytes at 0xC0 of the save's "PS2D" file, NUL-terminated */
+    char title[kIconSysTitleSize + 1] = {}; /* the title of the save's icon description, NUL-terminated */
     bool has_title = false;
 };
 

@@ -1,32 +1,32 @@
 /* sorvik_cli.cpp -- the sorvik command: split PS2 memory card images into PSU archives, or list what they hold */
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include <iconv.h>
-#include <langinfo.h>
-
 #include "cardsplit/sorvik_handler.h"
 #include "common/cli.h"
+#include "common/platform.h"
 
 namespace {
 
 const char kHelp[] =
-    "Usage: sorvik [--temp-names] [-q] IMAGE...\n"
+    "Usage: sorvik [--temp-names] [-f] [-q] IMAGE...\n"
     "       sorvik --list IMAGE...\n"
     "Splits PS2 memory card images into PSU archives, one per entry of the card's\n"
     "root directory (saves, and files standing in the root; entries the console\n"
     "marked deleted too). Raw images (8,388,608 bytes, .bin) and images with spare\n"
     "areas (8,650,752 bytes, .ps2 .vm2) are both read. The archives go into a folder\n"
     "named after the image without its extension (card.ps2 -> card/), which is made\n"
-    "if missing; archives of the same name there are replaced.\n"
+    "if missing. An archive of the same name there that holds exactly the bytes\n"
+    "is left alone (\"up to date\"); one with other content is kept and named, and\n"
+    "the other entries are written: --force replaces it.\n"
     "\n"
     "Options:\n"
     "  -t, --temp-names  name the archives temp0002.psu, temp0003.psu, ... by their\n"
     "                    place in the root directory, for saves whose names cannot\n"
     "                    be file names (\"/\", \"\\\", an empty name, \".\", \"..\")\n"
+    "  -f, --force       replace archives of other content already in the folder\n"
     "      --list        print each root entry (index, kind, size in bytes or\n"
     "                    entries, name, and the title of a save's icon file) and\n"
     "                    write nothing\n"
@@ -42,7 +42,8 @@ const char kHelp[] =
     "\n"
     "Exit status:\n"
     "  0  every image was split completely\n"
-    "  1  an image or an entry was not written, or not completely (a damaged card)\n"
+    "  1  an image or an entry was not written, or not completely (a damaged card),\n"
+    "     or an archive of other content was kept\n"
     "  2  bad usage: an unknown option, no IMAGE\n"
     "\n"
     "Each problem is one line on stderr, \"sorvik: IMAGE: message\". On a terminal,\n"
@@ -53,33 +54,10 @@ const char kHelp[] =
  * that do not convert are shown as \xNN. */
 class TextShower {
 public:
-    TextShower()
-    {
-        const char* codeset = nl_langinfo(CODESET);
-        if (codeset && std::strcmp(codeset, "ANSI_X3.4-1968") != 0) cd_ = iconv_open(codeset, "CP932");
-    }
-    ~TextShower()
-    {
-        if (cd_ != iconv_t(-1)) iconv_close(cd_);
-    }
-    TextShower(const TextShower&) = delete;
-    TextShower& operator=(const TextShower&) = delete;
-
     std::string show(const char* text) const
     {
-        const size_t n = std::strlen(text);
-        if (cd_ != iconv_t(-1) && !plain_ascii(text)) {
-            std::string out(n * 4 + 4, '\0');
-            char* in = const_cast<char*>(text);
-            size_t in_left = n;
-            char* o = out.data();
-            size_t out_left = out.size();
-            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-            if (iconv(cd_, &in, &in_left, &o, &out_left) != size_t(-1) && in_left == 0) {
-                out.resize(out.size() - out_left);
-                if (!has_control(out)) return out;
-            }
-        }
+        std::string out;
+        if (!plain_ascii(text) && to_locale_.convert(text, &out) && !has_control(out)) return out;
         return escaped(text);
     }
 
@@ -112,7 +90,7 @@ private:
         return out;
     }
 
-    iconv_t cd_ = iconv_t(-1);
+    ps2::plat::ShiftJisToLocale to_locale_;
 };
 
 int list_images(ps2::cli::Console& console, const std::vector<const char*>& images)
@@ -126,7 +104,7 @@ int list_images(ps2::cli::Console& console, const std::vector<const char*>& imag
         std::printf("%6s  %-4s  %-7s  %13s  %-32s  %s\n", "index", "kind", "state", "size", "name", "title");
         for (const ps2::ListedEntry& e : listing.entries) {
             const char* kind = ps2::mode_is_directory(e.mode) ? "dir" : ps2::mode_is_file(e.mode) ? "file" : "?";
-            const char* state = (e.mode & 0x8000) ? "live" : "deleted";
+            const char* state = ps2::mode_exists(e.mode) ? "live" : "deleted";
             char size[32];
             if (ps2::mode_is_directory(e.mode))
                 std::snprintf(size, sizeof size, "%u entr%s", e.length, e.length == 1 ? "y" : "ies");
@@ -148,7 +126,7 @@ int main(int argc, char** argv)
     ps2::cli::Console console("sorvik");
     bool temp_names = false;
     bool list = false;
-    ps2::cli::CommandLine args(argc, argv, console, kHelp);
+    ps2::cli::CommandLine args(argc, argv, console, kHelp, ps2::cli::ForceOption::taken);
     while (args.next_option()) {
         if (args.is("-t", "--temp-names"))
             temp_names = true;
@@ -157,7 +135,7 @@ int main(int argc, char** argv)
         else
             args.unknown();
     }
-    if (!args.stopped() && args.files().empty()) args.usage_error("no card image given");
+    args.require_files("card image");
     if (!args.stopped() && list && temp_names)
         args.usage_error("--list writes nothing, so --temp-names has no use with it");
     if (args.stopped()) return args.exit_status();
@@ -166,12 +144,9 @@ int main(int argc, char** argv)
 
     uint32_t refused = 0;
     const ps2::OptionBox option = ps2::OptionBox::fixed(temp_names);
-    console.begin_batch(images.size());
-    for (const char* image : images) {
-        console.step(image);
-        refused += ps2::split_card_image_file(image, option, console.reporter()).refused_names;
-    }
-    console.end_batch();
+    ps2::cli::run_batch(console, images, [&](const char* image) {
+        refused += ps2::split_card_image_file(image, option, console.reporter(), args.output_policy()).refused_names;
+    });
     if (refused > 0)
         std::fprintf(stderr, "sorvik: %u entr%s not written for %s name; --temp-names writes every entry as "
                      "tempNNNN.psu by its place in the root directory\n",

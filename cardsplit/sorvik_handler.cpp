@@ -2,7 +2,6 @@
 #include "cardsplit/sorvik_handler.h"
 
 #include <cinttypes>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -10,22 +9,9 @@ namespace ps2 {
 
 namespace {
 
-constexpr size_t kMessageCapacity = kPathCapacity + 512;
-
-struct Message {
-    char text[kMessageCapacity];
-    template <typename... Args>
-    const char* format(const char* fmt, Args... args)
-    {
-        std::snprintf(text, sizeof text, fmt, args...);
-        return text;
-    }
-};
-
 /* Reads the file into the card buffer and brings it to raw form. */
 bool load_card_image(const char* path, plat::Block& card_buffer, const Reporter& report)
 {
-    Message m;
     if (!card_buffer.ok() || card_buffer.size() < kCodedImageSize) {
         report.error(path, "not enough memory to read the image; nothing written");
         return false;
@@ -33,12 +19,12 @@ bool load_card_image(const char* path, plat::Block& card_buffer, const Reporter&
     plat::FileRead read;
     const plat::IoError io = plat::read_file(path, card_buffer.span().first(kCodedImageSize), &read);
     if (io != plat::IoError::ok) {
-        report.error(path, m.format("%s; nothing written", plat::io_error_text(io)));
+        report.errorf(path, "%s; nothing written", plat::describe_io_error(io));
         return false;
     }
     const CardError e = bring_card_to_raw(card_buffer.span().first(kCodedImageSize), read.file_size);
     if (e != CardError::ok) {
-        report.error(path, m.format("%s; nothing written", card_error_text(e)));
+        report.errorf(path, "%s; nothing written", card_error_text(e));
         return false;
     }
     return true;
@@ -54,10 +40,9 @@ SplitWork* work_in(plat::Block& work_buffer)
 void report_root_cut(const char* path, const CardRoot& root, const Reporter& report)
 {
     if (root.count >= root.stored_count) return;
-    Message m;
-    report.error(path, m.format("the root directory counts %" PRIu32 " entries, but its cluster chain %s after %" PRIu32
-                                "; only those are split",
-                                root.stored_count, chain_stop_text(root.stop), root.count));
+    report.errorf(path, "the root directory counts %" PRIu32 " entries, but its cluster chain %s after %" PRIu32
+                        "; only those are split",
+                  root.stored_count, chain_stop_text(root.stop), root.count);
 }
 
 /* Problems inside one archive go to the reporter with the image and entry. */
@@ -73,19 +58,44 @@ void send_problem(void* context, const SplitProblem& p)
     const auto* ctx = static_cast<const ProblemContext*>(context);
     char line[kSplitPathCapacity + 256];
     format_split_problem(p, line, sizeof line);
-    Message m;
-    m.format("entry %" PRIu32 "%s: %s", ctx->index, ctx->deleted ? " (deleted)" : "", line);
     /* A save the card marks deleted has usually lost clusters to later saves: worth a look, not a failure. */
-    ctx->report->send(ctx->deleted ? Severity::warning : Severity::error, ctx->path, m.text);
+    ctx->report->sendf(ctx->deleted ? Severity::warning : Severity::error, ctx->path, "entry %" PRIu32 "%s: %s",
+                       ctx->index, ctx->deleted ? " (deleted)" : "", line);
+}
+
+/* Makes the folder of the image's archives (its path cut at the extension
+ * point) and leaves its path, separator included, in *folder. False
+ * (reported) when there is none to write into: then nothing is written. */
+bool make_split_folder(const char* path, const PathRules& rules, const Reporter& report, PathBuffer* folder,
+                       SplitFileResult* result)
+{
+    auto refuse = [&](const char* why) {
+        report.errorf(path, "%s; nothing written", why);
+        return false;
+    };
+    if (!folder->assign(path)) return refuse("the path is too long");
+    const char* ext = find_extension_point(folder->c_str(), rules);
+    if (*ext != '.' || ext == find_name_part(folder->c_str(), rules))
+        return refuse("the image's name has no extension before which its folder could be named");
+    folder->cut(size_t(ext - folder->c_str()));
+    const plat::IoError folder_error = plat::create_folder(folder->c_str());
+    if (folder_error != plat::IoError::ok) {
+        report.errorf(path, "cannot create the folder %s: %s; nothing written", folder->c_str(),
+                      plat::last_error_text());
+        return false;
+    }
+    result->folder_made = true;
+    report.notef(path, "folder %s", folder->c_str());
+    const char separator[2] = {rules.separator, '\0'};
+    return folder->append(separator) || refuse("the folder's path is too long");
 }
 
 } // namespace
 
 SplitFileResult split_card_image_with(const char* path, const OptionBox& option, const Reporter& report,
-                                      plat::Block& card_buffer, plat::Block& work_buffer)
+                                      plat::Block& card_buffer, plat::Block& work_buffer, plat::OutputPolicy outputs)
 {
     SplitFileResult result;
-    Message m;
     if (!load_card_image(path, card_buffer, report)) return result;
     result.is_card = true;
     const ConstRawImage card(card_buffer.data(), kRawImageSize);
@@ -99,33 +109,9 @@ SplitFileResult split_card_image_with(const char* path, const OptionBox& option,
     report_root_cut(path, root, report);
     result.entries = root.count > 2 ? root.count - 2 : 0;
 
-    /* The folder: the image's path cut at its extension point. */
     const PathRules& rules = plat::native_path_rules();
     PathBuffer out;
-    if (!out.assign(path)) {
-        report.error(path, "the path is too long; nothing written");
-        result.failed = result.entries;
-        return result;
-    }
-    const char* ext = find_extension_point(out.c_str(), rules);
-    if (*ext != '.' || ext == find_name_part(out.c_str(), rules)) {
-        report.error(path, "the image's name has no extension before which its folder could be named; nothing written");
-        result.failed = result.entries;
-        return result;
-    }
-    out.cut(size_t(ext - out.c_str()));
-    const plat::IoError folder_error = plat::create_folder(out.c_str());
-    if (folder_error != plat::IoError::ok) {
-        report.error(path, m.format("cannot create the folder %s (%s); nothing written", out.c_str(),
-                                    plat::io_error_text(folder_error)));
-        result.failed = result.entries;
-        return result;
-    }
-    result.folder_made = true;
-    report.note(path, m.format("folder %s", out.c_str()));
-    const char separator[2] = {rules.separator, '\0'};
-    if (!out.append(separator)) {
-        report.error(path, "the folder's path is too long; nothing written");
+    if (!make_split_folder(path, rules, report, &out, &result)) {
         result.failed = result.entries;
         return result;
     }
@@ -143,56 +129,60 @@ SplitFileResult split_card_image_with(const char* path, const OptionBox& option,
         const std::string_view name = psu_record_name(entry);
         char shown[kPsuNameSize + 1] = {};
         std::memcpy(shown, name.data(), name.size());
+        auto refuse = [&](const char* why) {
+            report.errorf(path, "entry %" PRIu32 " \"%s\": %s; not written", i, shown, why);
+            ++result.failed;
+        };
         const ArchiveName& a = work->names[i];
-        if (a.status == SplitError::unsafe_name) {
-            report.error(path, m.format("entry %" PRIu32 " \"%s\": the name cannot be used as a file name; not written",
-                                        i, shown));
-            ++result.failed;
-            ++result.refused_names;
-            continue;
-        }
-        if (a.status == SplitError::name_taken) {
-            report.error(path, m.format("entry %" PRIu32 " \"%s\": entry %" PRIu32 " of the same name is written as %s; "
-                                        "not written", i, shown, a.taken_by, a.text));
-            ++result.failed;
+        if (a.status != SplitError::ok) { /* unsafe_name or name_taken */
+            Message m;
+            refuse(a.status == SplitError::unsafe_name
+                       ? "the name cannot be used as a file name"
+                       : m.format("entry %" PRIu32 " of the same name is written as %s", a.taken_by, a.text));
             ++result.refused_names;
             continue;
         }
         out.cut(folder_length);
         if (!out.append(a.text)) {
-            report.error(path, m.format("entry %" PRIu32 " \"%s\": the archive's path is too long; not written", i, shown));
-            ++result.failed;
+            refuse("the archive's path is too long");
             continue;
         }
 
-        ProblemContext ctx{path, i, (record_mode(entry) & 0x8000) == 0, &report};
+        ProblemContext ctx{path, i, !mode_exists(record_mode(entry)), &report};
         const ProblemSink sink{&send_problem, &ctx};
         BuiltArchive built;
-        const SplitError e = build_entry_archive(card, root, i, sink, work, &built);
-        if (e != SplitError::ok) {
-            report.error(path, m.format("entry %" PRIu32 " \"%s\": %s; not written", i, shown, split_error_text(e)));
-            ++result.failed;
+        if (const SplitError e = build_entry_archive(card, root, i, sink, work, &built); e != SplitError::ok) {
+            refuse(split_error_text(e));
             continue;
         }
-        const plat::IoError io = plat::write_file_replace(out.c_str(), std::span<const uint8_t>(work->archive, built.size));
+        plat::OutputOutcome outcome = plat::OutputOutcome::none;
+        const plat::IoError io =
+            plat::write_output(out.c_str(), std::span<const uint8_t>(work->archive, built.size), outputs, &outcome);
         if (io != plat::IoError::ok) {
-            report.error(path, m.format("cannot write %s (%s)", out.c_str(), plat::io_error_text(io)));
+            report.errorf(path, "%s: %s", out.c_str(), plat::describe_io_error(io));
             ++result.failed;
+            if (io == plat::IoError::output_differs) ++result.kept;
+            continue;
+        }
+        if (built.problems) ++result.damaged;
+        if (outcome == plat::OutputOutcome::up_to_date) {
+            ++result.up_to_date;
+            report.notef(path, "%s: up to date", out.c_str());
             continue;
         }
         ++result.written;
-        if (built.problems) ++result.damaged;
-        report.note(path, m.format("wrote %s", out.c_str()));
+        report.notef(path, "wrote %s", out.c_str());
     }
     return result;
 }
 
-SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report)
+SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report,
+                                      plat::OutputPolicy outputs)
 {
     /* Both buffers before anything is created, so that a failed allocation writes nothing. */
     plat::Block card_buffer(kCodedImageSize);
     plat::Block work_buffer(sizeof(SplitWork));
-    return split_card_image_with(path, option, report, card_buffer, work_buffer);
+    return split_card_image_with(path, option, report, card_buffer, work_buffer, outputs);
 }
 
 bool list_card_image_file(const char* path, const Reporter& report, CardListing* out)

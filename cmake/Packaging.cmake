@@ -27,20 +27,17 @@ set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/")
 
 set(PS2_GUIDE_SOURCES "")
 foreach(page ${PS2_GUIDE_PAGES})
-  if(EXISTS ${PROJECT_SOURCE_DIR}/docs/${page}.md)
-    list(APPEND PS2_GUIDE_SOURCES ${PROJECT_SOURCE_DIR}/docs/${page}.md)
+  if(NOT EXISTS ${PROJECT_SOURCE_DIR}/docs/${page}.md)
+    message(FATAL_ERROR "The guide page docs/${page}.md is missing")
   endif()
+  list(APPEND PS2_GUIDE_SOURCES ${PROJECT_SOURCE_DIR}/docs/${page}.md)
 endforeach()
 file(GLOB PS2_GUIDE_IMAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/images/*.png)
 
 if(WIN32)
   # The zip: ps2-save-tools-<version>-win64/ with the programs at the top, DROPRUN.lst beside
   # DROPRUN.exe (its preset list), and guide/.
-  foreach(target SORVIK taviro VARKON QUILBAN MALETO DROPRUN)
-    if(TARGET ${target})
-      install(TARGETS ${target} RUNTIME DESTINATION .)
-    endif()
-  endforeach()
+  install(TARGETS SORVIK taviro VARKON QUILBAN MALETO DROPRUN RUNTIME DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/droprun/DROPRUN.example.lst DESTINATION . RENAME DROPRUN.lst)
 
   find_program(PS2_CMARK_GFM cmark-gfm)

@@ -1,6 +1,8 @@
 # ProjectSettings.cmake -- compiler flags and target helpers shared by every folder
 
-set(PS2_VERSION_TEXT "Version 20/05/24")
+# The version text, from the top CMakeLists.txt, as a header for cli.h (--version) and the .rc files.
+set(PS2_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/ps2_version.h.in ${PS2_GENERATED_DIR}/ps2_version.h @ONLY)
 
 if(PS2_SANITIZE)
   add_compile_options(-fsanitize=${PS2_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
@@ -12,25 +14,48 @@ function(ps2_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
 endfunction()
 
-# A core library: pure C++ over byte buffers, no exceptions, no OS headers.
+# A core library: pure C++ over byte buffers, no exceptions, no OS headers. Its sources are compiled
+# with PS2_CORE, which the platform and front-end headers refuse, and it may link only other core
+# libraries (ps2_check_core_links). tests/layer_check.sh checks what its files include.
 function(ps2_core_library name)
   add_library(${name} STATIC ${ARGN})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_compile_options(${name} PRIVATE -fno-exceptions)
+  target_compile_definitions(${name} PRIVATE PS2_CORE)
+  set_property(GLOBAL APPEND PROPERTY PS2_CORE_LIBRARIES ${name})
   ps2_warnings(${name})
 endfunction()
 
-# A portable library above the core that uses the platform layer (tool handlers).
+# A portable library above the core that uses the platform layer (tool handlers): it links ps2_platform.
 function(ps2_handler_library name)
   add_library(${name} STATIC ${ARGN})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_compile_options(${name} PRIVATE -fno-exceptions)
+  target_link_libraries(${name} PUBLIC ps2_platform)
   ps2_warnings(${name})
+endfunction()
+
+# Called once every folder is read: a core library that links anything but core libraries stops the configure.
+function(ps2_check_core_links)
+  get_property(cores GLOBAL PROPERTY PS2_CORE_LIBRARIES)
+  foreach(lib ${cores})
+    get_target_property(links ${lib} LINK_LIBRARIES)
+    if(NOT links)
+      continue()
+    endif()
+    foreach(link ${links})
+      if(NOT link IN_LIST cores)
+        message(FATAL_ERROR "${lib} is a core library but links ${link}: "
+                            "core libraries link only core libraries (docs/ARCHITECTURE.md)")
+      endif()
+    endforeach()
+  endforeach()
 endfunction()
 
 # A Windows program: GUI subsystem, static runtime, resources from resources/.
 function(ps2_windows_program name)
   add_executable(${name} WIN32 ${ARGN})
+  target_include_directories(${name} PRIVATE ${PS2_GENERATED_DIR}) # ps2_version.h for the .rc file
   target_compile_options(${name} PRIVATE -fno-exceptions)
   target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
   ps2_warnings(${name})

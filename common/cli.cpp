@@ -3,8 +3,7 @@
 
 #include <cstring>
 
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include "common/platform.h"
 
 namespace ps2::cli {
 
@@ -18,11 +17,11 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 Console::Console(const char* tool) : tool_(tool)
 {
-    if (is_terminal(stderr)) {
+    if (plat::is_terminal(stderr)) {
         progress_ = stderr;
-        width_ = terminal_width(stderr);
+        width_ = plat::terminal_width(stderr);
     }
-    stdout_is_terminal_ = is_terminal(stdout);
+    stdout_is_terminal_ = plat::is_terminal(stdout);
 }
 
 Console::~Console() { erase_progress(); }
@@ -168,8 +167,8 @@ bool handle_standard_option(const char* arg, const char* tool, const char* help_
     return false;
 }
 
-CommandLine::CommandLine(int argc, char** argv, Console& console, const char* help_text)
-    : argc_(argc), argv_(argv), console_(console), help_text_(help_text)
+CommandLine::CommandLine(int argc, char** argv, Console& console, const char* help_text, ForceOption force)
+    : argc_(argc), argv_(argv), console_(console), help_text_(help_text), takes_force_(force == ForceOption::taken)
 {
 }
 
@@ -187,6 +186,8 @@ const char* CommandLine::next_option()
             stop(status);
         else if (std::strcmp(a, "-q") == 0 || std::strcmp(a, "--quiet") == 0)
             console_.set_quiet(true);
+        else if (takes_force_ && (std::strcmp(a, "-f") == 0 || std::strcmp(a, "--force") == 0))
+            forced_ = true;
         else
             return current_ = a;
     }
@@ -233,20 +234,18 @@ void CommandLine::usage_error(const char* text)
     stop(kExitUsage);
 }
 
+void CommandLine::require_files(const char* what)
+{
+    if (stopped_ || !files_.empty()) return;
+    const std::string text = std::string("no ") + what + " given";
+    usage_error(text.c_str());
+}
+
 void CommandLine::stop(int status)
 {
     if (stopped_) return;
     stopped_ = true;
     exit_status_ = status;
-}
-
-bool is_terminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
-
-unsigned terminal_width(std::FILE* stream)
-{
-    winsize ws{};
-    if (ioctl(fileno(stream), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
-    return 80;
 }
 
 } // namespace ps2::cli

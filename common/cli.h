@@ -1,13 +1,19 @@
 /* cli.h -- what the six command-line tools share: standard options, one-line messages, batch progress, exit statuses */
 #pragma once
 
+#ifdef PS2_CORE
+#error "core code includes no platform or front-end header: it works on bytes and returns codes (docs/ARCHITECTURE.md)"
+#endif
+
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "common/platform.h"
 #include "common/report.h"
+#include "ps2_version.h" /* made by CMake (cmake/ps2_version.h.in) */
 
 namespace ps2::cli {
 
@@ -16,7 +22,8 @@ inline constexpr int kExitOk = 0;          /* everything was done */
 inline constexpr int kExitSomeFailed = 1;  /* at least one file or member was not handled */
 inline constexpr int kExitUsage = 2;       /* bad command line */
 
-inline constexpr const char* kVersionText = "Version 20/05/24";
+/* What --version prints after the tool's name. */
+inline constexpr const char* kVersionText = PS2_VERSION_TEXT;
 
 /* Prints "tool: subject: text" lines: notes to stdout (unless quiet),
  * warnings and errors to stderr; counts errors for the exit status.
@@ -86,10 +93,15 @@ private:
     std::chrono::steady_clock::time_point last_draw_{};
 };
 
+/* Whether a tool takes -f / --force, the one way to let its outputs replace files of other content. */
+enum class ForceOption : uint8_t { none, taken };
+
 /* Walks a tool's command line. Options hold for every file, wherever they
  * stand. Every argument that is not an option ("-" alone is a file), and every
  * one after "--", is collected as a file; --help, -h, --version, -q and
- * --quiet are dealt with here. Each other option is handed to the tool:
+ * --quiet are dealt with here, and -f / --force for a tool that takes it
+ * (output_policy() then says what its outputs do to existing files). Each
+ * other option is handed to the tool:
  *
  *     CommandLine args(argc, argv, console, kHelp);
  *     while (const char* a = args.next_option()) {
@@ -103,7 +115,7 @@ private:
  * stopped() is true and exit_status() is what the tool ends with. */
 class CommandLine {
 public:
-    CommandLine(int argc, char** argv, Console& console, const char* help_text);
+    CommandLine(int argc, char** argv, Console& console, const char* help_text, ForceOption force = ForceOption::none);
 
     /* The next option the tool handles itself, or nullptr at the end. */
     const char* next_option();
@@ -118,8 +130,14 @@ public:
      * the walk; only the first is printed. */
     void unknown();
     void usage_error(const char* text);
+    /* The usage error "no WHAT given" when the command line names no file
+     * (and the walk has not stopped already). */
+    void require_files(const char* what = "file");
 
     const std::vector<const char*>& files() const { return files_; }
+    /* keep: an existing output is replaced only when it holds the same bytes (then left alone as up to
+     * date); replace after --force. */
+    plat::OutputPolicy output_policy() const { return forced_ ? plat::OutputPolicy::replace : plat::OutputPolicy::keep; }
     bool stopped() const { return stopped_; }
     int exit_status() const { return exit_status_; }
 
@@ -130,6 +148,8 @@ private:
     char** argv_;
     Console& console_;
     const char* help_text_;
+    bool takes_force_ = false;
+    bool forced_ = false;
     int index_ = 0;
     const char* current_ = nullptr;
     bool options_done_ = false;
@@ -138,14 +158,21 @@ private:
     std::vector<const char*> files_;
 };
 
+/* Hands each file to `handle` in command-line order, as if dropped one after
+ * another, with the batch progress line around the calls. */
+template <class Handle>
+void run_batch(Console& console, const std::vector<const char*>& files, Handle handle)
+{
+    console.begin_batch(files.size());
+    for (const char* file : files) {
+        console.step(file);
+        handle(file);
+    }
+    console.end_batch();
+}
+
 /* Handles --help / -h and --version for a tool. Returns true when the
  * argument was one of them (the text has been printed); *exit_status is then 0. */
 bool handle_standard_option(const char* arg, const char* tool, const char* help_text, int* exit_status);
-
-/* True when the stream is a terminal (progress is shown only there). */
-bool is_terminal(std::FILE* stream);
-
-/* The terminal's width in columns, or 80 when it cannot be told. */
-unsigned terminal_width(std::FILE* stream);
 
 } // namespace ps2::cli

@@ -18,6 +18,24 @@
 #define PS2_ERROR_ENUM(name, text) name,
 #define PS2_ERROR_TEXT(name, text) text,
 
+/* The codes that more than one module returns. A list that has any of them
+ * begins with this one, so each keeps one name and one value in every enum
+ * (ok first, as always); the module's own codes follow:
+ *   #define PS2_IO_ERROR_LIST(X) PS2_SHARED_ERROR_LIST(X) X(read_failed, "cannot read the file") ...
+ * A module whose lines must word a shared code its own way passes the texts:
+ *   PS2_SHARED_ERROR_LIST_WORDED(X, PS2_TEXT_NO_MEMORY, PS2_TEXT_OPEN_FAILED, "not renamed: ...") */
+#define PS2_TEXT_NO_MEMORY "not enough memory"
+#define PS2_TEXT_OPEN_FAILED "cannot open the file"
+#define PS2_TEXT_TARGET_EXISTS "a file of the new name exists already"
+
+#define PS2_SHARED_ERROR_LIST_WORDED(X, no_memory_text, open_failed_text, target_exists_text) \
+    X(ok, "ok")                                                                              \
+    X(no_memory, no_memory_text)                                                             \
+    X(open_failed, open_failed_text)                                                         \
+    X(target_exists, target_exists_text)
+#define PS2_SHARED_ERROR_LIST(X) \
+    PS2_SHARED_ERROR_LIST_WORDED(X, PS2_TEXT_NO_MEMORY, PS2_TEXT_OPEN_FAILED, PS2_TEXT_TARGET_EXISTS)
+
 namespace ps2 {
 
 template <size_t N>

@@ -6,10 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -52,6 +56,41 @@ const char* io_error_text(IoError e)
     return error_text_at(texts, size_t(e));
 }
 
+/* ---- the system's reason ---- */
+
+namespace {
+thread_local int t_last_error = 0;
+/* The reason in our own words where the system's would mislead ("File exists" for a folder that cannot be
+ * made because a file has its name); null when strerror says it. */
+thread_local const char* t_reason = nullptr;
+} // namespace
+
+void keep_system_error(long code)
+{
+    t_last_error = int(code);
+    t_reason = nullptr;
+}
+const char* last_error_text()
+{
+    if (t_reason) return t_reason;
+    return t_last_error ? std::strerror(t_last_error) : "";
+}
+
+/* A failure of this layer: keeps its reason (errno as the failed call left it, unless given). */
+static IoError fail(IoError e, int code = errno)
+{
+    t_last_error = code;
+    t_reason = nullptr;
+    return e;
+}
+/* A failure with the reason in our words. */
+static IoError fail_because(IoError e, const char* reason)
+{
+    t_last_error = 0;
+    t_reason = reason;
+    return e;
+}
+
 const PathRules& native_path_rules()
 {
     static constexpr PathRules rules = kPosixRules;
@@ -64,13 +103,14 @@ static bool read_fully(int fd, uint8_t* p, size_t n, size_t* got)
 {
     *got = 0;
     if (hit(Op::read)) {
-        errno = EIO;
+        (void)fail(IoError::read_failed, EIO);
         return false;
     }
     while (*got < n) {
         const ssize_t r = ::read(fd, p + *got, n - *got);
         if (r < 0) {
             if (errno == EINTR) continue;
+            (void)fail(IoError::read_failed);
             return false;
         }
         if (r == 0) break;
@@ -82,11 +122,22 @@ static bool read_fully(int fd, uint8_t* p, size_t n, size_t* got)
 /* Opens a file that is not a folder; *size is what the one fstat of it reports. */
 static int open_regular_for_reading(const char* path, uint64_t* size)
 {
-    if (hit(Op::open)) return -1;
+    if (hit(Op::open)) {
+        (void)fail(IoError::open_failed, EACCES);
+        return -1;
+    }
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        (void)fail(IoError::open_failed);
+        return -1;
+    }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const bool unknown = ::fstat(fd, &st) != 0;
+    if (unknown || S_ISDIR(st.st_mode)) {
+        if (unknown)
+            (void)fail(IoError::open_failed);
+        else
+            (void)fail_because(IoError::open_failed, "is a folder");
         ::close(fd);
         return -1;
     }
@@ -120,13 +171,14 @@ static bool write_fully(int fd, const uint8_t* p, size_t n)
     if (hit(Op::write)) {
         /* As a full disk does: part of the bytes, then an error. */
         (void)!::write(fd, p, n / 2);
-        errno = ENOSPC;
+        (void)fail(IoError::write_failed, ENOSPC);
         return false;
     }
     while (n > 0) {
         const ssize_t w = ::write(fd, p, n);
         if (w < 0) {
             if (errno == EINTR) continue;
+            (void)fail(IoError::write_failed);
             return false;
         }
         p += w;
@@ -135,31 +187,165 @@ static bool write_fully(int fd, const uint8_t* p, size_t n)
     return true;
 }
 
-IoError write_file_replace(const char* path, std::span<const std::span<const uint8_t>> pieces)
+namespace {
+
+/* The folder part of a path, "." when it has none. */
+std::string folder_of(const char* path)
 {
+    const char* name = find_name_part(path, kPosixRules);
+    return name == path ? std::string(".") : std::string(path, size_t(name - path));
+}
+
+/* Makes a move within the folder lasting: its entry reaches the disk. Some file systems cannot flush a
+ * folder (EINVAL); the file itself is on the disk by then, so this is not a failure. */
+void flush_folder_of(const char* path)
+{
+    const int fd = ::open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
+/* What is there now under the output's name; unknown when the system cannot tell (errno says why). */
+enum class Existing : uint8_t { nothing, file, folder, unknown };
+Existing existing_at(const char* path)
+{
+    struct stat st;
+    if (::stat(path, &st) != 0) return errno == ENOENT || errno == ENOTDIR ? Existing::nothing : Existing::unknown;
+    return S_ISDIR(st.st_mode) ? Existing::folder : Existing::file;
+}
+
+/* Whether the file holds exactly the pieces: its size first, then its bytes chunk by chunk. */
+IoError compare_with_file(const char* path, std::span<const std::span<const uint8_t>> pieces, bool* same)
+{
+    *same = false;
+    uint64_t total = 0;
+    for (const auto& piece : pieces) total += piece.size();
+    uint64_t size = 0;
+    const int fd = open_regular_for_reading(path, &size);
+    if (fd < 0) return IoError::output_unreadable;
+    if (size != total) {
+        ::close(fd);
+        return IoError::ok;
+    }
+    static constexpr size_t kChunk = 65536;
+    uint8_t chunk[kChunk];
+    bool equal = true;
+    for (const auto& piece : pieces) {
+        for (size_t done = 0; equal && done < piece.size();) {
+            const size_t want = piece.size() - done < kChunk ? piece.size() - done : kChunk;
+            size_t got = 0;
+            if (!read_fully(fd, chunk, want, &got)) {
+                ::close(fd);
+                return IoError::output_unreadable;
+            }
+            equal = got == want && std::memcmp(chunk, piece.data() + done, want) == 0;
+            done += want;
+        }
+    }
+    ::close(fd);
+    *same = equal;
+    return IoError::ok;
+}
+
+/* The policy's answer for what is there: ok to write (*outcome created or replaced), ok with up_to_date
+ * (nothing to write), or the failure that keeps the file. */
+IoError decide_output(const char* path, std::span<const std::span<const uint8_t>> pieces, OutputPolicy policy,
+                      OutputOutcome* outcome)
+{
+    *outcome = OutputOutcome::none;
+    switch (existing_at(path)) {
+    case Existing::nothing:
+        *outcome = OutputOutcome::created;
+        return IoError::ok;
+    case Existing::folder:
+        return fail_because(IoError::create_failed, "is a folder");
+    case Existing::unknown:
+        return fail(IoError::create_failed); /* never written over what cannot be looked at */
+    case Existing::file:
+        break;
+    }
+    if (policy == OutputPolicy::keep) {
+        bool same = false;
+        if (const IoError e = compare_with_file(path, pieces, &same); e != IoError::ok) return e;
+        if (!same) return fail(IoError::output_differs, 0);
+        *outcome = OutputOutcome::up_to_date;
+        return IoError::ok;
+    }
+    *outcome = OutputOutcome::replaced;
+    return IoError::ok;
+}
+
+} // namespace
+
+IoError write_output(const char* path, std::span<const std::span<const uint8_t>> pieces, OutputPolicy policy,
+                     OutputOutcome* outcome)
+{
+    OutputOutcome decided = OutputOutcome::none;
+    if (outcome) *outcome = OutputOutcome::none;
+    if (const IoError e = decide_output(path, pieces, policy, &decided); e != IoError::ok) return e;
+    if (decided == OutputOutcome::up_to_date) {
+        if (outcome) *outcome = decided;
+        return IoError::ok;
+    }
+    const bool replacing = decided == OutputOutcome::replaced;
+
     /* The temporary file lies beside the target so that the final rename
      * stays within one file system. */
     PathBuffer temp;
-    if (!temp.assign(path) || !temp.append(".XXXXXX")) return IoError::path_too_long;
-    if (hit(Op::write)) return IoError::create_failed;
+    if (!temp.assign(path) || !temp.append(".XXXXXX")) return fail(IoError::path_too_long, ENAMETOOLONG);
+    if (hit(Op::write)) return fail(IoError::create_failed, ENOSPC);
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return IoError::create_failed;
+    if (fd < 0) return fail(IoError::create_failed);
     bool ok = true;
+    IoError failure = IoError::write_failed;
     for (const auto& piece : pieces)
         if (ok && !piece.empty()) ok = write_fully(fd, piece.data(), piece.size());
     /* Keep the permissions an ordinary new file would get. */
     const mode_t mask = ::umask(0);
     ::umask(mask);
     (void)::fchmod(fd, 0666 & ~mask);
-    if (::close(fd) != 0) ok = false;
+    /* The new bytes reach the disk before they take the old file's name, so a crash leaves one or the other. */
+    if (ok && replacing) {
+        const bool injected = hit(Op::flush);
+        if (injected || ::fsync(fd) != 0) {
+            (void)fail(IoError::flush_failed, injected ? EIO : errno);
+            failure = IoError::flush_failed;
+            ok = false;
+        }
+    }
+    if (::close(fd) != 0 && ok) {
+        (void)fail(IoError::write_failed);
+        ok = false;
+    }
     if (!ok) {
         ::unlink(temp.c_str());
-        return IoError::write_failed;
+        return failure;
     }
-    if (hit(Op::rename) || ::rename(temp.c_str(), path) != 0) {
+    const bool injected = hit(Op::rename);
+    if (injected || ::rename(temp.c_str(), path) != 0) {
+        (void)fail(IoError::replace_failed, injected ? EACCES : errno);
         ::unlink(temp.c_str());
         return IoError::replace_failed;
     }
+    if (replacing) flush_folder_of(path);
+    if (outcome) *outcome = decided;
+    return IoError::ok;
+}
+
+IoError check_output(const char* path, std::span<const uint8_t> data, OutputPolicy policy, OutputOutcome* outcome)
+{
+    const std::span<const uint8_t> one[1] = {data};
+    return decide_output(path, std::span<const std::span<const uint8_t>>(one), policy, outcome);
+}
+
+IoError query_file_id(const char* path, FileId* out)
+{
+    *out = {};
+    struct stat st;
+    if (::stat(path, &st) != 0) return fail(IoError::open_failed);
+    out->device = uint64_t(st.st_dev);
+    out->index = uint64_t(st.st_ino);
     return IoError::ok;
 }
 
@@ -181,7 +367,7 @@ IoError read_some(ReadHandle h, std::span<uint8_t> buffer, size_t* got)
 
 IoError seek_to(ReadHandle h, uint64_t offset)
 {
-    return ::lseek(int(h.value), off_t(offset), SEEK_SET) == off_t(offset) ? IoError::ok : IoError::read_failed;
+    return ::lseek(int(h.value), off_t(offset), SEEK_SET) == off_t(offset) ? IoError::ok : fail(IoError::read_failed);
 }
 
 void close_file(ReadHandle h)
@@ -193,22 +379,32 @@ void close_file(ReadHandle h)
 
 IoError create_folder(const char* path)
 {
-    if (hit(Op::folder)) return IoError::folder_failed;
+    if (hit(Op::folder)) return fail(IoError::folder_failed, EACCES);
     if (::mkdir(path, 0777) == 0) return IoError::ok;
-    return (errno == EEXIST && folder_exists(path)) ? IoError::ok : IoError::folder_failed;
+    const int code = errno;
+    if (code == EEXIST) return folder_exists(path) ? IoError::ok : fail_because(IoError::folder_failed, "exists as a file");
+    return fail(IoError::folder_failed, code);
+}
+
+/* A name the file system does not take, as against a rename it does not allow. */
+static IoError rename_failure(int code)
+{
+    if (code == EEXIST) return fail(IoError::target_exists, code);
+    const bool bad_name = code == EINVAL || code == EILSEQ || code == ENAMETOOLONG;
+    return fail(bad_name ? IoError::name_refused : IoError::rename_failed, code);
 }
 
 IoError rename_file(const char* from, const char* to)
 {
-    if (hit(Op::rename)) return IoError::rename_failed;
-    if (std::strcmp(from, to) == 0) return file_exists(from) ? IoError::ok : IoError::rename_failed;
+    if (hit(Op::rename)) return fail(IoError::rename_failed, EACCES);
+    if (std::strcmp(from, to) == 0) return file_exists(from) ? IoError::ok : fail(IoError::rename_failed, ENOENT);
 #ifdef SYS_renameat2
     if (::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 1 /* RENAME_NOREPLACE */) == 0) return IoError::ok;
-    if (errno == EEXIST) return IoError::target_exists;
-    if (errno != EINVAL && errno != ENOSYS) return IoError::rename_failed;
+    /* EINVAL here may also mean a file system without RENAME_NOREPLACE: the fallback below tells. */
+    if (errno != EINVAL && errno != ENOSYS) return rename_failure(errno);
 #endif
     /* File systems without RENAME_NOREPLACE: link then unlink never replaces. */
-    if (::link(from, to) != 0) return errno == EEXIST ? IoError::target_exists : IoError::rename_failed;
+    if (::link(from, to) != 0) return rename_failure(errno);
     ::unlink(from);
     return IoError::ok;
 }
@@ -236,12 +432,13 @@ IoError find_entries(const char* pattern, std::vector<FoundEntry>* out)
     const bool wild = std::strpbrk(name, "*?") != nullptr;
     if (!wild) {
         struct stat st;
-        if (*name == '\0' || ::stat(pattern, &st) != 0) return IoError::search_failed;
+        if (*name == '\0') return fail(IoError::search_failed, ENOENT);
+        if (::stat(pattern, &st) != 0) return fail(IoError::search_failed);
         out->push_back({name, S_ISDIR(st.st_mode)});
         return IoError::ok;
     }
     DIR* dir = ::opendir(folder_arg.c_str());
-    if (!dir) return IoError::search_failed;
+    if (!dir) return fail(IoError::search_failed);
     /* "*.*" matches every name, as it does on Windows. */
     const bool match_all = std::strcmp(name, "*.*") == 0 || std::strcmp(name, "*") == 0;
     std::string glob;
@@ -257,22 +454,22 @@ IoError find_entries(const char* pattern, std::vector<FoundEntry>* out)
         out->push_back({d->d_name, is_dir});
     }
     ::closedir(dir);
-    return out->empty() ? IoError::search_failed : IoError::ok;
+    return out->empty() ? fail(IoError::search_failed, ENOENT) : IoError::ok;
 }
 
 /* ---- system folders ---- */
 
 static IoError copy_out(const char* text, char* buffer, size_t capacity)
 {
-    return copy_string(buffer, capacity, text) ? IoError::ok : IoError::path_too_long;
+    return copy_string(buffer, capacity, text) ? IoError::ok : fail(IoError::path_too_long, ENAMETOOLONG);
 }
 
 IoError get_module_path(char* buffer, size_t capacity)
 {
-    if (capacity == 0) return IoError::path_too_long;
+    if (capacity == 0) return fail(IoError::path_too_long, ENAMETOOLONG);
     const ssize_t n = ::readlink("/proc/self/exe", buffer, capacity - 1);
-    if (n < 0) return IoError::unsupported;
-    if (size_t(n) >= capacity - 1) return IoError::path_too_long;
+    if (n < 0) return fail(IoError::unsupported);
+    if (size_t(n) >= capacity - 1) return fail(IoError::path_too_long, ENAMETOOLONG);
     buffer[n] = '\0';
     return IoError::ok;
 }
@@ -288,11 +485,60 @@ IoError get_desktop_folder(char* buffer, size_t capacity)
     if (const char* x = std::getenv("XDG_DESKTOP_DIR"); x && *x) return copy_out(x, buffer, capacity);
     const char* home = std::getenv("HOME");
     PathBuffer p;
-    if (!p.assign(home ? home : "") || !p.append("/Desktop")) return IoError::path_too_long;
+    if (!p.assign(home ? home : "") || !p.append("/Desktop")) return fail(IoError::path_too_long, ENAMETOOLONG);
     return copy_out(p.c_str(), buffer, capacity);
 }
 
-IoError set_current_folder(const char* path) { return ::chdir(path) == 0 ? IoError::ok : IoError::open_failed; }
+IoError set_current_folder(const char* path) { return ::chdir(path) == 0 ? IoError::ok : fail(IoError::open_failed); }
+
+IoError current_folder(char* buffer, size_t capacity)
+{
+    if (capacity > 0 && ::getcwd(buffer, capacity)) return IoError::ok;
+    if (capacity > 0) buffer[0] = '\0';
+    return errno == ERANGE || capacity == 0 ? fail(IoError::path_too_long, ERANGE) : fail(IoError::unsupported);
+}
+
+/* ---- terminals ---- */
+
+bool is_terminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+
+unsigned terminal_width(std::FILE* stream)
+{
+    winsize ws{};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    return 80;
+}
+
+ShiftJisToLocale::ShiftJisToLocale()
+{
+    const char* codeset = ::nl_langinfo(CODESET);
+    if (codeset && std::strcmp(codeset, "ANSI_X3.4-1968") != 0) {
+        const iconv_t cd = ::iconv_open(codeset, "CP932");
+        if (cd != iconv_t(-1)) handle_ = reinterpret_cast<intptr_t>(cd);
+    }
+}
+
+ShiftJisToLocale::~ShiftJisToLocale()
+{
+    if (handle_ != -1) ::iconv_close(reinterpret_cast<iconv_t>(handle_));
+}
+
+bool ShiftJisToLocale::convert(const char* text, std::string* out) const
+{
+    if (handle_ == -1) return false;
+    const iconv_t cd = reinterpret_cast<iconv_t>(handle_);
+    const size_t n = std::strlen(text);
+    std::string converted(n * 4 + 4, '\0'); /* room for any character set's longest form */
+    char* in = const_cast<char*>(text);
+    size_t in_left = n;
+    char* o = converted.data();
+    size_t out_left = converted.size();
+    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (::iconv(cd, &in, &in_left, &o, &out_left) == size_t(-1) || in_left != 0) return false;
+    converted.resize(converted.size() - out_left);
+    *out = std::move(converted);
+    return true;
+}
 
 /* ---- large blocks ---- */
 
@@ -306,24 +552,32 @@ IoError set_current_folder(const char* path) { return ::chdir(path) == 0 ? IoErr
 #endif
 #endif
 
+static void* no_block(int code)
+{
+    t_last_error = code;
+    return nullptr;
+}
+
 /* A block of 2 MiB or more is placed on a 2 MiB boundary and asked for in huge pages (where the system
  * offers them), so that its first touch costs a few faults instead of one per 4 KiB page. */
 static constexpr size_t kHugePage = size_t(2) << 20;
 
 void* alloc_block(size_t size)
 {
-    if (size == 0 || hit(Op::alloc)) return nullptr;
+    if (size == 0) return no_block(EINVAL);
+    if (hit(Op::alloc)) return no_block(ENOMEM);
 #ifdef PS2_BLOCKS_FROM_HEAP
-    return std::calloc(1, size);
+    void* p = std::calloc(1, size);
+    return p ? p : no_block(ENOMEM);
 #else
     if (size < kHugePage) {
         void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        return p == MAP_FAILED ? nullptr : p;
+        return p != MAP_FAILED ? p : no_block(errno);
     }
     /* Room to slide to the boundary, then the slack on both sides given back. */
     const size_t mapped = size + kHugePage;
     void* p = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return nullptr;
+    if (p == MAP_FAILED) return no_block(errno);
     const uintptr_t start = uintptr_t(p);
     const uintptr_t aligned = (start + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
     if (aligned > start) ::munmap(p, aligned - start);

@@ -18,7 +18,10 @@ IoError start_process(const char* command_line, bool /*hide_window*/, ProcessHan
 {
     out->value = -1;
     const std::vector<std::string> args = split_command_line(command_line, step_single_byte);
-    if (args.empty() || args[0].empty()) return IoError::start_failed;
+    if (args.empty() || args[0].empty()) {
+        keep_system_error(ENOENT);
+        return IoError::start_failed;
+    }
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -26,7 +29,10 @@ IoError start_process(const char* command_line, bool /*hide_window*/, ProcessHan
     /* posix_spawnp reports a program that cannot be executed as an error
      * (glibc waits for the exec), so a bad command never looks started. */
     pid_t pid = -1;
-    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return IoError::start_failed;
+    if (const int e = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ); e != 0) {
+        keep_system_error(e); /* the error number is the result, errno is left alone */
+        return IoError::start_failed;
+    }
     out->value = pid;
     return IoError::ok;
 }

@@ -1,4 +1,4 @@
-/* process_win32.cpp -- starting programs on Windows: CreateProcessA with a show command */
+/* process_win32.cpp -- starting programs on Windows: CreateProcessA with a show command; waits */
 #include "common/platform.h"
 
 #include <windows.h>
@@ -23,8 +23,10 @@ IoError start_process(const char* command_line, bool hide_window, ProcessHandle*
     /* No application name: the program is the line's first word or quoted
      * part, found by the system's usual search. Nothing is inherited, no
      * creation flags, the caller's environment and current folder. */
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        keep_system_error(long(GetLastError()));
         return IoError::start_failed;
+    }
     CloseHandle(info.hThread);
     out->value = reinterpret_cast<intptr_t>(info.hProcess);
     return IoError::ok;
@@ -35,6 +37,14 @@ bool process_has_ended(ProcessHandle h, unsigned timeout_ms)
     if (h.value == -1) return true;
     const DWORD timeout = timeout_ms == kWaitForever ? INFINITE : DWORD(timeout_ms);
     return WaitForSingleObject(reinterpret_cast<HANDLE>(h.value), timeout) != WAIT_TIMEOUT;
+}
+
+bool wait_for_end_or_message(ProcessHandle h)
+{
+    if (h.value == -1) return true;
+    HANDLE process = reinterpret_cast<HANDLE>(h.value);
+    /* MWMO_INPUTAVAILABLE: messages already queued count too, not only ones that arrive during the wait. */
+    return MsgWaitForMultipleObjectsEx(1, &process, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) != WAIT_OBJECT_0 + 1;
 }
 
 void close_process(ProcessHandle h)

@@ -1,4 +1,4 @@
-/* psu.cpp -- PSU entry records and the depth-first archive walk */
+/* psu.cpp -- PSU entry records, the record reader and the depth-first archive walk, the writer */
 #include "common/psu.h"
 
 #include <cstring>
@@ -13,49 +13,41 @@ const char* psu_error_text(PsuError e)
 
 PsuEntry decode_psu_entry(const uint8_t* r)
 {
+    namespace f = psu_field;
     PsuEntry e;
-    e.mode = load_u16le(r + 0x000);
-    e.reserved_02 = load_u16le(r + 0x002);
-    e.length = load_u32le(r + 0x004);
-    std::memcpy(e.created.data(), r + 0x008, 8);
-    e.cluster = load_u32le(r + 0x010);
-    e.dir_entry = load_u32le(r + 0x014);
-    std::memcpy(e.modified.data(), r + 0x018, 8);
-    e.attr = load_u32le(r + 0x020);
-    std::memcpy(e.reserved_24.data(), r + 0x024, e.reserved_24.size());
-    std::memcpy(e.name.data(), r + 0x040, e.name.size());
-    std::memcpy(e.reserved_60.data(), r + 0x060, e.reserved_60.size());
+    e.mode = load_u16le(r + f::mode);
+    e.reserved_02 = load_u16le(r + f::reserved_02);
+    e.length = load_u32le(r + f::length);
+    std::memcpy(e.created.data(), r + f::created, e.created.size());
+    e.cluster = load_u32le(r + f::cluster);
+    e.dir_entry = load_u32le(r + f::dir_entry);
+    std::memcpy(e.modified.data(), r + f::modified, e.modified.size());
+    e.attr = load_u32le(r + f::attr);
+    std::memcpy(e.reserved_24.data(), r + f::reserved_24, e.reserved_24.size());
+    std::memcpy(e.name.data(), r + f::name, e.name.size());
+    std::memcpy(e.reserved_60.data(), r + f::reserved_60, e.reserved_60.size());
     return e;
 }
 
 void encode_psu_entry(const PsuEntry& e, uint8_t* r)
 {
-    store_u16le(r + 0x000, e.mode);
-    store_u16le(r + 0x002, e.reserved_02);
-    store_u32le(r + 0x004, e.length);
-    std::memcpy(r + 0x008, e.created.data(), 8);
-    store_u32le(r + 0x010, e.cluster);
-    store_u32le(r + 0x014, e.dir_entry);
-    std::memcpy(r + 0x018, e.modified.data(), 8);
-    store_u32le(r + 0x020, e.attr);
-    std::memcpy(r + 0x024, e.reserved_24.data(), e.reserved_24.size());
-    std::memcpy(r + 0x040, e.name.data(), e.name.size());
-    std::memcpy(r + 0x060, e.reserved_60.data(), e.reserved_60.size());
+    namespace f = psu_field;
+    store_u16le(r + f::mode, e.mode);
+    store_u16le(r + f::reserved_02, e.reserved_02);
+    store_u32le(r + f::length, e.length);
+    std::memcpy(r + f::created, e.created.data(), e.created.size());
+    store_u32le(r + f::cluster, e.cluster);
+    store_u32le(r + f::dir_entry, e.dir_entry);
+    std::memcpy(r + f::modified, e.modified.data(), e.modified.size());
+    store_u32le(r + f::attr, e.attr);
+    std::memcpy(r + f::reserved_24, e.reserved_24.data(), e.reserved_24.size());
+    std::memcpy(r + f::name, e.name.data(), e.name.size());
+    std::memcpy(r + f::reserved_60, e.reserved_60.data(), e.reserved_60.size());
 }
 
-std::string_view psu_record_name(const uint8_t* record)
-{
-    const char* name = reinterpret_cast<const char*>(record + psu_field::name);
-    const void* nul = std::memchr(name, 0, kPsuNameSize);
-    return std::string_view(name, nul ? size_t(static_cast<const char*>(nul) - name) : kPsuNameSize);
-}
+std::string_view psu_record_name(const uint8_t* record) { return text_field(record + psu_field::name, kPsuNameSize); }
 
-std::string_view psu_entry_name(const PsuEntry& entry)
-{
-    const char* name = reinterpret_cast<const char*>(entry.name.data());
-    const void* nul = std::memchr(name, 0, kPsuNameSize);
-    return std::string_view(name, nul ? size_t(static_cast<const char*>(nul) - name) : kPsuNameSize);
-}
+std::string_view psu_entry_name(const PsuEntry& entry) { return text_field(entry.name.data(), kPsuNameSize); }
 
 bool set_psu_entry_name(PsuEntry* entry, std::string_view name)
 {
@@ -65,106 +57,156 @@ bool set_psu_entry_name(PsuEntry* entry, std::string_view name)
     return true;
 }
 
-PsuEntry make_directory_entry(std::string_view name, uint32_t length)
+static PsuEntry make_new_entry(uint16_t mode, std::string_view name, uint32_t length)
 {
     PsuEntry e;
-    e.mode = kModeNewDirectory;
+    e.mode = mode;
     e.length = length;
     (void)set_psu_entry_name(&e, name.substr(0, kPsuNameSize));
     return e;
 }
 
-PsuEntry make_file_entry(std::string_view name, uint32_t length)
+PsuEntry make_directory_entry(std::string_view name, uint32_t length)
 {
-    PsuEntry e;
-    e.mode = kModeNewFile;
-    e.length = length;
-    (void)set_psu_entry_name(&e, name.substr(0, kPsuNameSize));
-    return e;
+    return make_new_entry(kModeNewDirectory, name, length);
 }
+
+PsuEntry make_file_entry(std::string_view name, uint32_t length) { return make_new_entry(kModeNewFile, name, length); }
+
+/* ---- the record reader ---- */
+
+bool PsuRecordReader::take_kind(uint16_t mode, PsuRecordKind* kind)
+{
+    const bool file = mode_is_file(mode), directory = mode_is_directory(mode);
+    switch (policy_.kinds) {
+    case PsuKindRule::exact:
+        if (file == directory) return halt(PsuReadStop::bad_kind);
+        *kind = directory ? PsuRecordKind::directory : PsuRecordKind::file;
+        return true;
+    case PsuKindRule::directory_first:
+        if (!file && !directory) return halt(PsuReadStop::neither_kind);
+        *kind = directory ? PsuRecordKind::directory : PsuRecordKind::file;
+        return true;
+    case PsuKindRule::file_bit:
+        *kind = file ? PsuRecordKind::file : PsuRecordKind::bare;
+        return true;
+    case PsuKindRule::unless_directory:
+        *kind = directory ? PsuRecordKind::directory : PsuRecordKind::file;
+        return true;
+    }
+    return halt(PsuReadStop::bad_kind);
+}
+
+bool PsuRecordReader::next(PsuRecord* r)
+{
+    if (stop_ != PsuReadStop::reading) return false;
+    const bool nested = policy_.nested;
+    if (nested ? started_ && members_left_.empty() : cur_.remaining() == 0) return halt(PsuReadStop::end);
+    if (!cur_.can_take(kPsuEntrySize)) return halt(PsuReadStop::cut_entry);
+
+    *r = PsuRecord{};
+    r->offset = cur_.position();
+    std::span<const uint8_t> entry;
+    ByteCursor probe = cur_; /* a record of neither kind is not taken */
+    (void)probe.take(kPsuEntrySize, &entry);
+    r->entry = entry.data();
+    r->mode = record_mode(r->entry);
+    r->length = record_length(r->entry);
+    r->depth = uint32_t(members_left_.size());
+    if (!take_kind(r->mode, &r->kind)) return false;
+    cur_ = probe;
+
+    uint32_t members = 0;
+    if (r->kind == PsuRecordKind::directory && nested) {
+        if (policy_.strict_counts && r->length < 2) return halt(PsuReadStop::bad_directory_length);
+        if (!cur_.skip(2 * kPsuEntrySize)) return halt(PsuReadStop::cut_links); /* "." and ".." */
+        members = r->length > 2 ? r->length - 2 : 0;
+        if (policy_.strict_counts && !cur_.can_take(uint64_t(members) * kPsuEntrySize))
+            return halt(PsuReadStop::cut_entry);
+    } else if (r->kind == PsuRecordKind::file) {
+        r->data_cut = !cur_.can_take(r->length);
+        if (r->data_cut && !policy_.keep_cut_data) return halt(PsuReadStop::cut_data);
+        (void)cur_.take(r->data_cut ? cur_.remaining() : r->length, &r->data);
+        cur_.skip_at_most(psu_padded_size(r->length) - r->length);
+    }
+
+    if (nested) {
+        if (started_) --members_left_.back(); /* the record is a member of the innermost open directory */
+        started_ = true;
+        if (r->kind == PsuRecordKind::directory) members_left_.push_back(members);
+        while (!members_left_.empty() && members_left_.back() == 0) members_left_.pop_back();
+    }
+    return true;
+}
+
+/* ---- the depth-first shape ---- */
+
+/* The strict reading: exactly what a well-formed archive holds. */
+constexpr PsuReadPolicy kStrictReading{true, PsuKindRule::exact, true, false};
 
 PsuError walk_psu_archive(std::span<const uint8_t> archive, std::vector<PsuNode>* nodes, size_t* end)
 {
     *end = 0;
     if (archive.empty()) return PsuError::empty;
 
-    /* Members still to read, per open directory. Every member takes at least
-     * 512 bytes, so the counts are checked against the bytes left and the
-     * stack can never grow past size / 1536 levels. */
-    std::vector<uint32_t> pending;
-    ByteCursor cur(archive);
-    uint32_t depth = 0;
-
-    for (;;) {
-        std::span<const uint8_t> rec;
-        if (!cur.take(kPsuEntrySize, &rec)) return PsuError::truncated_entry;
+    PsuRecordReader reader(archive, kStrictReading);
+    PsuRecord r;
+    while (reader.next(&r)) {
         PsuNode node;
-        node.offset = cur.position() - kPsuEntrySize;
-        node.depth = depth;
-        const uint16_t mode = record_mode(rec.data());
-        if (!mode_is_well_formed(mode)) return PsuError::bad_kind;
-        const uint32_t length = record_length(rec.data());
-
-        if (mode_is_directory(mode)) {
-            if (length < 2) return PsuError::bad_directory_length;
+        node.offset = r.offset;
+        node.depth = r.depth;
+        if (r.kind == PsuRecordKind::directory) {
             node.kind = PsuNodeKind::directory;
             nodes->push_back(node);
-            for (int i = 0; i < 2; ++i) { /* "." and "..": bare entries */
-                std::span<const uint8_t> link;
-                if (!cur.take(kPsuEntrySize, &link)) return PsuError::truncated_entry;
-                PsuNode l;
-                l.offset = cur.position() - kPsuEntrySize;
-                l.kind = PsuNodeKind::link;
-                l.depth = depth + 1;
-                nodes->push_back(l);
+            for (size_t i = 1; i <= 2; ++i) { /* "." and "..": bare entries */
+                PsuNode link;
+                link.offset = r.offset + i * kPsuEntrySize;
+                link.kind = PsuNodeKind::link;
+                link.depth = r.depth + 1;
+                nodes->push_back(link);
             }
-            const uint32_t members = length - 2;
-            if (uint64_t(members) * kPsuEntrySize > cur.remaining()) return PsuError::truncated_entry;
-            pending.push_back(members);
-            ++depth;
         } else {
             node.kind = PsuNodeKind::file;
-            node.data_offset = cur.position();
-            node.data_length = length;
-            if (!cur.can_take(length)) return PsuError::truncated_data;
-            const uint64_t padded = psu_padded_size(length);
-            /* The padding of the last file may be missing in archives cut at their data's end. */
-            if (!cur.skip(padded <= cur.remaining() ? padded : cur.remaining())) return PsuError::truncated_data;
+            node.data_offset = r.offset + kPsuEntrySize;
+            node.data_length = r.length;
             nodes->push_back(node);
         }
-
-        /* Close every directory whose members are all read. */
-        while (!pending.empty() && pending.back() == 0) {
-            pending.pop_back();
-            --depth;
-        }
-        if (pending.empty()) break;
-        --pending.back();
     }
-    *end = cur.position();
-    return cur.remaining() ? PsuError::trailing_bytes : PsuError::ok;
+    switch (reader.stop()) {
+    case PsuReadStop::end:
+        *end = reader.position();
+        return reader.remaining() ? PsuError::trailing_bytes : PsuError::ok;
+    case PsuReadStop::cut_data: return PsuError::truncated_data;
+    case PsuReadStop::bad_directory_length: return PsuError::bad_directory_length;
+    case PsuReadStop::bad_kind:
+    case PsuReadStop::neither_kind: return PsuError::bad_kind;
+    case PsuReadStop::reading:
+    case PsuReadStop::cut_entry:
+    case PsuReadStop::cut_links: break;
+    }
+    return PsuError::truncated_entry;
 }
+
+/* ---- writing ---- */
 
 bool PsuWriter::add_entry(const PsuEntry& entry)
 {
-    if (kPsuEntrySize > out_.size() - pos_) return false;
-    encode_psu_entry(entry, out_.data() + pos_);
-    pos_ += kPsuEntrySize;
-    return true;
+    if (!out_.can_put(kPsuEntrySize)) return false;
+    uint8_t record[kPsuEntrySize];
+    encode_psu_entry(entry, record);
+    return out_.put(record, kPsuEntrySize);
 }
 
 bool PsuWriter::add_file(PsuEntry entry, std::span<const uint8_t> data)
 {
     if (data.size() > UINT32_MAX) return false;
     const uint64_t padded = psu_padded_size(data.size());
-    if (kPsuEntrySize + padded > out_.size() - pos_) return false;
+    if (!out_.can_put(kPsuEntrySize + padded)) return false;
     entry.length = uint32_t(data.size());
-    encode_psu_entry(entry, out_.data() + pos_);
-    pos_ += kPsuEntrySize;
-    if (!data.empty()) std::memcpy(out_.data() + pos_, data.data(), data.size());
-    std::memset(out_.data() + pos_ + data.size(), 0, size_t(padded - data.size()));
-    pos_ += size_t(padded);
-    return true;
+    uint8_t record[kPsuEntrySize];
+    encode_psu_entry(entry, record);
+    return out_.put(record, kPsuEntrySize) && out_.put(data.data(), data.size()) &&
+           out_.put_zeros(padded - data.size());
 }
 
 } // namespace ps2

@@ -21,20 +21,25 @@ inline constexpr size_t kPsuDataAlign = 1024; /* file data is padded to this */
 
 inline constexpr uint16_t kModeFileBit = 0x0010;
 inline constexpr uint16_t kModeDirBit = 0x0020;
+/* Set in every live entry; clear in the entry of a save deleted from a card. */
+inline constexpr uint16_t kModeExistsBit = 0x8000;
 /* Modes of entries made from nothing. */
 inline constexpr uint16_t kModeNewDirectory = 0x8427;
 inline constexpr uint16_t kModeNewFile = 0x8417;
 
 /* Byte offsets of the fields inside the 512-byte record. */
 namespace psu_field {
-inline constexpr size_t mode = 0x000;      /* u16 */
-inline constexpr size_t length = 0x004;    /* u32: file size, or entry count of a directory */
-inline constexpr size_t created = 0x008;   /* 8 bytes */
-inline constexpr size_t cluster = 0x010;   /* u32 */
-inline constexpr size_t dir_entry = 0x014; /* u32 */
-inline constexpr size_t modified = 0x018;  /* 8 bytes */
-inline constexpr size_t attr = 0x020;      /* u32 */
-inline constexpr size_t name = 0x040;      /* 32 bytes */
+inline constexpr size_t mode = 0x000;        /* u16 */
+inline constexpr size_t reserved_02 = 0x002; /* u16 */
+inline constexpr size_t length = 0x004;      /* u32: file size, or entry count of a directory */
+inline constexpr size_t created = 0x008;     /* 8 bytes */
+inline constexpr size_t cluster = 0x010;     /* u32 */
+inline constexpr size_t dir_entry = 0x014;   /* u32 */
+inline constexpr size_t modified = 0x018;    /* 8 bytes */
+inline constexpr size_t attr = 0x020;        /* u32 */
+inline constexpr size_t reserved_24 = 0x024; /* 28 bytes */
+inline constexpr size_t name = 0x040;        /* 32 bytes */
+inline constexpr size_t reserved_60 = 0x060; /* 416 bytes, to the end of the record */
 } // namespace psu_field
 
 /* The record decoded; decode then encode gives back the same 512 bytes. */
@@ -65,6 +70,8 @@ inline bool mode_is_file(uint16_t mode) { return (mode & kModeFileBit) != 0; }
 inline bool mode_is_directory(uint16_t mode) { return (mode & kModeDirBit) != 0; }
 /* Exactly one of the two kind bits: what a well-formed archive holds. */
 inline bool mode_is_well_formed(uint16_t mode) { return mode_is_file(mode) != mode_is_directory(mode); }
+/* Live on its card: the exists bit is set. */
+inline bool mode_exists(uint16_t mode) { return (mode & kModeExistsBit) != 0; }
 
 /* In-place access to a record inside a buffer (card images, archives). */
 inline uint16_t record_mode(const uint8_t* r) { return load_u16le(r + psu_field::mode); }
@@ -78,7 +85,93 @@ inline void set_record_dir_entry(uint8_t* r, uint32_t v) { store_u32le(r + psu_f
 /* Bytes a file of the given length takes behind its entry (padded to 1024). */
 inline uint64_t psu_padded_size(uint64_t length) { return round_up_1024(length); }
 
-/* ---- walking an archive ---- */
+/* ---- reading an archive record by record ---- */
+
+/* How a reading takes a record's kind from its mode. */
+enum class PsuKindRule : uint8_t {
+    exact,            /* one kind bit exactly; neither or both is bad_kind */
+    directory_first,  /* the directory bit, else the file bit; neither ends the reading in front of it */
+    file_bit,         /* the file bit makes a file; anything else is a bare entry */
+    unless_directory, /* the directory bit makes a directory (bare); anything else is a file */
+};
+
+/* What a tool takes for an archive. The tools differ on purpose: each
+ * states its reading as one of these. */
+struct PsuReadPolicy {
+    /* Nested: the first record is the archive's node; a directory is
+     * followed by its "." and ".." and length - 2 members, depth-first, and
+     * reading ends when that node is read. Linear: one record after the
+     * other, every directory a bare entry, until the bytes end. */
+    bool nested = true;
+    PsuKindRule kinds = PsuKindRule::exact;
+    /* Nested: a directory length below 2 is bad_directory_length, and
+     * members that cannot fit the bytes left are cut_entry at once. Otherwise
+     * such a directory has no members, and members are read until one runs
+     * past the end. */
+    bool strict_counts = true;
+    /* A file whose data runs past the end keeps the data there is
+     * (data_cut); otherwise that is cut_data. */
+    bool keep_cut_data = false;
+};
+
+enum class PsuRecordKind : uint8_t { directory, file, bare };
+
+struct PsuRecord {
+    size_t offset = 0;              /* of the 512-byte entry */
+    const uint8_t* entry = nullptr; /* the entry itself */
+    PsuRecordKind kind = PsuRecordKind::bare;
+    uint16_t mode = 0;
+    uint32_t length = 0;
+    uint32_t depth = 0;             /* nested: 0 for the first record, 1 for its members, ... */
+    std::span<const uint8_t> data;  /* files: the data there is (length bytes unless data_cut) */
+    bool data_cut = false;
+};
+
+/* Why reading stopped. */
+enum class PsuReadStop : uint8_t {
+    reading,              /* not stopped */
+    end,                  /* the archive is read as the policy reads it */
+    cut_entry,            /* fewer bytes than an entry (remaining() of them) where one should stand */
+    cut_links,            /* a nested directory's "." and ".." run past the end */
+    cut_data,             /* a file's data runs past the end */
+    bad_kind,             /* exact: a record of neither or both kinds */
+    bad_directory_length, /* strict: a directory length below 2 */
+    neither_kind,         /* directory_first: a record of neither kind stands at position() */
+};
+
+/* Reads an archive's records in order over a ByteCursor, never outside the
+ * bytes and never looping: every record takes at least 512 bytes, and every
+ * directory opened took 1536, so the open directories are bounded by the
+ * bytes given, never by counts from the file. A file's padding to 1024
+ * is skipped; the last file's may be missing. */
+class PsuRecordReader {
+public:
+    PsuRecordReader(std::span<const uint8_t> archive, const PsuReadPolicy& policy, size_t start = 0)
+        : cur_(archive, start), policy_(policy) {}
+
+    /* The next record in *record; false when reading has stopped (stop() says why). */
+    [[nodiscard]] bool next(PsuRecord* record);
+    PsuReadStop stop() const { return stop_; }
+    /* Behind the last record taken (at a neither_kind record: where it stands). */
+    size_t position() const { return cur_.position(); }
+    size_t remaining() const { return cur_.remaining(); }
+
+private:
+    bool halt(PsuReadStop why)
+    {
+        stop_ = why;
+        return false;
+    }
+    bool take_kind(uint16_t mode, PsuRecordKind* kind);
+
+    ByteCursor cur_;
+    PsuReadPolicy policy_;
+    PsuReadStop stop_ = PsuReadStop::reading;
+    bool started_ = false;
+    std::vector<uint32_t> members_left_; /* nested: per open directory, outermost first */
+};
+
+/* ---- the depth-first shape ---- */
 
 #define PSU_ERROR_LIST(X)                                                          \
     X(ok, "ok")                                                                    \
@@ -107,13 +200,13 @@ struct PsuNode {
     uint32_t data_length = 0; /* files: the entry's length */
 };
 
-/* Walks the node at offset 0 depth-first, nested directories included
- * (an explicit stack, no recursion), and appends one PsuNode per entry in
- * archive order. Malformed archives are rejected (never looping, never
- * reading outside the bytes): an entry with neither or both kind bits, a
- * directory length below 2, an entry or data running past the end.
- * *end receives the offset behind the last node; trailing bytes there give
- * trailing_bytes (the nodes are complete in that case). */
+/* Walks the node at offset 0 depth-first, nested directories included, and
+ * appends one PsuNode per entry in archive order: the strict reading, which
+ * takes only what a well-formed archive holds. Malformed archives are
+ * rejected: an entry with neither or both kind bits, a directory length
+ * below 2, an entry or data running past the end. *end receives the offset
+ * behind the last node; trailing bytes there give trailing_bytes (the
+ * nodes are complete in that case). */
 [[nodiscard]] PsuError walk_psu_archive(std::span<const uint8_t> archive, std::vector<PsuNode>* nodes, size_t* end);
 
 /* ---- writing an archive ---- */
@@ -129,11 +222,10 @@ public:
      * entry's length is written as data.size(). */
     [[nodiscard]] bool add_file(PsuEntry entry, std::span<const uint8_t> data);
 
-    size_t size() const { return pos_; }
+    size_t size() const { return out_.size(); }
 
 private:
-    std::span<uint8_t> out_;
-    size_t pos_ = 0;
+    ByteWriter out_;
 };
 
 /* A directory entry, or a file entry, as made from nothing. */

@@ -1,9 +1,49 @@
-/* report.h -- how a tool's handler tells what it did: a silent sink for the windows, a printing one for the CLIs */
+/* report.h -- how a tool's handler tells what it did: a silent sink for the windows, a printing one for the
+ * CLIs, and the one formatter of the lines it sends */
 #pragma once
 
+#include <cstdarg>
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace ps2 {
+
+/* Room for one report line: two paths of up to 1023 bytes and the words around them. */
+inline constexpr size_t kMessageCapacity = 4096;
+
+/* printf into a fixed buffer: a longer text is cut at capacity - 1 bytes,
+ * never overrun. Returns out. The formats are checked at compile time. */
+[[gnu::format(gnu_printf, 3, 0)]] inline const char* vformat_message(char* out, size_t capacity, const char* format,
+                                                                 va_list args)
+{
+    if (capacity == 0) return out;
+    if (std::vsnprintf(out, capacity, format, args) < 0) out[0] = '\0';
+    return out;
+}
+
+[[gnu::format(gnu_printf, 3, 4)]] inline const char* format_message(char* out, size_t capacity, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vformat_message(out, capacity, format, args);
+    va_end(args);
+    return out;
+}
+
+/* One formatted line, on the stack of the caller. */
+struct Message {
+    char text[kMessageCapacity] = {};
+
+    [[gnu::format(gnu_printf, 2, 3)]] const char* format(const char* fmt, ...)
+    {
+        va_list args;
+        va_start(args, fmt);
+        vformat_message(text, sizeof text, fmt, args);
+        va_end(args);
+        return text;
+    }
+};
 
 enum class Severity : uint8_t {
     note,    /* something was written or done */
@@ -23,6 +63,44 @@ struct Reporter {
     void send(Severity s, const char* subject, const char* text) const
     {
         if (emit) emit(context, s, subject, text);
+    }
+
+    /* The same with a printf format (a silent reporter formats nothing). */
+    [[gnu::format(gnu_printf, 3, 4)]] void notef(const char* subject, const char* fmt, ...) const
+    {
+        va_list args;
+        va_start(args, fmt);
+        vsend(Severity::note, subject, fmt, args);
+        va_end(args);
+    }
+    [[gnu::format(gnu_printf, 3, 4)]] void warningf(const char* subject, const char* fmt, ...) const
+    {
+        va_list args;
+        va_start(args, fmt);
+        vsend(Severity::warning, subject, fmt, args);
+        va_end(args);
+    }
+    [[gnu::format(gnu_printf, 3, 4)]] void errorf(const char* subject, const char* fmt, ...) const
+    {
+        va_list args;
+        va_start(args, fmt);
+        vsend(Severity::error, subject, fmt, args);
+        va_end(args);
+    }
+    [[gnu::format(gnu_printf, 4, 5)]] void sendf(Severity s, const char* subject, const char* fmt, ...) const
+    {
+        va_list args;
+        va_start(args, fmt);
+        vsend(s, subject, fmt, args);
+        va_end(args);
+    }
+
+private:
+    [[gnu::format(gnu_printf, 4, 0)]] void vsend(Severity s, const char* subject, const char* fmt, va_list args) const
+    {
+        if (!emit) return;
+        char text[kMessageCapacity];
+        emit(context, s, subject, vformat_message(text, sizeof text, fmt, args));
     }
 };
 

@@ -2,6 +2,10 @@
  * and the pieces TAVIRO's and DROPRUN's own windows share with it */
 #pragma once
 
+#ifdef PS2_CORE
+#error "core code includes no platform or front-end header: it works on bytes and returns codes (docs/ARCHITECTURE.md)"
+#endif
+
 #include <windows.h>
 
 #include "common/report.h"
@@ -38,5 +42,10 @@ void for_each_dropped_file(HWND window, HDROP drop, FileHandler fn);
  * nothing): ends only on the quit message, whose code it returns; an error
  * result (-1) does not end it. */
 int run_message_loop();
+
+/* The end of every window: WM_CLOSE destroys it, WM_DESTROY posts the quit
+ * message with code 0, so the close box ends the program. True when the
+ * message was one of the two (the dialog procedure then returns FALSE). */
+bool end_on_close(HWND window, UINT message);
 
 } // namespace ps2::win

@@ -3,14 +3,12 @@
 
 #include <shellapi.h>
 
+#include "resources/tool_window_res.h"
+
 namespace ps2::win {
 
 namespace {
 
-/* Resource names and control ids shared by the four tools' templates. */
-constexpr const char* kDialogName = "MAIN";
-constexpr const char* kIconName = "ICON";
-constexpr int kOptionBoxId = 129;
 constexpr UINT kPathCapacity = 1024;
 /* Asks DragQueryFileA for the number of files instead of a name. */
 constexpr UINT kDropFileCount = 0xFFFFFFFF;
@@ -29,18 +27,13 @@ FileHandler handler_of(HWND window)
  * handling applies, and FALSE from WM_INITDIALOG leaves the focus unset. */
 INT_PTR CALLBACK tool_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM)
 {
+    if (end_on_close(window, message)) return FALSE;
     switch (message) {
     case WM_INITDIALOG:
         set_up_tool_window(window, g_instance);
         break;
     case WM_DROPFILES:
         for_each_dropped_file(window, reinterpret_cast<HDROP>(wparam), handler_of(window));
-        break;
-    case WM_CLOSE:
-        DestroyWindow(window);
-        break;
-    case WM_DESTROY:
-        PostQuitMessage(0);
         break;
     default:
         break;
@@ -50,7 +43,7 @@ INT_PTR CALLBACK tool_dialog_proc(HWND window, UINT message, WPARAM wparam, LPAR
 
 bool read_option_box(void* context)
 {
-    return IsDlgButtonChecked(static_cast<HWND>(context), kOptionBoxId) == BST_CHECKED;
+    return IsDlgButtonChecked(static_cast<HWND>(context), IDC_OPTION_BOX) == BST_CHECKED;
 }
 
 } // namespace
@@ -58,7 +51,7 @@ bool read_option_box(void* context)
 int run_drop_tool(HINSTANCE instance, int show_command, FileHandler handler)
 {
     g_instance = instance;
-    const HWND window = CreateDialogParamA(instance, kDialogName, nullptr, tool_dialog_proc, 0);
+    const HWND window = CreateDialogParamA(instance, IDD_MAIN, nullptr, tool_dialog_proc, 0);
     /* Without its window the loop below would wait for ever, unseen. */
     if (!window) return 1;
     SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(handler));
@@ -69,7 +62,7 @@ int run_drop_tool(HINSTANCE instance, int show_command, FileHandler handler)
 
 void set_up_tool_window(HWND window, HINSTANCE instance)
 {
-    const HICON icon = LoadIconA(instance, kIconName);
+    const HICON icon = LoadIconA(instance, IDI_ICON);
     SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     DragAcceptFiles(window, TRUE);
@@ -86,6 +79,19 @@ void for_each_dropped_file(HWND window, HDROP drop, FileHandler fn)
         if (fn) fn(window, path);
     }
     DragFinish(drop);
+}
+
+bool end_on_close(HWND window, UINT message)
+{
+    if (message == WM_CLOSE) {
+        DestroyWindow(window);
+        return true;
+    }
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return true;
+    }
+    return false;
 }
 
 int run_message_loop()

@@ -75,12 +75,10 @@ void select_preset(HWND window)
 /* Waits for the process to end while the thread's messages keep flowing:
  * the form can be edited, a preset chosen, files dropped (their run nests
  * here). Blocks until the process ends or a message arrives. */
-void wait_dispatching(HANDLE process)
+void wait_dispatching(plat::ProcessHandle process)
 {
     PendingQuit quit;
-    for (;;) {
-        const DWORD r = MsgWaitForMultipleObjectsEx(1, &process, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (r != WAIT_OBJECT_0 + 1) break; /* ended (or the handle is unusable) */
+    while (!plat::wait_for_end_or_message(process)) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
@@ -116,7 +114,7 @@ public:
     {
         plat::ProcessHandle process;
         if (plat::start_process(command_line, hide_window, &process) != plat::IoError::ok) return;
-        if (wait) wait_dispatching(reinterpret_cast<HANDLE>(process.value)); /* the value is the process handle */
+        if (wait) wait_dispatching(process);
         plat::close_process(process);
     }
 
@@ -134,6 +132,7 @@ void run_path(HWND window, const char* path)
 
 INT_PTR CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
+    if (ps2::win::end_on_close(window, message)) return FALSE;
     switch (message) {
     case WM_INITDIALOG:
         ps2::win::set_up_tool_window(window, g_instance);
@@ -146,12 +145,6 @@ INT_PTR CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM
     case WM_DROPFILES:
         /* Every file in the shell's order, each run to its end. */
         ps2::win::for_each_dropped_file(window, reinterpret_cast<HDROP>(wparam), run_path);
-        break;
-    case WM_CLOSE:
-        DestroyWindow(window);
-        break;
-    case WM_DESTROY:
-        PostQuitMessage(0);
         break;
     default:
         break;

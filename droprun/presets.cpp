@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "unpack/linereader.h"
+#include "common/linereader.h"
 
 namespace ps2::droprun {
 

@@ -1,14 +1,14 @@
 /* droprun_run_fuzz.cpp -- DROPRUN's preset list and run never read or write outside their buffers, and
  * never start a command line longer than 1023 bytes. Input: a preset list; its first line doubles as the
  * dropped file's path. Every preset (a bounded number) is selected and run for that path. */
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "common/cmdline.h"
+#include "common/linereader.h"
 #include "droprun/presets.h"
 #include "droprun/run.h"
-#include "unpack/linereader.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
@@ -21,18 +21,17 @@ public:
     void read_field(FormField field, PathBuffer* text) override
     {
         const std::string& s = fields_[field];
-        if (s.size() > 1023 || !text->assign(s.c_str())) std::abort(); /* a line fits its field */
+        FUZZ_CHECK(s.size() <= 1023 && text->assign(s.c_str())); /* a line fits its field */
     }
     void enter_folder(const char* folder) override
     {
-        if (std::strlen(folder) > 1023) std::abort();
+        FUZZ_CHECK(std::strlen(folder) <= 1023);
     }
     void start_command(FormField, const char* line, bool, bool) override
     {
-        if (std::strlen(line) > 1023) std::abort();
+        FUZZ_CHECK(std::strlen(line) <= 1023);
         for (const CharStep step : {step_single_byte, step_shift_jis})
-            for (const std::string& arg : split_command_line(line, step))
-                if (arg.size() > 1023) std::abort();
+            for (const std::string& arg : split_command_line(line, step)) FUZZ_CHECK(arg.size() <= 1023);
     }
     void expansion_too_long(FormField) override {}
 
@@ -48,11 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const ByteSource source = memory_source(&bytes);
     PresetList list;
     load_preset_list(source, &list);
-    if (list.names.empty() || list.names.size() > kMaxPresets) std::abort();
+    FUZZ_CHECK(!list.names.empty() && list.names.size() <= kMaxPresets);
 
     std::vector<Preset> presets;
     read_all_presets(source, &presets);
-    if (presets.size() != list.names.size()) std::abort();
+    FUZZ_CHECK(presets.size() == list.names.size());
 
     std::string_view path;
     (void)read_text_line(bytes, 0, &path);
@@ -60,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t i = 0; i < list.names.size() && i < 16; ++i) {
         PresetFields fields;
         read_preset(source, i, &fields);
-        if (i == 0 && fields.field != list.first.field) std::abort();
-        if (presets[i].name != list.names[i] || presets[i].fields.field != fields.field) std::abort();
+        FUZZ_CHECK(i != 0 || fields.field == list.first.field);
+        FUZZ_CHECK(presets[i].name == list.names[i] && presets[i].fields.field == fields.field);
         for (const PathRules* rules : {&kWindowsShiftJisRules, &kPosixRules}) {
             CheckingHost host(fields);
             (void)run_file(path, folders, *rules, host, ValueQuoting::escape_double_quotes);

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(at <= chunk.size());
     FUZZ_CHECK(at == chunk.size() || (at % kTitleBlockAlign == 0 && std::memcmp(chunk.data() + at, "PS2D", 4) == 0));
     const std::string_view title = at < chunk.size() ? read_title(chunk.subspan(at)) : std::string_view();
-    FUZZ_CHECK(title.size() <= kTitleBlockAlign - kTitleOffset);
+    FUZZ_CHECK(title.size() <= kTitleBlockAlign - kIconSysTitleOffset);
 
     for (const PathRules* rules : {&kWindowsShiftJisRules, &kPosixRules}) {
         const char* path = rules->separator == '\\' ? "C:\\saves\\x.psu" : "/saves/x.psu";

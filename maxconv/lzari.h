@@ -17,9 +17,8 @@ inline constexpr size_t kLzariWindow = 4096;
 inline constexpr size_t kLzariLongestMatch = 60;
 
 #define LZARI_ERROR_LIST(X)                                                 \
-    X(ok, "ok")                                                             \
+    PS2_SHARED_ERROR_LIST(X)                                                \
     X(output_full, "the compressed stream does not fit its buffer")         \
-    X(no_memory, "not enough memory for the encoder's working storage")   \
     X(input_too_large, "the input is larger than 2 GiB")
 
 enum class LzariError : uint8_t { LZARI_ERROR_LIST(PS2_ERROR_ENUM) };

@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "common/bytes.h"
 #include "maxconv/lzari.h"
 #include "maxconv/lzari_model.h"
 
@@ -65,13 +66,6 @@ constexpr uint32_t kTextSize = kWindow + kTextChunk + 256;
  * r + 59, hashes of 24 bytes, 8-byte words). */
 constexpr uint32_t kAhead = 136;
 
-inline uint64_t load_u64le(const uint8_t* p)
-{
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    return v;
-}
 inline uint32_t load_u32(const uint8_t* p)
 {
     uint32_t v;

@@ -4,16 +4,17 @@
 #include <cstring>
 
 #include "common/psu.h"
+#include "common/save_kind.h"
 #include "maxconv/lzari.h"
 
 namespace ps2 {
 
 namespace {
 
-constexpr size_t kDotName = kPsuEntrySize + psu_field::name;        /* 0x240 */
-constexpr size_t kDotDotName = 2 * kPsuEntrySize + psu_field::name; /* 0x440 */
-constexpr uint8_t kDotBytes[4] = {0x2E, 0, 0, 0};
-constexpr uint8_t kDotDotBytes[4] = {0x2E, 0x2E, 0, 0};
+/* VARKON's reading of a flat save's members: one after the other, each as
+ * a file node unless it has the directory bit; a member's data must lie
+ * within the file (its padding may be missing). */
+constexpr PsuReadPolicy kVarkonReading{false, PsuKindRule::unless_directory, false, false};
 
 /* Writes an entry made from nothing into zeroed memory. */
 void put_entry(uint8_t* record, uint16_t mode, uint32_t length, std::string_view name)
@@ -27,11 +28,11 @@ void put_entry(uint8_t* record, uint16_t mode, uint32_t length, std::string_view
 
 SaveKind detect_save_kind(std::span<const uint8_t> file)
 {
-    if (is_max_archive(file)) return SaveKind::max_archive;
-    if (file.size() >= kDotDotName + 4 && std::memcmp(file.data() + kDotName, kDotBytes, 4) == 0 &&
-        std::memcmp(file.data() + kDotDotName, kDotDotBytes, 4) == 0)
-        return SaveKind::psu_archive;
-    return SaveKind::neither;
+    switch (recognise_file_kind(file, file.size())) {
+    case FileKind::max: return SaveKind::max_archive;
+    case FileKind::psu: return SaveKind::psu_archive;
+    default: return SaveKind::neither;
+    }
 }
 
 MaxError convert_max_to_psu(std::span<const uint8_t> file, std::span<uint8_t> build, std::span<uint8_t> out,
@@ -97,19 +98,14 @@ MaxError build_max_payload(std::span<const uint8_t> psu, std::span<uint8_t> buil
     if (length < 2) return MaxError::bad_entry_count;
 
     MaxPayloadWriter writer(build, psu_record_name(psu.data()));
-    ByteCursor cur(psu, kPsuFirstMember);
+    PsuRecordReader members(psu, kVarkonReading, kPsuFirstMember);
     /* Every member takes at least 512 bytes of the file, so the loop ends
      * with the file whatever the top entry claims. */
     for (uint32_t i = 0; i < length - 2; ++i) {
-        std::span<const uint8_t> rec, data;
-        if (!cur.take(kPsuEntrySize, &rec)) return MaxError::member_past_end;
-        if (mode_is_directory(record_mode(rec.data()))) return MaxError::member_is_folder;
-        const uint32_t size = record_length(rec.data());
-        if (!cur.take(size, &data)) return MaxError::member_past_end;
-        if (const MaxError e = writer.add_member(psu_record_name(rec.data()), data); e != MaxError::ok) return e;
-        /* The last member's padding may be missing. */
-        const uint64_t pad = psu_padded_size(size) - size;
-        (void)cur.skip(pad < cur.remaining() ? pad : cur.remaining());
+        PsuRecord m;
+        if (!members.next(&m)) return MaxError::member_past_end;
+        if (m.kind == PsuRecordKind::directory) return MaxError::member_is_folder;
+        if (const MaxError e = writer.add_member(psu_record_name(m.entry), m.data); e != MaxError::ok) return e;
     }
     info->file_count = writer.file_count();
     info->unpacked_size = writer.unpacked_size();
@@ -134,8 +130,11 @@ MaxError convert_psu_to_max(std::span<const uint8_t> file, std::span<uint8_t> bu
         break;
     case LzariError::output_full:
         return stream.size() == kMaxPayloadLimit ? MaxError::stream_too_large : MaxError::no_room;
-    case LzariError::no_memory:
     case LzariError::input_too_large:
+        return MaxError::save_too_large_to_pack;
+    case LzariError::no_memory:
+    case LzariError::open_failed:   /* shared codes the encoder never returns */
+    case LzariError::target_exists:
         return MaxError::no_memory;
     }
     *out_size = seal_max_archive(out, stored, p.file_count, p.unpacked_size);

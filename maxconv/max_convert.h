@@ -20,7 +20,8 @@ enum class SaveKind : uint8_t {
     neither,
 };
 
-/* Decides by content alone; the file's name plays no part. */
+/* Decides by content alone, through the shared recogniser (common/save_kind.h); the file's name plays no
+ * part. Every other kind it knows is neither here. */
 SaveKind detect_save_kind(std::span<const uint8_t> file);
 
 struct MaxToPsuInfo {

@@ -15,14 +15,6 @@ const char* max_error_text(MaxError e)
 
 namespace {
 
-/* A name field read up to its NUL, never more than 32 bytes. */
-std::string_view field_name(const uint8_t* field)
-{
-    const char* s = reinterpret_cast<const char*>(field);
-    const void* nul = std::memchr(s, 0, kMaxNameSize);
-    return std::string_view(s, nul ? size_t(static_cast<const char*>(nul) - s) : kMaxNameSize);
-}
-
 /* Writes a name into a zero-filled field of the given width (name cut to 32 bytes). */
 void put_name(uint8_t* field, size_t width, std::string_view name)
 {
@@ -42,7 +34,7 @@ MaxHeader read_max_header(const uint8_t* header)
 {
     MaxHeader h;
     h.crc = load_u32le(header + max_field::crc);
-    h.dir_name = field_name(header + max_field::dir_name);
+    h.dir_name = text_field(header + max_field::dir_name, kMaxNameSize);
     h.packed_size = load_u32le(header + max_field::packed_size);
     h.file_count = load_u32le(header + max_field::file_count);
     h.unpacked_size = load_u32le(header + max_field::unpacked_size);
@@ -83,7 +75,7 @@ MaxError read_max_record(std::span<const uint8_t> payload, uint64_t* offset, Max
     if (!cur.take(kMaxRecordHead, &head)) return MaxError::record_past_end;
     const uint32_t size = load_u32le(head.data());
     if (!cur.take(size, &data)) return MaxError::record_past_end;
-    member->name = field_name(head.data() + 4);
+    member->name = text_field(head.data() + 4, kMaxNameSize);
     member->data = data;
     *offset = max_next_record_offset(*offset, size);
     return MaxError::ok;

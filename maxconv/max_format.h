@@ -47,7 +47,7 @@ inline uint64_t max_next_record_offset(uint64_t o, uint64_t member_size)
 /* ---- errors of the MAX side of the converter ---- */
 
 #define MAX_ERROR_LIST(X)                                                                              \
-    X(ok, "ok")                                                                                        \
+    PS2_SHARED_ERROR_LIST(X)                                                                           \
     X(not_max, "the file is not a MAX archive (it does not begin with \"Ps2PowerSave\")")              \
     X(max_too_short, "the MAX archive is shorter than its 92-byte header")                             \
     X(max_too_large, "the MAX archive is larger than 8 MiB (8,388,608 bytes)")                         \
@@ -64,7 +64,7 @@ inline uint64_t max_next_record_offset(uint64_t o, uint64_t member_size)
     X(members_too_large, "the files add up to more than 8,388,516 bytes of payload")                   \
     X(stream_too_large, "the compressed stream would be larger than 8,388,516 bytes")                  \
     X(no_room, "the result does not fit its buffer")                                                   \
-    X(no_memory, "not enough memory")
+    X(save_too_large_to_pack, "the save is larger than the compressor takes (2 GiB)")
 
 enum class MaxError : uint8_t { MAX_ERROR_LIST(PS2_ERROR_ENUM) };
 const char* max_error_text(MaxError e);

@@ -9,13 +9,17 @@ namespace {
 constexpr const char* kTool = "varkon";
 
 constexpr const char* kHelp =
-    "Usage: varkon [-q] FILE...\n"
+    "Usage: varkon [-f] [-q] FILE...\n"
     "       varkon --check FILE...\n"
     "Converts PS2 saves between PSU archives and MAX archives, each file by its\n"
     "content: a MAX archive (\"Ps2PowerSave\") becomes a PSU archive and a PSU\n"
     "archive becomes a MAX archive. The result is written beside the input, with\n"
-    "the extension replaced by .psu or .max (appended when there is none); an\n"
-    "existing file of that name is replaced once the new one is complete.\n"
+    "the extension replaced by .psu or .max (appended when there is none).\n"
+    "An existing file of that name that holds exactly the result is left alone\n"
+    "(\"up to date\"); one with other content is kept and named, and the next FILE\n"
+    "is taken: --force replaces it once the new one is complete.\n"
+    "A file of another kind is named for what it is (\"a card image, not a PSU or\n"
+    "MAX archive\").\n"
     "\n"
     "A MAX archive whose check value does not match gives a \"BAD CRC\" warning and\n"
     "is converted all the same, unless the result would replace the damaged file\n"
@@ -24,6 +28,7 @@ constexpr const char* kHelp =
     "Options:\n"
     "      --check       verify the files and write nothing: a MAX archive's check\n"
     "                    value, structure and full decode, a PSU archive's structure\n"
+    "  -f, --force       replace an existing output of other content\n"
     "  -q, --quiet       print only warnings and errors\n"
     "  -h, --help        show this help and exit\n"
     "      --version     show the version and exit\n"
@@ -35,9 +40,9 @@ constexpr const char* kHelp =
     "  varkon --check saves/*          verifies every save, writes nothing\n"
     "\n"
     "Exit status:\n"
-    "  0  every file was converted (or found sound, with --check); a BAD CRC\n"
-    "     warning alone does not change it\n"
-    "  1  some file was not\n"
+    "  0  every file was converted or up to date (or found sound, with --check);\n"
+    "     a BAD CRC warning alone does not change it\n"
+    "  1  some file was not, or an existing output was kept\n"
     "  2  bad usage: an unknown option, no FILE\n"
     "\n"
     "Each problem is one line on stderr, \"varkon: FILE: message\". On a terminal,\n"
@@ -50,28 +55,26 @@ int main(int argc, char** argv)
 {
     ps2::cli::Console console(kTool);
     bool check = false;
-    ps2::cli::CommandLine args(argc, argv, console, kHelp);
+    ps2::cli::CommandLine args(argc, argv, console, kHelp, ps2::cli::ForceOption::taken);
     while (args.next_option()) {
         if (args.is("--check"))
             check = true;
         else
             args.unknown();
     }
-    if (!args.stopped() && args.files().empty()) args.usage_error("no file given");
+    args.require_files();
     if (args.stopped()) return args.exit_status();
     const std::vector<const char*>& files = args.files();
 
     ps2::VarkonHooks hooks;
     hooks.report = console.reporter();
+    hooks.outputs = args.output_policy();
     ps2::VarkonWork work; /* one pair of work buffers for all the files */
-    console.begin_batch(files.size());
-    for (const char* file : files) {
-        console.step(file);
+    ps2::cli::run_batch(console, files, [&](const char* file) {
         if (check)
             (void)ps2::check_save_file(file, hooks.report, &work);
         else
             (void)ps2::convert_save_file(file, hooks, &work);
-    }
-    console.end_batch();
+    });
     return console.exit_status();
 }

@@ -2,18 +2,16 @@
 #include "maxconv/varkon_handler.h"
 
 #include <cinttypes>
-#include <cstdio>
 #include <cstring>
 
 #include "common/platform.h"
+#include "common/save_kind.h"
+#include "maxconv/lzari.h"
 #include "maxconv/max_convert.h"
 
 namespace ps2 {
 
 namespace {
-
-/* Room for two paths and some words. */
-constexpr size_t kMessageSize = 2 * kPathCapacity + 256;
 
 /* The dropped path with the extension replaced (or appended) by ext. */
 bool make_output_path(const char* path, const char* ext, const PathRules& rules, PathBuffer* out)
@@ -29,16 +27,7 @@ bool same_file_name(const char* a, const char* b) { return compare_folded(a, b) 
 
 void report_refusal(const Reporter& report, const char* path, const char* why)
 {
-    char text[512];
-    std::snprintf(text, sizeof text, "%s; nothing written", why);
-    report.error(path, text);
-}
-
-void report_written(const Reporter& report, const char* in, const char* out)
-{
-    char text[kMessageSize];
-    std::snprintf(text, sizeof text, "%s -> %s", in, out);
-    report.note(nullptr, text);
+    report.errorf(path, "%s; nothing written", why);
 }
 
 /* Reads the file into the file buffer. False (reported) when it cannot be read. */
@@ -51,7 +40,7 @@ bool read_input(const char* path, VarkonWork& work, const Reporter& report, std:
     }
     plat::FileRead fr;
     if (const plat::IoError e = plat::read_file(path, work.file(), &fr); e != plat::IoError::ok) {
-        report.error(path, plat::io_error_text(e));
+        report.error(path, plat::describe_io_error(e));
         return false;
     }
     *bytes = work.file().first(fr.bytes_read);
@@ -60,6 +49,53 @@ bool read_input(const char* path, VarkonWork& work, const Reporter& report, std:
 }
 
 const char* kNeitherText = "neither a MAX archive (no \"Ps2PowerSave\") nor a PSU archive (no \".\" and \"..\" entries)";
+
+/* Why a file is not converted when it is of neither kind: what the recogniser calls it, or the two magics
+ * it lacks. Into m. */
+const char* describe_neither(std::span<const uint8_t> bytes, uint64_t reported_size, Message* m)
+{
+    const FileKind kind = recognise_file_kind(bytes, reported_size);
+    if (kind == FileKind::unknown) return kNeitherText;
+    return describe_wrong_kind(kind, kTakesPsuOrMax, m->text);
+}
+
+/* A stream shorter than the decoder reads: whether the payload depends on the bytes that are not there.
+ * The decoder reads its last byte again past the end; decoding once more with other bytes there tells.
+ * False, too, when the memory for the second decoding cannot be had. */
+bool payload_needs_missing_bytes(std::span<const uint8_t> stream, std::span<const uint8_t> payload, size_t wanted)
+{
+    const size_t extra = wanted - stream.size() + 8;
+    plat::Block other_stream(stream.size() + extra);
+    plat::Block other_payload(payload.size() ? payload.size() : 1);
+    if (!other_stream.ok() || !other_payload.ok()) return true;
+    const uint8_t last = stream.empty() ? 0 : stream.back();
+    if (!stream.empty()) std::memcpy(other_stream.data(), stream.data(), stream.size());
+    std::memset(other_stream.data() + stream.size(), uint8_t(~last), extra);
+    (void)lzari_decode(other_stream.span(), other_payload.span().first(payload.size()));
+    return payload.size() && std::memcmp(other_payload.data(), payload.data(), payload.size()) != 0;
+}
+
+/* What refuses a save by its size alone: more than 8 MiB, or a MAX archive
+ * shorter than its header. */
+MaxError check_input_size(SaveKind kind, std::span<const uint8_t> bytes, uint64_t reported_size)
+{
+    const bool max = kind == SaveKind::max_archive;
+    if (reported_size > kWorkBufferSize) return max ? MaxError::max_too_large : MaxError::psu_too_large_input;
+    if (max && bytes.size() < kMaxHeaderSize) return MaxError::max_too_short;
+    return MaxError::ok;
+}
+
+/* Compares a MAX archive's check value (header checked for size) with the
+ * one computed, and reports a mismatch with the severity given. */
+bool check_value_matches(std::span<const uint8_t> bytes, const char* path, Severity severity, const Reporter& report)
+{
+    const uint32_t stored = load_u32le(bytes.data() + max_field::crc);
+    const uint32_t computed = compute_max_crc(bytes);
+    if (stored == computed) return true;
+    report.sendf(severity, path, "BAD CRC: the check value does not match (stored 0x%08" PRIX32 ", computed 0x%08" PRIX32 ")",
+                 stored, computed);
+    return false;
+}
 
 } // namespace
 
@@ -93,7 +129,8 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks, Varko
     const SaveKind kind = detect_save_kind(bytes);
     if (kind == SaveKind::neither) {
         res.outcome = VarkonOutcome::not_a_save;
-        report_refusal(report, path, kNeitherText);
+        Message m;
+        report_refusal(report, path, describe_neither(bytes, reported_size, &m));
         return res;
     }
     const bool to_psu = kind == SaveKind::max_archive;
@@ -102,26 +139,16 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks, Varko
         report_refusal(report, path, plat::io_error_text(plat::IoError::path_too_long));
         return res;
     }
-    if (reported_size > kWorkBufferSize) {
-        report_refusal(report, path, max_error_text(to_psu ? MaxError::max_too_large : MaxError::psu_too_large_input));
+    if (const MaxError e = check_input_size(kind, bytes, reported_size); e != MaxError::ok) {
+        report_refusal(report, path, max_error_text(e));
         return res;
     }
 
     size_t out_size = 0;
     MaxError err;
     if (to_psu) {
-        if (bytes.size() < kMaxHeaderSize) {
-            report_refusal(report, path, max_error_text(MaxError::max_too_short));
-            return res;
-        }
-        const uint32_t stored = load_u32le(bytes.data() + max_field::crc);
-        const uint32_t computed = compute_max_crc(bytes);
-        if (stored != computed) {
+        if (!check_value_matches(bytes, path, Severity::warning, report)) {
             res.bad_crc = true;
-            char text[160];
-            std::snprintf(text, sizeof text, "BAD CRC: the check value does not match (stored 0x%08" PRIX32
-                          ", computed 0x%08" PRIX32 ")", stored, computed);
-            report.warning(path, text);
             if (hooks.on_bad_crc) hooks.on_bad_crc(hooks.context, path);
             if (same_file_name(path, res.output.c_str())) {
                 report_refusal(report, path,
@@ -139,85 +166,87 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks, Varko
         return res;
     }
 
-    const std::span<const uint8_t> output = work.file().first(out_size);
-    if (const plat::IoError e = plat::write_file_replace(res.output.c_str(), output); e != plat::IoError::ok) {
-        res.outcome = VarkonOutcome::failed;
-        report.error(res.output.c_str(), plat::io_error_text(e));
+    const std::span<const uint8_t> output(work.file().data(), out_size);
+    plat::OutputOutcome written = plat::OutputOutcome::none;
+    if (const plat::IoError e = plat::write_output(res.output.c_str(), output, hooks.outputs, &written);
+        e != plat::IoError::ok) {
+        res.outcome = e == plat::IoError::output_differs ? VarkonOutcome::kept : VarkonOutcome::failed;
+        report.error(res.output.c_str(), plat::describe_io_error(e));
+        return res;
+    }
+    if (written == plat::OutputOutcome::up_to_date) {
+        res.outcome = VarkonOutcome::up_to_date;
+        report.notef(nullptr, "%s -> %s: up to date", path, res.output.c_str());
         return res;
     }
     res.outcome = to_psu ? VarkonOutcome::wrote_psu : VarkonOutcome::wrote_max;
-    report_written(report, path, res.output.c_str());
+    report.notef(nullptr, "%s -> %s", path, res.output.c_str());
     return res;
 }
 
 bool check_save_file(const char* path, const Reporter& report, VarkonWork* kept)
 {
-    VarkonWork own;
+    VarkonWork own; /* nothing obtained unless used */
     VarkonWork& work = kept ? *kept : own;
     std::span<const uint8_t> bytes;
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return false;
 
-    char text[kMessageSize];
     const SaveKind kind = detect_save_kind(bytes);
     if (kind == SaveKind::neither) {
-        report.error(path, kNeitherText);
+        Message m;
+        report.error(path, describe_neither(bytes, reported_size, &m));
+        return false;
+    }
+    if (const MaxError e = check_input_size(kind, bytes, reported_size); e != MaxError::ok) {
+        report.error(path, max_error_text(e));
         return false;
     }
     if (kind == SaveKind::psu_archive) {
-        if (reported_size > kWorkBufferSize) {
-            report.error(path, max_error_text(MaxError::psu_too_large_input));
-            return false;
-        }
         MaxPayloadInfo info;
         if (const MaxError e = build_max_payload(bytes, work.build(), &info); e != MaxError::ok) {
             report.error(path, max_error_text(e));
             return false;
         }
         const MaxHeader h = read_max_header(work.build().data());
-        std::snprintf(text, sizeof text, "PSU archive of %.*s: %" PRIu32 " files, %" PRIu32 " bytes of MAX payload; sound",
-                      int(h.dir_name.size()), h.dir_name.data(), info.file_count, info.unpacked_size);
-        report.note(path, text);
+        report.notef(path, "PSU archive of %.*s: %" PRIu32 " files, %" PRIu32 " bytes of MAX payload; sound",
+                     int(h.dir_name.size()), h.dir_name.data(), info.file_count, info.unpacked_size);
         return true;
     }
 
-    if (reported_size > kWorkBufferSize) {
-        report.error(path, max_error_text(MaxError::max_too_large));
-        return false;
-    }
-    if (bytes.size() < kMaxHeaderSize) {
-        report.error(path, max_error_text(MaxError::max_too_short));
-        return false;
-    }
-    bool sound = true;
-    const uint32_t stored = load_u32le(bytes.data() + max_field::crc);
-    const uint32_t computed = compute_max_crc(bytes);
-    if (stored != computed) {
-        std::snprintf(text, sizeof text, "BAD CRC: the check value does not match (stored 0x%08" PRIX32
-                      ", computed 0x%08" PRIX32 ")", stored, computed);
-        report.error(path, text);
-        sound = false;
-    }
+    bool sound = check_value_matches(bytes, path, Severity::error, report);
     MaxToPsuInfo info;
     size_t psu_size = 0;
-    if (const MaxError e = convert_max_to_psu(bytes, work.build(), work.file(), &psu_size, &info);
+    /* The archive goes to a block of its own, so that the stream stays to be looked at again. */
+    plat::Block psu(kWorkBufferSize);
+    if (!psu.ok()) {
+        report.error(path, plat::io_error_text(plat::IoError::no_memory));
+        return false;
+    }
+    if (const MaxError e = convert_max_to_psu(bytes, work.build(), psu.span(), &psu_size, &info);
         e != MaxError::ok) {
         report.error(path, max_error_text(e));
         return false;
     }
     if (info.stream_bytes_wanted > info.stream_size + 2) {
-        std::snprintf(text, sizeof text, "the compressed stream is cut: %zu bytes, the decoder wanted %zu",
-                      info.stream_size, info.stream_bytes_wanted);
-        report.error(path, text);
-        sound = false;
+        MaxHeader h;
+        (void)check_max_header(bytes, &h); /* checked by the conversion */
+        const std::span<const uint8_t> payload(work.build().data() + kMaxHeaderSize, info.unpacked_size);
+        if (payload_needs_missing_bytes(max_stream(bytes, h), payload, info.stream_bytes_wanted)) {
+            report.errorf(path, "the compressed stream is cut: %zu bytes, the decoder wanted %zu", info.stream_size,
+                          info.stream_bytes_wanted);
+            sound = false;
+        } else {
+            report.warningf(path, "stream shorter than its decoder reads; payload complete (%zu bytes, the decoder "
+                                  "looked at %zu)",
+                            info.stream_size, info.stream_bytes_wanted);
+        }
     }
     if (!sound) return false;
     const MaxHeader h = read_max_header(work.build().data());
-    std::snprintf(text, sizeof text,
-                  "MAX archive of %.*s: %" PRIu32 " files, %" PRIu32 " bytes of payload, CRC ok%s; sound",
-                  int(h.dir_name.size()), h.dir_name.data(), info.file_count, info.unpacked_size,
-                  info.trailing_bytes ? ", bytes after the stream (ignored)" : "");
-    report.note(path, text);
+    report.notef(path, "MAX archive of %.*s: %" PRIu32 " files, %" PRIu32 " bytes of payload, CRC ok%s; sound",
+                 int(h.dir_name.size()), h.dir_name.data(), info.file_count, info.unpacked_size,
+                 info.trailing_bytes ? ", bytes after the stream (ignored)" : "");
     return true;
 }
 

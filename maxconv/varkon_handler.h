@@ -6,6 +6,7 @@
 #include <span>
 
 #include "common/paths.h"
+#include "common/platform.h"
 #include "common/report.h"
 
 namespace ps2 {
@@ -23,6 +24,9 @@ struct VarkonHooks {
     void* context = nullptr;
     /* How paths are scanned for the extension point; null means this system's rules. */
     const PathRules* rules = nullptr;
+    /* What the output does to an existing file of its name: the window replaces it; the command line
+     * keeps one of other content unless --force is given. */
+    plat::OutputPolicy outputs = plat::OutputPolicy::replace;
 };
 
 enum class VarkonOutcome : uint8_t {
@@ -31,6 +35,8 @@ enum class VarkonOutcome : uint8_t {
     not_a_save, /* neither kind by its content: nothing written */
     refused,    /* malformed, too large, or a damaged file that would replace itself: nothing written */
     failed,     /* cannot read the file, get the work buffers or write the output */
+    up_to_date, /* the output holds exactly the conversion already: left alone */
+    kept,       /* the output holds other content and the policy keeps it: nothing written */
 };
 
 struct VarkonResult {
@@ -70,17 +76,21 @@ private:
 /* Handles one file as if dropped: reads it whole, decides its kind by
  * content, and writes the other form beside it under the same path with
  * the extension replaced by ".psu" or ".max" (appended when there is none).
- * An existing file of that name is replaced only once the new one is
- * complete, the dropped file itself included when the names are the same;
- * except that a MAX archive with a bad check value is never written over
- * itself: it is kept and nothing is written. Uses two zero-filled 8 MiB
+ * An existing file of that name is dealt with as hooks.outputs says: replaced
+ * only once the new one is complete, the dropped file itself included when
+ * the names are the same, or kept when it holds other content; a MAX
+ * archive with a bad check value is never written over itself: it is kept
+ * and nothing is written. A file of another kind the recogniser knows (a
+ * card image, a CodeBreaker save...) is named for what it is. Uses two zero-filled 8 MiB
  * work buffers, released before it returns; or those of work, kept. */
 VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks, VarkonWork* work = nullptr);
 
 /* Verifies a file and writes nothing: a MAX archive's check value,
  * structure and full decode, a PSU archive's structure as VARKON reads it.
  * Reports a summary note when sound, an error line per fault; returns
- * whether the file is sound. */
+ * whether the file is sound. A stream that ends before the decoder's last
+ * look-ahead, whose payload does not depend on the bytes it lacks, is sound
+ * with a warning; one whose payload does is cut. */
 bool check_save_file(const char* path, const Reporter& report, VarkonWork* work = nullptr);
 
 } // namespace ps2

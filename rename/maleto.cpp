@@ -23,19 +23,16 @@ MaletoError read_save_name(std::span<const uint8_t, kPsuEntrySize> top, std::str
 
 size_t find_title_block(std::span<const uint8_t> chunk)
 {
-    for (size_t at = 0; at < chunk.size() && sizeof kTitleMagic <= chunk.size() - at; at += kTitleBlockAlign)
-        if (std::memcmp(chunk.data() + at, kTitleMagic, sizeof kTitleMagic) == 0) return at;
+    for (size_t at = 0; at < chunk.size(); at += kTitleBlockAlign)
+        if (has_icon_sys_magic(chunk.subspan(at))) return at;
     return chunk.size();
 }
 
 std::string_view read_title(std::span<const uint8_t> block)
 {
-    const size_t end = block.size() < kTitleBlockAlign ? block.size() : kTitleBlockAlign;
-    if (end <= kTitleOffset) return {};
-    const char* text = reinterpret_cast<const char*>(block.data() + kTitleOffset);
-    const size_t room = end - kTitleOffset;
-    const void* nul = std::memchr(text, 0, room);
-    return std::string_view(text, nul ? size_t(static_cast<const char*>(nul) - text) : room);
+    /* Never past the 512-byte block: the title may run on to its end. */
+    return icon_sys_title(block.first(block.size() < kTitleBlockAlign ? block.size() : kTitleBlockAlign),
+                          kTitleBlockAlign);
 }
 
 MaletoError format_new_path(const char* path, std::string_view name, std::string_view title, const PathRules& rules,

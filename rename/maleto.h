@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/errors.h"
+#include "common/iconsys.h"
 #include "common/paths.h"
 
 namespace ps2 {
@@ -15,19 +16,17 @@ namespace ps2 {
  * size and tests every 512-aligned offset for the icon description. */
 inline constexpr size_t kTitleChunkSize = 32768;
 inline constexpr size_t kTitleBlockAlign = 512;
-inline constexpr size_t kTitleOffset = 0xC0; /* the title inside the icon description */
-inline constexpr char kTitleMagic[4] = {'P', 'S', '2', 'D'};
 
 #define MALETO_ERROR_LIST(X)                                                                               \
-    X(ok, "ok")                                                                                            \
-    X(open_failed, "cannot open the file")                                                                 \
+    PS2_SHARED_ERROR_LIST_WORDED(X, PS2_TEXT_NO_MEMORY, PS2_TEXT_OPEN_FAILED,                              \
+                                 "not renamed: a file of the new name exists already")                    \
     X(name_too_short, "not renamed: the save's name has fewer than two characters (not a PSU archive?)")    \
     X(no_title_block, "not renamed: no icon description (\"PS2D\" block) found (not a PSU archive with a title?)") \
     X(path_too_long, "not renamed: the new path would not fit 1024 bytes")                                 \
     X(unsafe_name, "not renamed: the name or title holds a path separator (try --remove-sjis)")            \
-    X(target_exists, "not renamed: a file of the new name exists already")                                 \
-    X(rename_failed, "not renamed: the system refused the new name (try --remove-sjis)")                    \
-    X(read_failed, "not renamed: cannot read the file")
+    X(rename_failed, "not renamed: cannot rename the file")                                                \
+    X(read_failed, "not renamed: cannot read the file")                                                    \
+    X(name_refused, "not renamed: the system refused the new name (try --remove-sjis)")
 
 enum class MaletoError : uint8_t { MALETO_ERROR_LIST(PS2_ERROR_ENUM) };
 const char* maleto_error_text(MaletoError e);
@@ -42,8 +41,8 @@ const char* maleto_error_text(MaletoError e);
  * chunk.size() when there is none. */
 size_t find_title_block(std::span<const uint8_t> chunk);
 
-/* DESCRIPTION: the bytes at 0xC0 of the title block up to their first NUL,
- * never read past the 512-byte block nor past `block`'s end. */
+/* DESCRIPTION: the title of the icon description that begins the block, up
+ * to its first NUL, never read past the 512-byte block nor past `block`'s end. */
 std::string_view read_title(std::span<const uint8_t> block);
 
 /* Writes "<name>-[<title>].psu" over the name part of `path` into *out.

@@ -1,9 +1,8 @@
 /* droprun_res.h -- resource names and control ids of DROPRUN (resources/droprun.rc, droprun/droprun_win32.cpp) */
 #pragma once
 
-/* Resources are addressed by name. */
-#define IDD_MAIN "MAIN"
-#define IDI_ICON "ICON"
+/* Resources are addressed by name: IDD_MAIN and IDI_ICON as every tool has them. */
+#include "tool_window_res.h"
 
 /* The preset form. */
 #define IDC_PRESET 128         /* combo box: the preset names */

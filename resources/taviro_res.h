@@ -2,12 +2,11 @@
 #ifndef TAVIRO_RES_H
 #define TAVIRO_RES_H
 
-/* Resource names (strings, not numbers). */
-#define IDD_MAIN "MAIN"
+/* Resource names (strings, not numbers); IDD_MAIN and IDI_ICON as every tool has them. */
+#include "tool_window_res.h"
 #define IDD_HELP "HELP"
 #define IDD_ABOUT "ABOUT"
 #define IDR_MENU "MAIN"
-#define IDI_ICON "ICON"
 
 /* Controls. */
 #define IDC_LIST 128 /* the main window's list box */

@@ -1,8 +1,9 @@
-/* varkon_res.h -- resource ids of VARKON's window: dialog "MAIN", icon group "ICON" */
+/* varkon_res.h -- resource ids of VARKON's window: dialog "MAIN", icon group "ICON" (shared: tool_window_res.h) */
 #ifndef PS2_VARKON_RES_H
 #define PS2_VARKON_RES_H
 
-#define IDC_TOOL_ICON  128  /* the icon in the window's top left corner */
-#define IDC_USAGE_TEXT 128  /* the usage text */
+#include "tool_window_res.h"
+
+#define IDC_TOOL_ICON 128 /* the icon in the window's top left corner */
 
 #endif

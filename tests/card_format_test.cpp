@@ -117,9 +117,18 @@ TEST(CardFormat, ChainsAndDirectories)
     std::vector<uint32_t> chain;
     ASSERT_EQ(follow_chain(c.craw(), 5, &chain), CardError::ok);
     EXPECT_EQ(chain, (std::vector<uint32_t>{5, 9}));
+    /* The cursor's last cluster ends the chain; a chain sharing its seen-set that runs into it is a cross-link. */
+    ClusterSet seen{};
+    ChainCursor cursor(c.craw(), 5, &seen);
     uint32_t last = 0;
-    ASSERT_EQ(find_last_cluster(c.craw(), 5, &last), CardError::ok);
+    while (cursor.next(&last)) {}
     EXPECT_EQ(last, 9u);
+    EXPECT_TRUE(cursor.ended());
+    EXPECT_EQ(cursor.stop(), ChainStop::ended);
+    set_fat_entry(c.raw(), 7, kFatInUse + 9);
+    ChainCursor crossing(c.craw(), 7, &seen);
+    EXPECT_TRUE(crossing.next(&last) && !crossing.next(&last));
+    EXPECT_EQ(crossing.stop(), ChainStop::repeated);
     EXPECT_EQ(directory_entry(c.craw(), chain, 2), cluster_bytes(c.craw(), 9));
     EXPECT_EQ(directory_entry(c.craw(), chain, 3), cluster_bytes(c.craw(), 9) + 512);
     EXPECT_EQ(directory_entry(c.craw(), chain, 4), nullptr);

@@ -191,11 +191,16 @@ TEST(CardBuilder, MalformedArchivesAreRefusedWhole)
     neither.resize(2048);
     std::vector<uint8_t> huge_file = record(0x8417, 0xFFFFFFFF, "F");
     huge_file.resize(4096);
+    /* A card whose root chain leads out of the card (the archive itself is sound). */
+    auto root_chain_out = [](MemCard& card) {
+        set_fat_entry(RawImage(card.bytes.data(), kRawImageSize), kRootCluster, kFatInUse + 8150);
+    };
 
     struct Case {
         const char* what;
         std::vector<uint8_t> bytes;
         BuildError expected;
+        void (*damage)(MemCard&) = nullptr; /* done to the card before placing */
     } cases[] = {
         {"no bytes", {}, BuildError::empty_file},
         {"shorter than a record", std::vector<uint8_t>(good.begin(), good.begin() + 100), BuildError::truncated_entry},
@@ -207,11 +212,13 @@ TEST(CardBuilder, MalformedArchivesAreRefusedWhole)
         {"top record of neither kind", neither, BuildError::not_an_archive},
         {"text with a directory bit", text, BuildError::no_links},
         {"top file longer than the bytes", huge_file, BuildError::truncated_data},
+        {"empty top file, damaged root chain", record(0x8417, 0, "E"), BuildError::damaged_card, root_chain_out},
     };
     for (const Case& c : cases) {
         ArchivePlan plan;
-        EXPECT_EQ(plan_archive(c.bytes, &plan), c.expected) << c.what;
+        EXPECT_EQ(plan_archive(c.bytes, &plan), c.damage ? BuildError::ok : c.expected) << c.what;
         MemCard card;
+        if (c.damage) c.damage(card);
         ArchivePlan p2;
         EXPECT_EQ(card.builder.add_archive(c.bytes, &p2), c.expected) << c.what;
         EXPECT_EQ(card.builder.used_clusters(), 1u) << c.what; /* nothing placed */

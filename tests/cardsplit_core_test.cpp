@@ -211,8 +211,8 @@ TEST(CardSplit, LongestChainOfTheCardIsKept)
 
 TEST(CardSplit, SplitsTheRealCard)
 {
+    PS2_REQUIRE_REALDATA("card-two-saves-ecc.ps2", "rez.psu");
     const std::filesystem::path dir = PS2_REALDATA_DIR;
-    if (!std::filesystem::exists(dir / "card-two-saves-ecc.ps2")) GTEST_SKIP() << "no real data";
     std::vector<uint8_t> image = test::get((dir / "card-two-saves-ecc.ps2").string());
     const uint64_t size = image.size();
     image.resize(kCodedImageSize);

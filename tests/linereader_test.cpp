@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "unpack/linereader.h"
+#include "common/linereader.h"
 
 using namespace ps2;
 

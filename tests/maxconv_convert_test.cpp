@@ -365,8 +365,8 @@ TEST(MaxConvert, RefusesAStreamOverTheCapacity)
 
 TEST(MaxConvert, RealSaves)
 {
+    PS2_REQUIRE_REALDATA("rez.max", "rez.psu", "max-payne.max");
     const std::string dir = PS2_REALDATA_DIR;
-    if (!std::filesystem::exists(dir + "/rez.max")) GTEST_SKIP() << "no real saves at " << dir;
 
     /* rez.max and rez.psu hold the same save. */
     const Bytes rez_max = test::get(dir + "/rez.max"), rez_psu = test::get(dir + "/rez.psu");

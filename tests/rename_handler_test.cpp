@@ -125,8 +125,8 @@ TEST_F(MaletoHandler, TitleBlockFarBehindTheTopEntry)
 
 TEST_F(MaletoHandler, RealSaves)
 {
+    PS2_REQUIRE_REALDATA("rez.psu", "grandia-ii-usa.psu", "kingdom-hearts-japan.psu");
     const std::string real = PS2_REALDATA_DIR;
-    if (!fs::exists(real)) GTEST_SKIP() << "no real saves here";
     struct Case {
         const char* file;
         const char* expected; /* with REMOVE SJIS */

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -91,6 +92,21 @@ public:
 private:
     std::string path_;
 };
+
+/* ---- real saves ---- */
+
+/* Opens a GoogleTest body over the real saves in ../shared/realdata (PS2_REALDATA_DIR): skips, saying
+ * so, when this checkout has no such folder; once the folder is there, every file named must be in it
+ * (CI always has it, so a missing file fails rather than skips). */
+#define PS2_REQUIRE_REALDATA(...)                                                              \
+    do {                                                                                       \
+        const std::filesystem::path realdata_ = PS2_REALDATA_DIR;                              \
+        if (!std::filesystem::is_directory(realdata_))                                         \
+            GTEST_SKIP() << "no real saves here: " << realdata_.string() << " is absent";      \
+        for (const char* file_ : std::initializer_list<const char*>{__VA_ARGS__})             \
+            ASSERT_TRUE(std::filesystem::is_regular_file(realdata_ / file_))                   \
+                << file_ << " is missing from " << realdata_.string();                         \
+    } while (0)
 
 /* ---- reports ---- */
 

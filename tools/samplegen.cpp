@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/iconsys.h"
 #include "common/psu.h"
 
 namespace ps2::samples {
@@ -153,10 +154,10 @@ std::vector<uint8_t> make_fill(Fill fill, uint32_t size, uint32_t seed)
 
 std::vector<uint8_t> make_icon_sys(const std::string& title, uint32_t size)
 {
-    std::vector<uint8_t> d(std::max<uint32_t>(size, 0xC0 + 68), 0);
-    std::memcpy(d.data(), "PS2D", 4);
-    store_u16le(d.data() + 6, uint16_t(std::min<size_t>(title.size(), 68))); /* line-break position */
-    std::memcpy(d.data() + 0xC0, title.data(), std::min<size_t>(title.size(), 67));
+    std::vector<uint8_t> d(std::max<size_t>(size, kIconSysTitleOffset + kIconSysTitleSize), 0);
+    std::memcpy(d.data(), kIconSysMagic, kIconSysMagicSize);
+    store_u16le(d.data() + kIconSysLineBreakOffset, uint16_t(std::min(title.size(), kIconSysTitleSize)));
+    std::memcpy(d.data() + kIconSysTitleOffset, title.data(), std::min(title.size(), kIconSysTitleSize - 1));
     /* Light source and icon file names, as icon descriptions carry them. */
     std::memcpy(d.data() + 0x104, "icon.ico", 8);
     std::memcpy(d.data() + 0x144, "icon.ico", 8);

@@ -2,8 +2,11 @@
 #include "unpack/unpack.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <unordered_map>
+
+#include "common/save_kind.h"
 
 namespace ps2 {
 
@@ -34,6 +37,11 @@ static bool has_line_break(std::string_view s)
     return s.find('\r') != std::string_view::npos || s.find('\n') != std::string_view::npos;
 }
 
+/* QUILBAN's reading: linearly from offset 0 to the end of the file; an
+ * entry with the file bit is followed by its data, every other entry is
+ * bare; a file cut short keeps the data there is. */
+constexpr PsuReadPolicy kQuilbanReading{false, PsuKindRule::file_bit, false, true};
+
 void plan_unpack(std::span<const uint8_t> archive, const UnpackOptions& options, UnpackPlan* plan)
 {
     *plan = UnpackPlan();
@@ -43,28 +51,20 @@ void plan_unpack(std::span<const uint8_t> archive, const UnpackOptions& options,
 
     /* Member file names already written, to tell when a later member overwrites one. */
     std::unordered_map<std::string, size_t> written;
-    ByteCursor cur(archive);
+    PsuRecordReader reader(archive, kQuilbanReading);
+    PsuRecord r;
     uint32_t counter = 0;
-    while (cur.remaining() > 0) {
-        std::span<const uint8_t> rec;
-        if (!cur.take(kPsuEntrySize, &rec)) {
-            plan->ignored_tail = cur.remaining();
-            break;
-        }
+    while (reader.next(&r)) {
         UnpackEntry e;
-        e.offset = cur.position() - kPsuEntrySize;
-        const std::string_view name = psu_record_name(rec.data());
+        e.offset = r.offset;
+        const std::string_view name = psu_record_name(r.entry);
         e.name2 = options.temp_names ? make_temp_name2(counter++) : make_name2(name);
         e.name_breaks_line = has_line_break(name);
-        e.is_file = mode_is_file(record_mode(rec.data()));
+        e.is_file = r.kind == PsuRecordKind::file;
         if (e.is_file) {
-            e.length = record_length(rec.data());
-            e.data_cut = !cur.can_take(e.length);
-            const size_t available = e.data_cut ? cur.remaining() : size_t(e.length);
-            (void)cur.take(available, &e.data);
-            const uint64_t padding = psu_padded_size(e.length) - e.length;
-            (void)cur.skip(e.data_cut ? 0 : (padding <= cur.remaining() ? padding : cur.remaining()));
-
+            e.length = r.length;
+            e.data = r.data;
+            e.data_cut = r.data_cut;
             e.name_fault = check_member_name(e.name2.view(), options.rules);
             if (e.name_fault == MemberNameFault::none) {
                 std::string key(e.name2.view());
@@ -79,6 +79,48 @@ void plan_unpack(std::span<const uint8_t> archive, const UnpackOptions& options,
         }
         plan->entries.push_back(e);
     }
+    if (reader.stop() == PsuReadStop::cut_entry) plan->ignored_tail = reader.remaining();
+}
+
+MissingMembers count_missing_members(std::span<const uint8_t> archive, const UnpackPlan& plan)
+{
+    MissingMembers missing;
+    /* Per open directory: its entry index and the members it still waits for. Every directory opened
+     * takes three entries, so the stack is bounded by the entries there are. */
+    struct Open {
+        size_t entry;
+        uint64_t left;
+    };
+    std::vector<Open> open;
+    const auto is_link = [&](size_t i) {
+        const std::string_view n = psu_record_name(archive.data() + plan.entries[i].offset);
+        return n == "." || n == "..";
+    };
+    for (size_t i = 0; i < plan.entries.size();) {
+        if (!open.empty()) --open.back().left;
+        const uint16_t mode = record_mode(archive.data() + plan.entries[i].offset);
+        if (mode_is_directory(mode) && !mode_is_file(mode)) {
+            const uint32_t length = record_length(archive.data() + plan.entries[i].offset);
+            size_t links = 0;
+            while (links < 2 && i + 1 + links < plan.entries.size() && is_link(i + 1 + links)) ++links;
+            open.push_back({i, length > 2 ? uint64_t(length - 2) : 0});
+            i += 1 + links;
+        } else {
+            ++i;
+        }
+        if (open.empty()) break; /* the first entry is not a directory: nothing is promised */
+        while (!open.empty() && open.back().left == 0) open.pop_back();
+        if (open.empty()) break;
+    }
+    for (const Open& o : open) missing.count += o.left;
+    missing.directories = open.size();
+    if (!open.empty()) missing.directory = open.back().entry;
+    return missing;
+}
+
+bool begins_as_save_directory(std::span<const uint8_t> archive)
+{
+    return recognise_file_kind(archive, archive.size()) == FileKind::psu && mode_is_directory(record_mode(archive.data()));
 }
 
 size_t unpack_manifest_capacity(const UnpackPlan& plan)

@@ -62,7 +62,7 @@ std::string describe(const T& v)
 /* A test of the default run. */
 #define GUI_TEST(name) GUI_TEST_LOCALE(name, "")
 /* A test that runs only in the run under LC_ALL=locale (e.g. "ja_JP.UTF-8", which gives Wine code page
- * 932). tests/gui.cmake reads these lines from the source and registers one CTest run per locale. */
+ * 932). tests/gui_tests.cmake reads these lines from the source and registers one CTest run per locale. */
 #define GUI_TEST_LOCALE(name, locale)                                                              \
     static void name();                                                                            \
     [[maybe_unused]] static const int name##_registered = ::guidrive::register_test(#name, locale, name); \

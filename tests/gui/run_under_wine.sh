@@ -9,7 +9,7 @@
 #       its screenshots go to BUILD_DIR/screenshots (BMP turned into PNG when ImageMagick is there).
 #
 # Each run has its own Xvfb and ends every Wine process of the prefix when it is done, so runs that
-# share the prefix must not overlap (tests/gui.cmake gives them one resource lock).
+# share the prefix must not overlap (tests/gui_tests.cmake gives them one resource lock).
 set -u
 
 WINE=${PS2_WINE:-/usr/lib/wine/wine64}
