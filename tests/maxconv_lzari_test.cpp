@@ -167,6 +167,8 @@ TEST(Lzari, SameStreamAsReferenceOnInputFamilies)
     Bytes records(30000), tagged, random_then_runs = random_bytes(g, 40000);
     for (size_t i = 0; i < records.size(); ++i) records[i] = i % 16 < 4 ? uint8_t(g() % 16) : 0;
     for (uint32_t i = 0; tagged.size() < 30000; ++i) tagged.insert(tagged.end(), {'x', 'y', 'z', uint8_t(i), uint8_t(i >> 8)});
+    Bytes counter; /* hardly a match: codes nearly all literals, the model halved twice */
+    for (uint32_t i = 0; counter.size() < 70000; ++i) counter.insert(counter.end(), {uint8_t(i), uint8_t(i >> 8)});
     const Bytes runs_after = zero_runs(g, 20000, 8, 59);
     random_then_runs.insert(random_then_runs.end(), runs_after.begin(), runs_after.end());
     const Case cases[] = {
@@ -195,6 +197,7 @@ TEST(Lzari, SameStreamAsReferenceOnInputFamilies)
         {"a one in eight", alphabet(g, 20000, "\1\0\0\0\0\0\0\0", 8)},
         {"16-byte records", records},
         {"tag and counter", tagged},
+        {"16-bit counter", counter},
         /* Runs after 40,000 bytes without one (the encoder's text buffer has slid on meanwhile). */
         {"random, then zero runs", random_then_runs},
     };
