@@ -286,6 +286,7 @@ struct Encoder {
      * never needs them and at most one insertion per position otherwise:
      * positions that have left the window are never inserted. */
     uint32_t filled[kLevels] = {};
+    uint32_t needed[kLevels] = {}; /* the last position whose walk weighed level l's chains */
 
     void insert(uint32_t u)
     {
@@ -529,6 +530,33 @@ struct Encoder {
         uint32_t patience = kPatience;
         uint32_t weighed = 0; /* the best for which the chains were last weighed: the same choice again */
         uint32_t c = head[0][bucket];
+        /* Where the chain of the first 3 bytes is dense and the walks have
+         * needed the longer levels lately, start from the newest candidate
+         * that agrees in 16 (else 8) bytes, found in the chain of those
+         * bytes: every newer one agrees in fewer, so it cannot be the match,
+         * and the walk goes on from there to older ones. */
+        if (chain_estimate(0, c, first) > kShort)
+            for (uint32_t l = kLevels - 1; l > 0; --l) {
+                if (needed[l] + kWindow < r) continue; /* a level the walks have not needed lately */
+                bring_up(l, first, r);
+                const uint32_t b = level_hash(l, pr);
+                uint32_t q = head[l][b];
+                for (uint32_t looked = 0; q >= first && looked < 4; ++looked, q = prev[l][q & (kWindow - 1)])
+                    if (const uint32_t len = match_length(at(q), pr); len >= kLevelLength[l]) {
+                        if (len == kLongest) {
+                            *distance = r - q;
+                            return len;
+                        }
+                        best = len;
+                        best_q = bound = q;
+                        level = wanted_level = l;
+                        bucket = wanted_bucket = b;
+                        patience = 1; /* weigh the chains at the next candidate */
+                        c = q;
+                        goto walk;
+                    }
+            }
+    walk:
         while (c >= first + offset) {
             const uint32_t q = c - offset;
             if (q < bound) {
@@ -583,6 +611,7 @@ struct Encoder {
                             /* Bytes of one value: as dense as the run they lie in at every level. */
                             if (l > 0 && run_positions(r + o + 1, 1, kLevelLength[l] - 1) == 1) continue;
                             bring_up(l, first, r);
+                            needed[l] = r;
                             const uint32_t b = level_hash(l, pr + o);
                             if (l == level && b == bucket) continue; /* this very chain */
                             const uint32_t n = chain_estimate(l, head[l][b], first + o);
