@@ -535,7 +535,8 @@ struct Encoder {
          * that agrees in 16 (else 8) bytes, found in the chain of those
          * bytes: every newer one agrees in fewer, so it cannot be the match,
          * and the walk goes on from there to older ones. */
-        if (chain_estimate(0, c, first) > kShort)
+        static_assert(kLevels == 3);
+        if ((needed[1] + kWindow >= r || needed[2] + kWindow >= r) && chain_estimate(0, c, first) > kShort)
             for (uint32_t l = kLevels - 1; l > 0; --l) {
                 if (needed[l] + kWindow < r) continue; /* a level the walks have not needed lately */
                 bring_up(l, first, r);
