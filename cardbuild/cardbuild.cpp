@@ -123,7 +123,7 @@ struct PlaceVisitor {
     void file(size_t pos, uint32_t parent)
     {
         const uint8_t* rec = archive.data() + pos;
-        uint32_t first = 0;
+        uint32_t first = kFatEnd;
         if (!builder->store_file_data(archive.subspan(pos + kPsuEntrySize, record_length(rec)), &first) ||
             !builder->insert_entry(parent, rec, first))
             failed = true;
@@ -149,13 +149,13 @@ BuildError plan_archive(std::span<const uint8_t> archive, ArchivePlan* plan)
 
 /* ---- CardBuilder ---- */
 
-CardBuilder::CardBuilder(RawImage card) : card_(card)
+CardBuilder::CardBuilder(RawImage card, const CardGeometry& geometry) : card_(card), g_(geometry)
 {
-    layout_fresh_card(card_);
-    next_free_ = find_first_free_cluster(card_);
+    layout_fresh_card(card_, g_);
+    next_free_ = find_first_free_cluster(card_, g_);
 }
 
-uint32_t CardBuilder::root_entries() const { return record_length(cluster_bytes(card(), kRootCluster)); }
+uint32_t CardBuilder::root_entries() const { return record_length(cluster_bytes(card(), kRootCluster, g_)); }
 
 uint32_t CardBuilder::clusters_needed(const ArchivePlan& plan) const
 {
@@ -164,22 +164,22 @@ uint32_t CardBuilder::clusters_needed(const ArchivePlan& plan) const
 
 bool CardBuilder::take_free_cluster(uint32_t* cluster)
 {
-    if (next_free_ >= kAllocClusters) return false;
+    if (next_free_ >= g_.alloc_clusters) return false;
     *cluster = next_free_;
-    set_fat_entry(card_, next_free_, kFatEnd);
+    set_fat_entry(card_, next_free_, kFatEnd, g_);
     /* Clusters are never given back, so the next free one lies above. */
     do {
         ++next_free_;
-    } while (next_free_ < kAllocClusters && (fat_entry(card(), next_free_) & kFatInUse) != 0);
+    } while (next_free_ < g_.alloc_clusters && (fat_entry(card(), next_free_, g_) & kFatInUse) != 0);
     return true;
 }
 
 /* Follows `steps` links from `first`. Every walk is bounded by the size of
- * the allocatable area, whatever the FAT holds. */
+ * the allocatable area, whatever the FAT holds (the builder's own chains
+ * have no loops, so the cursor needs no seen-set). */
 bool CardBuilder::walk_steps(uint32_t first, uint32_t steps, uint32_t* reached) const
 {
-    ClusterSet seen{};
-    ChainCursor chain(card(), first, &seen);
+    ChainCursor chain(CardView(card(), g_), first, nullptr);
     uint32_t c = 0;
     for (uint64_t i = 0; i <= steps; ++i)
         if (!chain.next(&c)) return false;
@@ -189,15 +189,14 @@ bool CardBuilder::walk_steps(uint32_t first, uint32_t steps, uint32_t* reached) 
 
 bool CardBuilder::find_chain_end(uint32_t first, uint32_t* last) const
 {
-    ClusterSet seen{};
-    ChainCursor chain(card(), first, &seen);
+    ChainCursor chain(CardView(card(), g_), first, nullptr);
     for (uint32_t c = 0; chain.next(&c);) *last = c;
     return chain.stop() == ChainStop::ended;
 }
 
 bool CardBuilder::store_file_data(std::span<const uint8_t> data, uint32_t* first)
 {
-    *first = 0;
+    *first = kFatEnd; /* an empty file owns no cluster */
     if (data.empty()) return true;
     const uint64_t clusters = round_up_1024(data.size()) / kClusterSize;
     if (clusters > free_clusters()) return false;
@@ -207,32 +206,32 @@ bool CardBuilder::store_file_data(std::span<const uint8_t> data, uint32_t* first
     size_t done = 0;
     for (;;) {
         const size_t piece = data.size() - done < kClusterSize ? data.size() - done : kClusterSize;
-        uint8_t* dst = cluster_bytes(card_, c);
+        uint8_t* dst = cluster_bytes(card_, c, g_);
         if (piece < kClusterSize) std::memset(dst, 0, kClusterSize);
         std::memcpy(dst, data.data() + done, piece);
         done += piece;
         if (done == data.size()) return true;
         uint32_t next = 0;
         if (!take_free_cluster(&next)) return false; /* not reached: room was checked above */
-        set_fat_entry(card_, c, kFatInUse + next);
+        set_fat_entry(card_, c, kFatInUse + next, g_);
         c = next;
     }
 }
 
 bool CardBuilder::insert_entry(uint32_t directory, const uint8_t* record, uint32_t cluster)
 {
-    if (directory >= kAllocClusters) return false;
+    if (directory >= g_.alloc_clusters) return false;
     /* The entry that holds the directory's count. */
     uint8_t* count_entry = nullptr;
     if (directory == kRootCluster) {
-        count_entry = cluster_bytes(card_, kRootCluster);
+        count_entry = cluster_bytes(card_, kRootCluster, g_);
     } else {
-        const uint8_t* dot = cluster_bytes(card_, directory);
+        const uint8_t* dot = cluster_bytes(card_, directory, g_);
         const uint32_t parent = record_cluster(dot);
         const uint32_t index = record_dir_entry(dot);
         uint32_t holder = 0;
         if (!walk_steps(parent, index / 2, &holder)) return false;
-        count_entry = cluster_bytes(card_, holder) + kPsuEntrySize * (index % 2);
+        count_entry = cluster_bytes(card_, holder, g_) + kPsuEntrySize * (index % 2);
     }
     const uint32_t old = record_length(count_entry);
     uint32_t last = 0;
@@ -240,19 +239,19 @@ bool CardBuilder::insert_entry(uint32_t directory, const uint8_t* record, uint32
 
     uint8_t* slot = nullptr;
     if (old % 2 == 1) {
-        slot = cluster_bytes(card_, last) + kPsuEntrySize;
+        slot = cluster_bytes(card_, last, g_) + kPsuEntrySize;
     } else {
         uint32_t grown = 0;
         if (!take_free_cluster(&grown)) return false;
-        set_fat_entry(card_, last, kFatInUse + grown);
+        set_fat_entry(card_, last, kFatInUse + grown, g_);
         /* Not cleared: its second half stays 0xFF until the next entry fills it. */
-        slot = cluster_bytes(card_, grown);
+        slot = cluster_bytes(card_, grown, g_);
     }
     set_record_length(count_entry, old + 1);
     std::memcpy(slot, record, kPsuEntrySize);
     set_record_cluster(slot, cluster);
-    if (mode_is_directory(record_mode(slot)) && cluster < kAllocClusters) {
-        uint8_t* dot = cluster_bytes(card_, cluster);
+    if (mode_is_directory(record_mode(slot)) && cluster < g_.alloc_clusters) {
+        uint8_t* dot = cluster_bytes(card_, cluster, g_);
         set_record_cluster(dot, directory);
         set_record_dir_entry(dot, old);
     }

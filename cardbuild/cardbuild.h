@@ -58,11 +58,12 @@ struct ArchivePlan {
  * relative clusters 0 up to used_clusters() - 1. */
 class CardBuilder {
 public:
-    /* Lays out a fresh card in the image. */
-    explicit CardBuilder(RawImage card);
+    /* Lays out a fresh card of the geometry in the image (geometry.raw_size() bytes). */
+    explicit CardBuilder(RawImage card, const CardGeometry& geometry = kStandardGeometry);
 
+    const CardGeometry& geometry() const { return g_; }
     uint32_t used_clusters() const { return next_free_; }
-    uint32_t free_clusters() const { return kAllocClusters - next_free_; }
+    uint32_t free_clusters() const { return g_.alloc_clusters - next_free_; }
     /* Entries of the root, "." and ".." included. */
     uint32_t root_entries() const;
 
@@ -81,8 +82,9 @@ public:
     /* ---- the steps of placing, in their allocation order ---- */
 
     /* Stores bytes in a new chain of contiguous clusters, the tail of the
-     * last one zero-filled; *first receives its first cluster, 0 for no
-     * bytes. False when the card has no room (nothing taken then). */
+     * last one zero-filled; *first receives its first cluster, 0xFFFFFFFF
+     * (no cluster, as consoles write it) for no bytes. False when the card
+     * has no room (nothing taken then). */
     [[nodiscard]] bool store_file_data(std::span<const uint8_t> data, uint32_t* first);
 
     /* Makes a copy of the 512-byte record the next entry of the directory
@@ -104,6 +106,7 @@ private:
     bool find_chain_end(uint32_t first, uint32_t* last) const;
 
     RawImage card_;
+    CardGeometry g_;
     uint32_t next_free_ = 0;
 };
 

@@ -1,5 +1,6 @@
 /* taviro_cli.cpp -- TAVIRO on the command line: build a PS2 memory card image from PSU archives */
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,11 +14,12 @@
 using namespace ps2;
 
 static const char kHelp[] =
-    "Usage: taviro -o OUT [--raw | --coded] [--sort asc|desc] [-f] [-q] [PATH...]\n"
-    "       taviro --list-only [-o OUT] [--sort asc|desc] PATH...\n"
-    "Builds one 8 MB PS2 memory card image holding the saves of the PSU archives\n"
-    "given, in the order given: each archive becomes one save in the card's root.\n"
-    "Without a PATH, OUT becomes a fresh empty card.\n"
+    "Usage: taviro -o OUT [--raw | --coded] [--size MB] [--sort asc|desc] [-f] [-q]\n"
+    "              [PATH...]\n"
+    "       taviro --list-only [-o OUT] [--size MB] [--sort asc|desc] PATH...\n"
+    "Builds one PS2 memory card image (8 MB unless --size says otherwise) holding\n"
+    "the saves of the PSU archives given, in the order given: each archive becomes\n"
+    "one save in the card's root. Without a PATH, OUT becomes a fresh empty card.\n"
     "\n"
     "Each PATH is added to the list as a file dropped on TAVIRO's window: a file\n"
     "is added whatever its extension, a folder adds every file in it and in its\n"
@@ -32,6 +34,10 @@ static const char kHelp[] =
     "      --coded       write the image with the page error code (8,650,752 bytes);\n"
     "                    without either, OUT's extension decides: \".bin\" raw,\n"
     "                    \".vm2\", \".ps2\" and anything else coded\n"
+    "      --size MB     the card's size: 8 (the default), 16, 32 or 64; the FAT,\n"
+    "                    the allocatable area and the two reserved erase blocks at\n"
+    "                    the end follow it (16 MB: 16,777,216 bytes raw, 17,301,504\n"
+    "                    coded; twice that per step)\n"
     "      --sort asc|desc\n"
     "                    sort the list by path first, ascending or descending\n"
     "                    (the letters a-z count as A-Z)\n"
@@ -49,8 +55,9 @@ static const char kHelp[] =
     "PSU archive is left out (one line each, a file of another kind named for what\n"
     "it is); so is a second save of a name already on the card (a-z counted as\n"
     "A-Z). The card is built from the others. Nothing is written when the saves\n"
-    "need more than the card's 8,135 clusters, when the PATHs gave no save to\n"
-    "place, or when OUT is itself one of the files listed (even with --force).\n"
+    "need more than the card's clusters (8,135 on 8 MB), when the PATHs gave no\n"
+    "save to place, or when OUT is itself one of the files listed (even with\n"
+    "--force).\n"
     "\n"
     "Examples:\n"
     "  taviro -o card.vm2 saves/          every file under saves/, coded image\n"
@@ -90,6 +97,8 @@ int main(int argc, char** argv)
     SortOrder order = SortOrder::ascending;
     bool list_only = false;
     const char* sort_value = nullptr;
+    const char* size_value = nullptr;
+    CardGeometry geometry = kStandardGeometry;
     cli::CommandLine args(argc, argv, con, kHelp, cli::ForceOption::taken);
     args.keep_patterns(); /* matched by the list's own search, as a dropped folder's files are */
     while (const char* a = args.next_option()) {
@@ -106,6 +115,10 @@ int main(int argc, char** argv)
             else
                 args.usage_error("--sort takes asc or desc");
             sort = true;
+        } else if (args.takes("--size", &size_value, "8, 16, 32 or 64")) {
+            const uint32_t mb = uint32_t(std::strtoul(size_value, nullptr, 10));
+            if (std::strspn(size_value, "0123456789") != std::strlen(size_value) || !geometry_for_size(mb, &geometry))
+                args.usage_error("--size takes 8, 16, 32 or 64 (the card's size in MB)");
         } else if (args.is("--list-only")) {
             list_only = true;
         } else {
@@ -152,6 +165,7 @@ int main(int argc, char** argv)
     options.outputs = args.output_policy();
     options.dry_run = list_only;
     options.needs_a_save = !paths.empty();
+    options.geometry = geometry;
     const CardForm f = form != -1 ? CardForm(form) : out ? card_form_for_path(out, rules) : CardForm::coded;
     const CardBuildResult result = build_card_file(list.items, f, out, con.reporter(), options);
     if (list_only) return con.exit_status();

@@ -107,13 +107,24 @@ void report_placed(const Reporter& report, const char* path, const char* save_na
 }
 
 /* Why a listed file cannot go onto the card before it is planned, or nullptr: what it is when the
- * recogniser knows it as another kind, and a file too large to be an archive. Into m. */
-const char* refuse_before_planning(std::span<const uint8_t> head, uint64_t file_size, Message* m)
+ * recogniser knows it as another kind (into m, and in the window's words into w), and a file too large
+ * to be an archive. */
+const char* refuse_before_planning(FileKind kind, uint64_t file_size, Message* m, Message* w)
 {
-    const FileKind kind = recognise_file_kind(head, file_size);
-    if (kind != FileKind::unknown && kind != FileKind::psu) return describe_wrong_kind(kind, kTakesPsu, m->text);
+    if (kind != FileKind::unknown && kind != FileKind::psu) {
+        describe_wrong_kind_in_window(kind, kTakesPsu, w->text);
+        return describe_wrong_kind(kind, kTakesPsu, m->text);
+    }
     if (file_size > kArchiveReadLimit) return build_error_text(BuildError::too_large);
     return nullptr;
+}
+
+/* A file the recogniser does not know, which does not even begin as an archive, is to the window's user
+ * simply not a save archive; the command line gives the detail. */
+bool begins_as_no_archive(FileKind kind, BuildError e)
+{
+    return kind == FileKind::unknown &&
+           (e == BuildError::not_an_archive || e == BuildError::no_links || e == BuildError::truncated_entry);
 }
 
 /* The image written, compared (a dry run) or kept, as the options say. */
@@ -121,9 +132,13 @@ void write_image(std::span<const uint8_t> image, const char* out_path, CardForm 
                  const Reporter& report, CardBuildResult* result)
 {
     const std::string saves = counted(result->saves_placed, "save");
+    const uint32_t megabytes = options.geometry.card_megabytes();
+    const std::string size = megabytes == 8 ? "" : std::to_string(megabytes) + " MB ";
+    const char* form_word = form == CardForm::raw ? "raw" : "coded";
+    const uint32_t all = options.geometry.alloc_clusters;
     if (out_path == nullptr) { /* a dry run without an output */
-        report.notef(nullptr, "the card would hold %s: %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
-                     saves.c_str(), result->clusters_used, kAllocClusters, result->clusters_free);
+        report.notef(nullptr, "the %scard would hold %s: %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
+                     size.c_str(), saves.c_str(), result->clusters_used, all, result->clusters_free);
         return;
     }
     plat::OutputOutcome outcome = plat::OutputOutcome::none;
@@ -136,19 +151,16 @@ void write_image(std::span<const uint8_t> image, const char* out_path, CardForm 
         return;
     }
     result->up_to_date = outcome == plat::OutputOutcome::up_to_date;
-    if (options.dry_run) {
-        const char* would = result->up_to_date ? "up to date, would be left alone"
-                            : outcome == plat::OutputOutcome::replaced ? "would be replaced"
-                                                                        : "would be written";
-        report.notef(out_path, "%s image %s: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
-                     form == CardForm::raw ? "raw" : "coded", would, saves.c_str(), result->clusters_used,
-                     kAllocClusters, result->clusters_free);
-        return;
-    }
-    result->written = true;
-    report.notef(out_path, "%s image %s: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
-                 form == CardForm::raw ? "raw" : "coded", result->up_to_date ? "up to date" : "written", saves.c_str(),
-                 result->clusters_used, kAllocClusters, result->clusters_free);
+    const char* what = nullptr;
+    if (options.dry_run)
+        what = result->up_to_date ? "up to date, would be left alone"
+               : outcome == plat::OutputOutcome::replaced ? "would be replaced"
+                                                           : "would be written";
+    else
+        what = result->up_to_date ? "up to date" : "written";
+    result->written = !options.dry_run;
+    report.notef(out_path, "%s %simage %s: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free", form_word,
+                 size.c_str(), what, saves.c_str(), result->clusters_used, all, result->clusters_free);
 }
 
 } // namespace
@@ -167,22 +179,24 @@ size_t find_output_in_list(std::span<const std::string> list, const char* out_pa
 CardBuildResult build_card_file(std::span<const std::string> list, CardForm form, const char* out_path,
                                 const Reporter& report, const CardBuildOptions& options)
 {
+    const CardGeometry& geometry = options.geometry;
     CardBuildResult result;
-    plat::Block card_block(kRawImageSize);
-    /* Holds each file as read; receives the coded image at the end. */
-    plat::Block work(kCodedImageSize);
+    result.alloc_clusters = geometry.alloc_clusters;
+    plat::Block card_block(geometry.raw_size());
+    /* Holds each file as read (at most 8,192,000 bytes); receives the coded image at the end. */
+    plat::Block work(geometry.coded_size());
     if (!card_block.ok() || !work.ok()) {
         result.no_memory = true;
         report.error(out_path ? out_path : "the card", plat::io_error_text(plat::IoError::no_memory));
         return result;
     }
-    CardBuilder builder(RawImage(card_block.data(), kRawImageSize));
+    CardBuilder builder(RawImage(card_block.data(), geometry.raw_size()), geometry);
     std::vector<PlacedName> placed;
 
     for (size_t i = 0; i < list.size(); ++i) {
         const char* path = list[i].c_str();
-        auto leave_out = [&](const char* reason) {
-            result.left_out.push_back({i, list[i], reason});
+        auto leave_out = [&](const char* reason, const char* window_reason = nullptr) {
+            result.left_out.push_back({i, list[i], reason, window_reason ? window_reason : reason});
             report.error(path, reason);
         };
 
@@ -194,14 +208,15 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
         }
         /* Only the bytes just read: whatever an earlier file left behind them is never looked at. */
         const std::span<const uint8_t> archive(work.data(), read.bytes_read);
-        Message why;
-        if (const char* reason = refuse_before_planning(archive, read.file_size, &why)) {
-            leave_out(reason);
+        const FileKind kind = recognise_file_kind(archive, read.file_size);
+        Message why, window_why;
+        if (const char* reason = refuse_before_planning(kind, read.file_size, &why, &window_why)) {
+            leave_out(reason, window_why.text[0] ? window_why.text : nullptr);
             continue;
         }
         ArchivePlan plan;
         if (const BuildError e = plan_archive(archive, &plan); e != BuildError::ok) {
-            leave_out(build_error_text(e));
+            leave_out(build_error_text(e), begins_as_no_archive(kind, e) ? file_kind_phrase(kind) : nullptr);
             continue;
         }
         /* Two root entries of one name make a broken card: other readers see one of them, and deleting
@@ -247,10 +262,10 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
     }
     std::span<const uint8_t> image;
     if (form == CardForm::raw || out_path == nullptr) {
-        image = std::span<const uint8_t>(card_block.data(), kRawImageSize);
+        image = std::span<const uint8_t>(card_block.data(), geometry.raw_size());
     } else {
-        build_coded_image(builder.card(), std::span<uint8_t, kCodedImageSize>(work.data(), kCodedImageSize));
-        image = std::span<const uint8_t>(work.data(), kCodedImageSize);
+        build_coded_image(builder.card(), work.span(), geometry);
+        image = std::span<const uint8_t>(work.data(), geometry.coded_size());
     }
     write_image(image, out_path, form, options, report, &result);
     return result;
@@ -262,19 +277,20 @@ std::string describe_full_card(const CardBuildResult& r)
     return m.format("The card is full. This file does not fit:\n\n%s\n\nIt needs %" PRIu32 " clusters; %" PRIu32
                     " of the card's %" PRIu32 " clusters are free after the files listed above it.\n\n"
                     "Nothing was written.",
-                    r.full_path.c_str(), r.full_needed, r.full_free, kAllocClusters);
+                    r.full_path.c_str(), r.full_needed, r.full_free, r.alloc_clusters);
 }
 
-std::string describe_left_out(const CardBuildResult& r, size_t max_lines)
+std::string describe_left_out(const CardBuildResult& r, size_t max_lines, const char* ellipsis)
 {
     std::string text = "The card was written without these files:\n\n";
     for (size_t k = 0; k < r.left_out.size(); ++k) {
         if (k == max_lines) {
             Message m;
-            text += m.format("... and %" PRIu64 " more\n", uint64_t(r.left_out.size() - k));
+            text += m.format("%s and %" PRIu64 " more (run the taviro command for the whole list)\n", ellipsis,
+                             uint64_t(r.left_out.size() - k));
             break;
         }
-        text += r.left_out[k].path + ": " + r.left_out[k].reason + "\n";
+        text += r.left_out[k].path + ": " + r.left_out[k].window_reason + "\n";
     }
     return text;
 }

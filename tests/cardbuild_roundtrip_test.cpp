@@ -39,7 +39,7 @@ void expect_same_but_card_fields(std::span<const uint8_t> original, std::span<co
 }
 
 struct Split {
-    std::unique_ptr<SplitWork> work = std::make_unique<SplitWork>();
+    OwnedSplitWork work;
 };
 
 /* Places the archives in order on a fresh card and splits every root entry back. */

@@ -101,7 +101,7 @@ for args in "saves" "-o" "--raw --coded -o x.bin saves" "--sort up -o x.bin save
 done
 run taviro --help
 expect_status 0 "help"
-expect_out_has "Usage: taviro -o OUT [--raw | --coded] [--sort asc|desc] [-f] [-q] [PATH...]"
+expect_out_has "Usage: taviro -o OUT [--raw | --coded] [--size MB] [--sort asc|desc] [-f] [-q]"
 expect_out_has "Examples:"
 run taviro --version
 expect_out "taviro Version 20/05/24"
