@@ -487,16 +487,41 @@ TextConverter ShiftJisToLocale::converter() const { return TextConverter{&conver
 
 /* ---- large blocks ---- */
 
+/* Large blocks given back are kept (two at most) and handed out again for the same size, zeroed: one
+ * memset costs less than faulting in 8 MiB of fresh pages one by one, file after file. */
+namespace {
+struct KeptBlock {
+    void* block = nullptr;
+    size_t size = 0;
+};
+KeptBlock g_kept[2];
+constexpr size_t kKeepFrom = size_t(1) << 20;
+} // namespace
+
 void* alloc_block(size_t size)
 {
+    for (KeptBlock& k : g_kept)
+        if (k.block && k.size == size) {
+            void* block = k.block;
+            k = KeptBlock{};
+            std::memset(block, 0, size);
+            return block;
+        }
     void* block = VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_EXECUTE_READWRITE);
     if (!block) (void)fail(IoError::no_memory);
     return block;
 }
 
-void free_block(void* block, size_t)
+void free_block(void* block, size_t size)
 {
-    if (block) VirtualFree(block, 0, MEM_RELEASE);
+    if (!block) return;
+    if (size >= kKeepFrom)
+        for (KeptBlock& k : g_kept)
+            if (!k.block) {
+                k = KeptBlock{block, size};
+                return;
+            }
+    VirtualFree(block, 0, MEM_RELEASE);
 }
 
 } // namespace ps2::plat

@@ -28,7 +28,7 @@ const char* lzari_error_text(LzariError e);
  * output_full the stream would not fit: *stored is output.size() and output
  * holds the stream's first output.size() bytes (never more; the stream is
  * incomplete). A stream of exactly output.size() bytes is ok. Uses about
- * 260 KiB of working storage taken from the heap for the call (no_memory
+ * 430 KiB of working storage taken from the heap for the call (no_memory
  * when that fails); no other allocation. */
 [[nodiscard]] LzariError lzari_encode(std::span<const uint8_t> input, std::span<uint8_t> output, size_t* stored);
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "common/bytes.h"
 #include "maxconv/lzari.h"
@@ -30,28 +31,40 @@ using namespace lzari;
  * least 3 bytes, and of equally long ones the nearest.
  *
  * Candidates are found through chains of positions that share a hash of
- * their first three bytes, newest first. Shorter candidates never matter, so
- * the chain of the first three bytes holds every candidate. Once a match of
- * length L from position q is known, only candidates q' < q that agree in
- * L + 1 bytes can replace it; each of those also agrees in the three bytes
- * at any offset o <= L - 2, so the walk may go on along the chain of the
- * three bytes at offset o (position q' + o) as soon as every candidate left
- * has q' + o < r (so that position is in a chain already). The walk moves to
- * offset L - 2, whose three bytes end at the byte that must match next, and
- * whose chain is usually far shorter. Candidates are still met newest
- * first, so the result is the same as walking every candidate. Chains end at the first position
- * that has left the window, so nothing is ever unlinked. */
+ * their first bytes, newest first, at three levels: the first 3, 8 and 16
+ * bytes. Shorter candidates never matter, so the chain of the first three
+ * bytes holds every candidate. Once a match of length L is known, only
+ * candidates that agree in L + 1 bytes can replace it; each of those also
+ * agrees in the n bytes at any offset o with o + n <= L + 1, so the walk may
+ * go on along the chain of those bytes (position q' + o) as soon as every
+ * candidate left has q' + o < r (that position is in the chains already),
+ * skipping the candidates already looked at. Candidates are still met
+ * newest first, so the result is the same as walking every candidate.
+ *
+ * Which chain: at first the three bytes ending at the byte that must match
+ * next (unless those are one value repeated: inside runs such chains are
+ * dense). When a walk gets long, the chains a better candidate must be in
+ * are weighed by their first few links, which tell how densely they cover
+ * the window, and the walk moves to the one that seems to hold the fewest.
+ * On input of few distinct bytes (bits, small numbers, short zero runs)
+ * every 3-byte chain is dense, while one of 8 or 16 bytes that a better
+ * candidate must share is short: this keeps such input from walking
+ * thousands of links per position. Input that starts with a run of one byte
+ * value is served from the runs themselves (find_in_runs). The levels of 8
+ * and 16 bytes are filled only when a walk first needs them. Chains end at
+ * the first position that has left the window, so nothing is ever
+ * unlinked. */
 constexpr uint32_t kFirstCandidate = kFirstWrite - kLongest; /* 3,976 */
-constexpr uint32_t kHashBits = 15;
 constexpr uint32_t kNone = 0; /* below every window start, so it ends a chain */
 
 /* The text is kept in a linear buffer that slides forward in large steps, so
  * that comparisons never wrap. It holds T[base .. base + kTextSize). */
 constexpr uint32_t kTextChunk = 1u << 15;
-constexpr uint32_t kTextSize = kWindow + kTextChunk + 128;
-/* Bytes from r on that must be present: the 60-byte lookahead, the last
- * 8-byte compare word and the hash of the last position inserted. */
-constexpr uint32_t kAhead = 72;
+constexpr uint32_t kTextSize = kWindow + kTextChunk + 256;
+/* Bytes from r on that must be present: the 60-byte lookahead, and what the
+ * searches and insertions read past it (compares of up to 60 bytes from
+ * r + 59, hashes of 24 bytes, 8-byte words). */
+constexpr uint32_t kAhead = 136;
 
 inline uint32_t load_u32(const uint8_t* p)
 {
@@ -61,8 +74,54 @@ inline uint32_t load_u32(const uint8_t* p)
     return v;
 }
 
-inline uint32_t hash3(const uint8_t* p) { return ((load_u32(p) & 0xFFFFFF) * 2654435761u) >> (32 - kHashBits); }
-inline bool same3(const uint8_t* a, const uint8_t* b) { return ((load_u32(a) ^ load_u32(b)) & 0xFFFFFF) == 0; }
+/* The levels of chains: the number of first bytes their positions share. */
+constexpr uint32_t kLevelLength[] = {3, 8, 16};
+constexpr uint32_t kLevels = sizeof kLevelLength / sizeof kLevelLength[0];
+static_assert(kLevels == 3);
+/* Hash bits per level: level 0 is looked up at every position, so it gets
+ * buckets to spare (few false candidates on input without matches). */
+constexpr uint32_t level_bits(uint32_t level) { return level == 0 ? 15 : 12; }
+/* Where each level's heads start in one array. */
+constexpr uint32_t head_offset(uint32_t level)
+{
+    return level == 0 ? 0 : head_offset(level - 1) + (1u << level_bits(level - 1));
+}
+constexpr uint32_t kHeadsSize = head_offset(kLevels);
+
+/* Hash of the first n (3 to 24) bytes: the three 8-byte words, the bytes
+ * past n masked off. */
+constexpr uint64_t kHashMul[3] = {0x9E3779B185EBCA87ull, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull};
+constexpr uint64_t word_mask(uint32_t n, uint32_t w)
+{
+    return n >= 8 * (w + 1) ? ~uint64_t(0) : n <= 8 * w ? 0 : (uint64_t(1) << (8 * (n - 8 * w))) - 1;
+}
+template <uint32_t kLevel>
+inline uint32_t hash_of(const uint8_t* p)
+{
+    constexpr uint32_t kLength = kLevelLength[kLevel];
+    static_assert(kLength >= 3 && kLength <= 24);
+    uint64_t h = (load_u64le(p) & word_mask(kLength, 0)) * kHashMul[0];
+    if constexpr (kLength > 8) h ^= (load_u64le(p + 8) & word_mask(kLength, 1)) * kHashMul[1];
+    if constexpr (kLength > 16) h ^= (load_u64le(p + 16) & word_mask(kLength, 2)) * kHashMul[2];
+    return uint32_t(h >> (64 - level_bits(kLevel)));
+}
+struct LevelMasks {
+    uint64_t m[kLevels][3]{};
+    constexpr LevelMasks()
+    {
+        for (uint32_t l = 0; l < kLevels; ++l)
+            for (uint32_t w = 0; w < 3; ++w) m[l][w] = word_mask(kLevelLength[l], w);
+    }
+};
+inline constexpr LevelMasks kLevelMasks{};
+/* The same for a level chosen at run time. */
+inline uint32_t level_hash(uint32_t level, const uint8_t* p)
+{
+    const uint64_t* m = kLevelMasks.m[level];
+    const uint64_t h = (load_u64le(p) & m[0]) * kHashMul[0] ^ (load_u64le(p + 8) & m[1]) * kHashMul[1] ^
+                       (load_u64le(p + 16) & m[2]) * kHashMul[2];
+    return uint32_t(h >> (64 - level_bits(level)));
+}
 
 /* Number of leading bytes in which a and b agree, at most 60. */
 inline uint32_t match_length(const uint8_t* a, const uint8_t* b)
@@ -87,31 +146,50 @@ struct Encoder {
     const uint8_t* input = nullptr;
     size_t input_size = 0;
     uint32_t base = 0;
-    uint32_t head[1u << kHashBits];
-    uint32_t prev[kWindow];
+    uint32_t heads[kHeadsSize];
+    uint32_t* const head[kLevels] = {heads + head_offset(0), heads + head_offset(1), heads + head_offset(2)};
+    uint32_t prev[kLevels][kWindow];
     uint8_t text[kTextSize];
 
     /* ---- bit output: most significant bit first, whole bytes stored ---- */
 
-    uint64_t bit_acc = 0;      /* bits not yet stored, the newest lowest */
+    /* Bytes are made in a stage and copied out in blocks, so that a symbol's
+     * bits go out with one 8-byte store and no branch, and nothing is ever
+     * written to the output but stream bytes. */
+    static constexpr uint32_t kStage = 4096;
+    uint64_t bit_acc = 0;       /* bits not yet in whole stage bytes, the newest lowest */
     uint32_t bit_acc_count = 0; /* how many (below 8 between calls) */
+    uint32_t stage_used = 0;    /* whole bytes in the stage */
+    uint8_t stage[kStage + 8];
 
-    void put_bits(uint32_t bits, uint32_t n) /* n <= 32 */
+    /* Copies the stage's whole bytes out; what does not fit is dropped. */
+    void drain()
+    {
+        const size_t room = capacity - pos;
+        const size_t n = stage_used < room ? stage_used : room;
+        if (n) std::memcpy(out + pos, stage, n);
+        pos += n;
+        if (n < stage_used) overflow = true;
+        /* The byte being filled moves to the front. */
+        stage[0] = stage[stage_used];
+        stage_used = 0;
+    }
+
+    void put_bits(uint64_t bits, uint32_t n) /* n <= 56 */
     {
         bit_acc = (bit_acc << n) | bits;
         bit_acc_count += n;
-        while (bit_acc_count >= 8) {
-            bit_acc_count -= 8;
-            if (pos < capacity)
-                out[pos++] = uint8_t(bit_acc >> bit_acc_count);
-            else
-                overflow = true;
-        }
+        const uint64_t top = (bit_acc << 1) << (63 - bit_acc_count); /* the bits held, first highest */
+        const uint64_t be = std::endian::native == std::endian::little ? __builtin_bswap64(top) : top;
+        std::memcpy(stage + stage_used, &be, 8);
+        stage_used += bit_acc_count >> 3;
+        bit_acc_count &= 7;
+        if (stage_used >= kStage) drain();
     }
     void put_repeated(uint32_t bit, uint32_t n)
     {
         for (; n >= 32; n -= 32) put_bits(bit ? 0xFFFFFFFFu : 0, 32);
-        if (n) put_bits(bit ? (1u << n) - 1 : 0, n);
+        put_bits(bit ? (1u << n) - 1 : 0, n);
     }
     /* A bit, then the pending bits, each the opposite of it. */
     void put_bit_with_pending(uint32_t bit)
@@ -122,20 +200,30 @@ struct Encoder {
     }
 
     /* Narrows [low, high) to the slice [lo, hi) of total and sends the settled bits. */
-    void code_slice(uint32_t lo, uint32_t hi, uint32_t total)
+    [[gnu::always_inline]] void code_slice(uint32_t lo, uint32_t hi, uint32_t total)
     {
         const uint32_t range = high - low;
         high = low + range * hi / total;
         low = low + range * lo / total;
         const Renormalisation r = renormalise(&low, &high);
-        if (r.settled) {
-            put_bit_with_pending(r.settled_bits >> (r.settled - 1));
-            put_bits(r.settled_bits & ((1u << (r.settled - 1)) - 1), r.settled - 1);
+        const uint32_t s = r.settled;
+        if (pending + s <= 56 || s == 0) [[likely]] {
+            /* The first settled bit b, the pending bits (each 1 - b), the
+             * other settled bits: one piece, made without branches. b then
+             * the pending bits are 1 0...0 or 0 1...1: 2^pending - 1 + b. */
+            const uint32_t rest = s ? s - 1 : 0;
+            const uint64_t lead = (uint64_t(1) << (pending & 63)) - 1 + (r.settled_bits >> rest);
+            const uint64_t piece = (lead << rest) | (r.settled_bits & ((1u << rest) - 1));
+            put_bits(s ? piece : 0, s ? pending + s : 0);
+            pending = s ? r.straddled : pending + r.straddled;
+            return;
         }
-        pending += r.straddled;
+        put_bit_with_pending(r.settled_bits >> (s - 1));
+        put_bits(r.settled_bits & ((1u << (s - 1)) - 1), s - 1);
+        pending = r.straddled;
     }
 
-    void encode_code(uint32_t code)
+    [[gnu::always_inline]] void encode_code(uint32_t code)
     {
         const uint32_t k = model.rank_of[code];
         uint32_t lo, hi;
@@ -144,13 +232,14 @@ struct Encoder {
         model.update(k);
     }
 
-    void encode_distance(uint32_t d) { code_slice(kDistances.dcum[d], kDistances.dcum[d - 1], kDistances.dcum[0]); }
+    void encode_distance(uint32_t d) { code_slice(kDistances.dcum[d], kDistances.dcum[d - 1], kDistanceTotal); }
 
     void finish()
     {
         ++pending;
         put_bit_with_pending(low < kQ1 ? 0 : 1);
         put_bits(0, 7); /* what is left of the last byte is not stored */
+        drain();
     }
 
     /* ---- text ---- */
@@ -191,32 +280,295 @@ struct Encoder {
 
     /* ---- match finder ---- */
 
+    /* Level 0 takes every position as it passes; the longer levels are
+     * brought up to date only when a search needs them (filled[l]: the
+     * first position not yet in level l), which costs nothing on input that
+     * never needs them and at most one insertion per position otherwise:
+     * positions that have left the window are never inserted. */
+    uint32_t filled[kLevels] = {};
+    uint32_t needed[kLevels] = {}; /* the last position whose walk weighed level l's chains */
+
     void insert(uint32_t u)
     {
-        const uint32_t h = hash3(at(u));
-        prev[u & (kWindow - 1)] = head[h];
-        head[h] = u;
+        const uint32_t h = hash_of<0>(at(u));
+        prev[0][u & (kWindow - 1)] = head[0][h];
+        head[0][h] = u;
+    }
+
+    template <uint32_t kLevel>
+    void fill_level(uint32_t from, uint32_t to)
+    {
+        for (uint32_t u = from; u < to;) {
+            /* Inside a run the positions link one to the next (see insert_range). */
+            constexpr uint32_t k = kLevelLength[kLevel];
+            const uint8_t* p = at(u);
+            const uint32_t n = u > from && p[k - 1] == p[-1] ? run_positions(u, to - u, k) : 0;
+            if (n >= 8) {
+                link_run(kLevel, u, n, hash_of<kLevel>(p));
+                u += n;
+                continue;
+            }
+            const uint32_t h = hash_of<kLevel>(p);
+            prev[kLevel][u & (kWindow - 1)] = head[kLevel][h];
+            head[kLevel][h] = u;
+            ++u;
+        }
+    }
+    template <uint32_t... I>
+    void fill_level_at(uint32_t level, uint32_t from, uint32_t to, std::integer_sequence<uint32_t, I...>)
+    {
+        ((level == I ? fill_level<I>(from, to) : void()), ...);
+    }
+    /* Makes level hold every position from first to r - 1. */
+    void bring_up(uint32_t level, uint32_t first, uint32_t r)
+    {
+        if (level == 0 || filled[level] >= r) return; /* level 0 is always full */
+        fill_level_at(level, std::max(filled[level], first), r, std::make_integer_sequence<uint32_t, kLevels>{});
+        filled[level] = r;
+    }
+
+    /* How many of the positions u .. u + n - 1 have the same first k bytes
+     * as the position before them: those inside the run of the byte at u - 1
+     * (T[u + n + k] must be present). */
+    uint32_t run_positions(uint32_t u, uint32_t n, uint32_t k) const
+    {
+        const uint8_t* p = at(u - 1);
+        const uint64_t v = uint64_t(*p) * 0x0101010101010101ull;
+        const uint32_t limit = n + k; /* bytes from u - 1 that matter */
+        uint32_t run = 0;
+        while (run < limit) {
+            const uint64_t x = load_u64le(p + run) ^ v;
+            if (x) {
+                run += uint32_t(std::countr_zero(x)) / 8;
+                break;
+            }
+            run += 8;
+        }
+        run = std::min(run, limit);
+        return run > k ? std::min(n, run - k) : 0;
+    }
+
+    /* link[i] = first + i for i < n. */
+    static void link_one_to_next(uint32_t* link, uint32_t first, uint32_t n)
+    {
+        uint32_t i = 0;
+#if PS2_LZARI_SSE2
+        __m128i v = _mm_add_epi32(_mm_set1_epi32(int32_t(first)), _mm_setr_epi32(0, 1, 2, 3));
+        for (; i + 4 <= n; i += 4) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(link + i), v);
+            v = _mm_add_epi32(v, _mm_set1_epi32(4));
+        }
+#endif
+        for (; i < n; ++i) link[i] = first + i;
+    }
+
+    /* Positions u .. u + n - 1, each with the first bytes of the one before
+     * it (bucket h), into level: each links to the one before. */
+    void link_run(uint32_t level, uint32_t u, uint32_t n, uint32_t h)
+    {
+        /* The slots of u .. u + n - 1, in at most two stretches (the ring wraps). */
+        const uint32_t s = u & (kWindow - 1);
+        const uint32_t n1 = std::min(n, kWindow - s);
+        link_one_to_next(prev[level] + s, u - 1, n1);
+        link_one_to_next(prev[level], u - 1 + n1, n - n1);
+        head[level][h] = u + n - 1;
+    }
+
+    /* Inserts positions u .. u + n - 1 (n <= 60) into level 0. Inside a run
+     * of one byte value a position's first bytes are those of the one before
+     * it, so there the chain links the positions one to the next. */
+    void insert_range(uint32_t u, uint32_t n)
+    {
+        const uint32_t m = n >= 8 && u > kFirstCandidate ? run_positions(u, n, kLevelLength[0]) : 0;
+        uint32_t i = 0;
+        if (m >= 8) {
+            link_run(0, u, m, hash_of<0>(at(u)));
+            i = m;
+        }
+        for (; i < n; ++i) insert(u + i);
+    }
+
+    /* About how many positions of the window the chain from c holds: its
+     * first few links tell how densely it covers the distance to first. */
+    uint32_t chain_estimate(uint32_t level, uint32_t c, uint32_t first) const
+    {
+        constexpr uint32_t kProbe = 4;
+        const uint32_t c0 = c;
+        for (uint32_t i = 0; i < kProbe; ++i) {
+            if (c < first) return i;
+            c = prev[level][c & (kWindow - 1)];
+        }
+        if (c < first) return kProbe;
+        return kProbe * (c0 - first) / (c0 - c);
+    }
+
+    /* ---- runs of one byte value ----
+     *
+     * Where r starts with k bytes of one value v followed by another byte x
+     * (k from kMinRun to 59), every candidate of k or more bytes starts k
+     * bytes before the end e of a run of v at least k long (or lies in r's
+     * own run, where r - 1 is nearest and agrees in exactly k bytes), and it
+     * agrees in k bytes plus those in which T[e..] and T[r + k..] agree.
+     * So the match is found among r - 1, the newest run at least k long, and
+     * the runs whose next byte is x, without walking the dense chains of the
+     * run's bytes. Runs of kMinRun bytes or more are noted as they end. */
+    static constexpr uint32_t kMinRun = 8;
+    static constexpr uint32_t kMarkerBits = 12;
+    struct RunEnd {
+        uint32_t start;      /* the run is T[start .. end) */
+        uint32_t older;      /* the run before it with the same value and next byte */
+    };
+    RunEnd run_ends[kWindow];                       /* by end modulo 4,096 */
+    uint32_t by_marker[1u << kMarkerBits];          /* newest run end per hash of value and next byte */
+    uint32_t newest_run[256][kLongest + 1];         /* newest end of a run of v at least n long */
+    uint32_t scanned = 1;                           /* runs ending below this are noted */
+    uint32_t run_start = 0;                         /* of the run that T[scanned - 1] belongs to */
+
+    static uint32_t marker_hash(uint32_t v, uint32_t x) { return ((v << 8 | x) * 2654435761u) >> (32 - kMarkerBits); }
+
+    /* Notes the runs that end below to. */
+    void scan_runs_to(uint32_t to)
+    {
+        if (scanned <= base) {
+            /* The text from scanned on has slid out of the buffer: those
+             * runs ended before the window. A run going on there is taken
+             * to start at base, which no candidate lies before. */
+            scanned = base + 1;
+            run_start = std::max(run_start, base);
+        }
+        uint32_t u = scanned;
+        while (u < to) {
+            const uint8_t* t = at(u);
+            const uint8_t v = t[-1];
+            if (t[0] == v) {
+                if (u + 8 <= to && load_u64le(t) == uint64_t(v) * 0x0101010101010101ull)
+                    u += 8;
+                else
+                    ++u;
+                continue;
+            }
+            if (u - run_start >= kMinRun) {
+                const uint32_t n = std::min(u - run_start, kLongest);
+                for (uint32_t l = kMinRun; l <= n; ++l) newest_run[v][l] = u;
+                RunEnd& re = run_ends[u & (kWindow - 1)];
+                uint32_t& head_of_marker = by_marker[marker_hash(v, t[0])];
+                re.start = run_start;
+                re.older = head_of_marker;
+                head_of_marker = u;
+            }
+            run_start = u;
+            ++u;
+        }
+        scanned = std::max(u, scanned);
+    }
+
+    /* The match for r from the runs (see above), or false when r does not
+     * start with such a run, no candidate of k bytes is left in the window,
+     * or too many runs end in the same byte (the chains then serve). */
+    bool find_in_runs(uint32_t r, uint32_t first, uint32_t* length, uint32_t* distance)
+    {
+        const uint8_t* pr = at(r);
+        const uint8_t v = pr[0];
+        const uint64_t all_v = uint64_t(v) * 0x0101010101010101ull;
+        static_assert(kMinRun == 8);
+        if (load_u64le(pr) != all_v) return false; /* fewer than kMinRun */
+        uint32_t k = 0;
+        while (k < kLongest) {
+            const uint64_t x = load_u64le(pr + k) ^ all_v;
+            if (x) {
+                k += uint32_t(std::countr_zero(x)) / 8;
+                break;
+            }
+            k += 8;
+        }
+        if (k < kMinRun || k >= kLongest) return false;
+        scan_runs_to(r);
+        uint32_t best = 0, best_q = 0;
+        auto consider = [&](uint32_t e) {
+            const uint32_t len = std::min(k + match_length(at(e), pr + k), kLongest);
+            const uint32_t q = e - k;
+            if (len > best || (len == best && q > best_q)) {
+                best = len;
+                best_q = q;
+            }
+        };
+        if (pr[-1] == v) {
+            best = k;
+            best_q = r - 1;
+        }
+        const uint32_t newest = newest_run[v][k];
+        if (newest >= first + k && newest <= r) consider(newest);
+        uint32_t walked = 0;
+        for (uint32_t e = by_marker[marker_hash(v, pr[k])]; e >= first + k && e <= r;) {
+            if (++walked > 8) return false;
+            const RunEnd& re = run_ends[e & (kWindow - 1)];
+            if (e - re.start >= k && at(e)[-1] == v && at(e)[0] == pr[k]) consider(e);
+            e = re.older;
+        }
+        if (best == 0) return false;
+        *length = best;
+        *distance = r - best_q;
+        return true;
     }
 
     /* Longest match for r (0 when none reaches 3 bytes); *distance of the nearest of that length. */
-    uint32_t find_match(uint32_t r, uint32_t* distance) const
+    uint32_t find_match(uint32_t r, uint32_t* distance)
     {
+        /* Steps along one chain after which the others are looked at, and
+         * the length of what is left of a chain that is short enough. */
+        constexpr uint32_t kPatience = 16;
+        constexpr uint32_t kShort = 64;
         const uint8_t* const pr = at(r);
         const uint32_t first = r - kMaxDistance > kFirstCandidate ? r - kMaxDistance : kFirstCandidate;
+        if (uint32_t run_match; find_in_runs(r, first, &run_match, distance)) return run_match;
         uint32_t best = kThreshold; /* a candidate must beat this */
         uint32_t best_q = 0;
-        uint32_t offset = 0; /* the chain walked is that of the three bytes at q + offset */
-        uint32_t wanted = 0; /* the offset to move to once the candidates left allow it */
-        uint32_t bound = r;  /* every candidate from bound on has been looked at */
-        uint32_t c = head[hash3(pr)];
+        uint32_t level = 0, offset = 0;        /* the chain walked: level's bytes at q + offset */
+        uint32_t bucket = hash_of<0>(pr);
+        uint32_t wanted_level = 0, wanted = 0, wanted_bucket = bucket; /* the chain to move to once allowed */
+        uint32_t bound = r;                    /* every candidate from bound on has been looked at */
+        uint32_t patience = kPatience;
+        uint32_t weighed = 0; /* the best for which the chains were last weighed: the same choice again */
+        uint32_t c = head[0][bucket];
+        /* Where the chain of the first 3 bytes is dense and the walks have
+         * needed the longer levels lately, start from the newest candidate
+         * that agrees in 16 (else 8) bytes, found in the chain of those
+         * bytes: every newer one agrees in fewer, so it cannot be the match,
+         * and the walk goes on from there to older ones. */
+        static_assert(kLevels == 3);
+        if ((needed[1] + kWindow >= r || needed[2] + kWindow >= r) && chain_estimate(0, c, first) > kShort)
+            for (uint32_t l = kLevels - 1; l > 0; --l) {
+                if (needed[l] + kWindow < r) continue; /* a level the walks have not needed lately */
+                bring_up(l, first, r);
+                const uint32_t b = level_hash(l, pr);
+                uint32_t q = head[l][b];
+                for (uint32_t looked = 0; q >= first && looked < 4; ++looked, q = prev[l][q & (kWindow - 1)])
+                    if (const uint32_t len = match_length(at(q), pr); len >= kLevelLength[l]) {
+                        if (len == kLongest) {
+                            *distance = r - q;
+                            return len;
+                        }
+                        best = len;
+                        best_q = bound = q;
+                        level = wanted_level = l;
+                        bucket = wanted_bucket = b;
+                        patience = 1; /* weigh the chains at the next candidate */
+                        c = q;
+                        goto walk;
+                    }
+            }
+    walk:
         while (c >= first + offset) {
             const uint32_t q = c - offset;
             if (q < bound) {
                 /* Candidates q' <= q are left; their q' + wanted lie in chains already. */
-                if (wanted != offset && r - 1 - q >= wanted) {
+                if ((wanted_bucket != bucket || wanted_level != level) && r - 1 - q >= wanted) {
                     offset = wanted;
+                    level = wanted_level;
+                    bucket = wanted_bucket;
                     bound = q + 1;
-                    c = head[hash3(pr + offset)];
+                    patience = kPatience;
+                    c = head[level][bucket];
                     continue;
                 }
                 const uint8_t* pq = at(q);
@@ -227,12 +579,54 @@ struct Encoder {
                         best_q = q;
                         if (len == kLongest) break;
                         bound = q;
-                        /* The three bytes ending at the one that must match next. */
-                        wanted = same3(pr + len - 2, pr + offset) ? offset : len - 2;
+                        /* Deep into a long walk, weigh the chains again at once. */
+                        if (r - q > kPatience * 8) patience = 1;
+                        /* Unless a long walk says otherwise (below): level 0's
+                         * bytes ending at the one that must match next, except
+                         * when those are one value repeated and these are not
+                         * (inside runs, such chains are dense). */
+                        const uint8_t* w = pr + len - 2;
+                        const uint8_t* o = pr + offset;
+                        if (level == 0 && (w[0] != w[1] || w[1] != w[2] || (o[0] == o[1] && o[1] == o[2]))) {
+                            wanted_level = 0;
+                            wanted = len - 2;
+                            wanted_bucket = hash_of<0>(w);
+                        }
+                    }
+                }
+                if (--patience == 0) patience = kPatience;
+                if (patience == kPatience && best > kThreshold && best != weighed) {
+                    /* A long chain. Of those a better candidate must be in
+                     * (per level that fits in the best + 1 bytes it shares,
+                     * the bytes at its start or those ending at the byte to
+                     * match next), take the one that seems to hold the fewest
+                     * positions from its head to the window's start, unless
+                     * this one seems to hold fewer from here on. */
+                    weighed = best;
+                    uint32_t fewest = chain_estimate(level, prev[level][c & (kWindow - 1)], first + offset);
+                    wanted_level = level;
+                    wanted = offset;
+                    wanted_bucket = bucket;
+                    for (uint32_t l = 0; l < kLevels && kLevelLength[l] <= best + 1 && fewest > kShort; ++l) {
+                        for (const uint32_t o : {0u, best + 1 - kLevelLength[l]}) {
+                            /* Bytes of one value: as dense as the run they lie in at every level. */
+                            if (l > 0 && run_positions(r + o + 1, 1, kLevelLength[l] - 1) == 1) continue;
+                            bring_up(l, first, r);
+                            needed[l] = r;
+                            const uint32_t b = level_hash(l, pr + o);
+                            if (l == level && b == bucket) continue; /* this very chain */
+                            const uint32_t n = chain_estimate(l, head[l][b], first + o);
+                            if (n < fewest) {
+                                fewest = n;
+                                wanted_level = l;
+                                wanted = o;
+                                wanted_bucket = b;
+                            }
+                        }
                     }
                 }
             }
-            c = prev[c & (kWindow - 1)];
+            c = prev[level][c & (kWindow - 1)];
         }
         if (best <= kThreshold) return 0;
         *distance = r - best_q;
@@ -244,7 +638,9 @@ struct Encoder {
     void run()
     {
         model.reset();
-        std::fill(std::begin(head), std::end(head), kNone);
+        std::fill(std::begin(heads), std::end(heads), kNone);
+        std::fill(std::begin(by_marker), std::end(by_marker), kNone);
+        for (auto& n : newest_run) std::fill(std::begin(n), std::end(n), kNone);
         base = 0;
         fill_text(0, kTextSize);
         for (uint32_t u = kFirstCandidate; u < kFirstWrite; ++u) insert(u);
@@ -264,7 +660,7 @@ struct Encoder {
                 encode_distance(distance);
             }
             coded += len;
-            for (uint32_t i = 0; i < len; ++i) insert(r + i);
+            insert_range(r, len);
             r += len;
         }
         if (!overflow) finish();

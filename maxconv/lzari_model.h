@@ -6,6 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
+/* SSE2 is part of every x86-64 processor: the only vector set the codec takes for granted. */
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define PS2_LZARI_SSE2 1
+#else
+#define PS2_LZARI_SSE2 0
+#endif
+
 namespace ps2::lzari {
 
 inline constexpr uint32_t kWindow = 4096;
@@ -49,16 +57,13 @@ inline Renormalisation renormalise(uint32_t* low, uint32_t* high)
     const uint32_t differ = (l ^ h) << 15;
     r.settled = differ ? uint32_t(std::countl_zero(differ)) : 17;
     r.settled_bits = l >> (17 - r.settled);
-    if (r.settled) {
-        l = (l << r.settled) & (kQ4 - 1);
-        h = ((h << r.settled) | ((1u << r.settled) - 1)) & (kQ4 - 1);
-    }
+    /* No branches: both shifts are right for a count of 0 as well. */
+    l = (l << r.settled) & (kQ4 - 1);
+    h = ((h << r.settled) | ((1u << r.settled) - 1)) & (kQ4 - 1);
     /* Now l < Q2 <= h: count the bits below the top where l has 1 and h has 0. */
     r.straddled = uint32_t(std::countl_one((l & ~h) << 16));
-    if (r.straddled) {
-        l = (l << r.straddled) & (kQ2 - 1);
-        h = ((h << r.straddled) & (kQ2 - 1)) | kQ2 | ((1u << r.straddled) - 1);
-    }
+    l = (l << r.straddled) & (kQ2 - 1);
+    h = ((h << r.straddled) & (kQ2 - 1)) | kQ2 | ((1u << r.straddled) - 1);
     *low = l;
     *high = h + 1;
     return r;
@@ -75,21 +80,67 @@ struct DistanceTable {
     }
 };
 inline constexpr DistanceTable kDistances{};
-static_assert(kDistances.dcum[0] == 28568);
+inline constexpr uint32_t kDistanceTotal = 28568;
+static_assert(kDistances.dcum[0] == kDistanceTotal);
+
+/* For the decoder: the distance that owns x is the smallest d with dcum[d]
+ * <= x. Every distance weighs at least 2, so the values x of one group of 16
+ * (x / 16 alike) are owned by at most 9 neighbouring distances: start[g] is
+ * the one owning the group's top value, and the distance owning x is start
+ * plus the count of the 8 sums from there that are still above x. The sums
+ * are kept in 16 bits (the total is below 32,768), padded for that read. */
+struct DistanceSearch {
+    static constexpr uint32_t kGroupBits = 4;
+    static constexpr uint32_t kGroups = (kDistanceTotal >> kGroupBits) + 1;
+    alignas(16) uint16_t dcum[kWindow + 1 + 8]{};
+    uint16_t start[kGroups]{};
+    constexpr DistanceSearch()
+    {
+        for (uint32_t d = 0; d <= kWindow; ++d) dcum[d] = uint16_t(kDistances.dcum[d]);
+        uint32_t d = kWindow;
+        for (uint32_t g = 0; g < kGroups; ++g) {
+            const uint32_t top = (g << kGroupBits) | ((1u << kGroupBits) - 1);
+            while (d > 1 && kDistances.dcum[d - 1] <= top) --d;
+            start[g] = uint16_t(d);
+        }
+    }
+};
+inline constexpr DistanceSearch kDistanceSearch{};
+
+/* mask[t]: 24 lanes of 16 bits, all ones in the lanes below t. */
+struct LanesBelow {
+    alignas(16) uint16_t mask[25][24]{};
+    constexpr LanesBelow()
+    {
+        for (uint32_t t = 0; t < 25; ++t)
+            for (uint32_t j = 0; j < t && j < 24; ++j) mask[t][j] = 0xFFFF;
+    }
+};
+inline constexpr LanesBelow kLanesBelow{};
 
 /* The adaptive model of the 314 codes. Ranks 1..314 are kept in order of
  * non-increasing freq. With cum[k] the sum of freq over ranks k+1..314, a
- * code of rank k owns [cum[k], cum[k-1]) of the total cum[0]. The sums are
- * kept in a Fenwick tree over the ranks, so that counting a use, finding a
- * code's slice and finding the rank that owns a value are all logarithmic. */
+ * code of rank k owns [cum[k], cum[k-1]) of the total cum[0].
+ *
+ * cum is kept in two levels of 16-bit sums (every sum is at most the total,
+ * which never passes 32,767): the ranks fall into 20 blocks of 16, outer[b]
+ * is the sum of freq over the blocks after block b, and inner[k] the sum over
+ * the ranks after k within k's block, so cum[k] = inner[k] + outer[k / 16].
+ * Counting a use of rank i adds 1 to the inner sums before i in its block
+ * and to the outer sums of the blocks before it: two fixed-size masked adds.
+ * Finding the rank that owns a value is two counts over sorted sums: the
+ * blocks whose outer sum is above it, then the ranks of the next block whose
+ * inner sum is. With SSE2 (every x86-64) both are a few vector operations;
+ * elsewhere plain loops do the same. */
 struct SymbolModel {
-    static constexpr uint32_t kTreeSize = 512; /* a power of two above 314; the rest is padding */
+    static constexpr uint32_t kBlock = 16;
+    static constexpr uint32_t kBlocks = (kSymbols + kBlock) / kBlock; /* 20: ranks 0..319 */
+    static constexpr uint32_t kOuterSize = 24;                       /* three vectors of 8, the tail zero */
 
-    static constexpr uint32_t kPadding = 1u << 30; /* above any total, and sums never overflow */
-
-    uint32_t freq[kSymbols + 1]; /* by rank; freq[0] is unused */
-    uint32_t tree[kTreeSize];    /* Fenwick tree of freq over ranks 1..314, then padding */
-    uint32_t total;              /* cum[0] */
+    alignas(16) uint16_t inner[kBlocks * kBlock];
+    alignas(16) uint16_t outer[kOuterSize];
+    uint16_t freq[kBlocks * kBlock]; /* by rank; rank 0 and ranks past 314 are 0 */
+    uint32_t total;                  /* cum[0] */
     uint16_t code_of[kSymbols + 1];
     uint16_t rank_of[kSymbols];
     /* first_rank[f]: the first rank whose freq is f, for every f some rank
@@ -98,98 +149,128 @@ struct SymbolModel {
 
     void reset()
     {
+        for (uint32_t k = 0; k < kBlocks * kBlock; ++k) freq[k] = k >= 1 && k <= kSymbols ? 1 : 0;
         code_of[0] = 0;
-        freq[0] = 0;
         for (uint32_t k = 1; k <= kSymbols; ++k) {
             code_of[k] = uint16_t(k - 1);
             rank_of[k - 1] = uint16_t(k);
-            freq[k] = 1;
         }
-        rebuild_tree();
+        rebuild_sums();
     }
 
-    /* Sum of freq over ranks 1..k. */
-    uint32_t prefix(uint32_t k) const
-    {
-        uint32_t s = 0;
-        for (; k; k &= k - 1) s += tree[k];
-        return s;
-    }
+    uint32_t cum(uint32_t k) const { return uint32_t(inner[k]) + outer[k / kBlock]; }
 
     /* The slice [cum[k], cum[k-1]) of the code at rank k. */
     void slice(uint32_t k, uint32_t* lo, uint32_t* hi) const
     {
-        *lo = total - prefix(k);
+        *lo = cum(k);
         *hi = *lo + freq[k];
     }
 
-    /* The smallest rank k with cum[k] <= x, and its slice. */
+    /* The smallest rank k with cum[k] <= x, and its slice. A value at or
+     * above the total (only a damaged stream gives one) finds rank 1. */
     uint32_t find(uint32_t x, uint32_t* lo, uint32_t* hi) const
     {
-        if (x >= total) {
-            slice(1, lo, hi);
-            return 1;
-        }
-        /* The largest pos with prefix(pos) < t; the rank is pos + 1. */
-        const uint32_t t = total - x;
-        uint32_t pos = 0, below = 0;
-        for (uint32_t step = kTreeSize / 2; step; step >>= 1) {
-            const uint32_t v = tree[pos + step];
-            const bool go = below + v < t;
-            pos = go ? pos + step : pos;
-            below = go ? below + v : below;
-        }
-        const uint32_t k = pos + 1;
-        *hi = total - below;
-        *lo = *hi - freq[k];
+        if (x >= total) x = total - 1;
+        /* cum[k] > x holds for the ranks 0..k-1 exactly: count them. */
+        const uint32_t b = count_above(outer, kOuterSize, x);
+        const uint32_t base = outer[b];
+        const uint32_t k = b * kBlock + count_above(inner + b * kBlock, kBlock, x - base);
+        *lo = inner[k] + base;
+        *hi = *lo + freq[k];
         return k;
     }
 
     /* Counts one more use of the code at rank k. The code moves to the first
      * rank of its run of equal freq, so the order stays non-increasing. */
-    void update(uint32_t k)
+    [[gnu::always_inline]] void update(uint32_t k)
     {
-        if (total >= kRescaleLimit) halve();
+        if (total >= kRescaleLimit) [[unlikely]] halve();
         /* The ranks whose freq equals freq[k] are a run (freq never
          * increases with the rank); its first rank i takes the count. */
         const uint32_t f = freq[k];
         const uint32_t i = first_rank[f];
-        if (i < k) {
-            const uint16_t ci = code_of[i], ck = code_of[k];
-            code_of[i] = ck;
-            code_of[k] = ci;
-            rank_of[ck] = uint16_t(i);
-            rank_of[ci] = uint16_t(k);
-        }
+        /* Exchange the codes of ranks i and k (nothing changes when i == k;
+         * done without a branch, which would often go wrong). */
+        const uint16_t ci = code_of[i], ck = code_of[k];
+        code_of[k] = ci;
+        code_of[i] = ck;
+        rank_of[ci] = uint16_t(k);
+        rank_of[ck] = uint16_t(i);
         /* The run of f now starts one later (or is empty); i ends the run
-         * of f + 1, or starts it. */
+         * of f + 1, or starts it. freq[0] is 0, below every f + 1. */
+        const uint16_t starts = freq[i - 1] != f + 1 ? uint16_t(i) : first_rank[f + 1];
         first_rank[f] = uint16_t(i + 1);
-        if (i == 1 || freq[i - 1] != f + 1) first_rank[f + 1] = uint16_t(i);
+        first_rank[f + 1] = starts;
         ++freq[i];
         ++total;
-        for (uint32_t j = i; j <= kSymbols; j += j & (0u - j)) ++tree[j];
+        add_one_before(i);
     }
 
     void halve()
     {
-        for (uint32_t k = 1; k <= kSymbols; ++k) freq[k] = (freq[k] + 1) / 2;
-        rebuild_tree();
+        for (uint32_t k = 1; k <= kSymbols; ++k) freq[k] = uint16_t((freq[k] + 1) / 2);
+        rebuild_sums();
     }
 
-    void rebuild_tree()
+    void rebuild_sums()
     {
-        total = 0;
-        tree[0] = 0;
-        for (uint32_t k = 1; k <= kSymbols; ++k) {
-            tree[k] = freq[k];
-            total += freq[k];
+        uint32_t after = 0; /* sum over the blocks after b */
+        for (uint32_t b = kBlocks; b-- > 0;) {
+            outer[b] = uint16_t(after);
+            uint32_t s = 0;
+            for (uint32_t k = b * kBlock + kBlock; k-- > b * kBlock;) {
+                inner[k] = uint16_t(s);
+                s += freq[k];
+            }
+            after += s;
         }
-        for (uint32_t k = kSymbols + 1; k < kTreeSize; ++k) tree[k] = kPadding;
+        for (uint32_t b = kBlocks; b < kOuterSize; ++b) outer[b] = 0;
+        total = after;
         for (uint32_t k = kSymbols; k >= 1; --k) first_rank[freq[k]] = uint16_t(k);
-        for (uint32_t k = 1; k <= kSymbols; ++k) {
-            const uint32_t parent = k + (k & (0u - k));
-            if (parent <= kSymbols) tree[parent] += tree[k];
+    }
+
+private:
+    /* How many of the n (a multiple of 8) non-increasing sums from s are above x (x < 32,768). */
+    static uint32_t count_above(const uint16_t* s, uint32_t n, uint32_t x)
+    {
+#if PS2_LZARI_SSE2
+        const __m128i v = _mm_set1_epi16(int16_t(x));
+        uint32_t mask = 0;
+        for (uint32_t j = 0; j < n; j += 16) {
+            const __m128i a = _mm_cmpgt_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(s + j)), v);
+            const __m128i b = j + 8 < n ? _mm_cmpgt_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(s + j + 8)), v)
+                                        : _mm_setzero_si128();
+            mask |= uint32_t(_mm_movemask_epi8(_mm_packs_epi16(a, b))) << j;
         }
+        /* The sums are sorted, so the lanes above x are the first ones. */
+        return uint32_t(std::countr_one(mask));
+#else
+        uint32_t c = 0;
+        while (c < n && s[c] > x) ++c;
+        return c;
+#endif
+    }
+
+    /* inner[j] + 1 for the ranks j before i in i's block, outer[b] + 1 for the blocks b before it. */
+    void add_one_before(uint32_t i)
+    {
+        const uint32_t b = i / kBlock;
+#if PS2_LZARI_SSE2
+        /* A lane below the bound is all ones in the mask, -1: subtracting it adds 1. */
+        const __m128i* mi = reinterpret_cast<const __m128i*>(kLanesBelow.mask[i % kBlock]);
+        const __m128i* mb = reinterpret_cast<const __m128i*>(kLanesBelow.mask[b]);
+        __m128i* in = reinterpret_cast<__m128i*>(inner + b * kBlock);
+        _mm_store_si128(in, _mm_sub_epi16(_mm_load_si128(in), _mm_load_si128(mi)));
+        _mm_store_si128(in + 1, _mm_sub_epi16(_mm_load_si128(in + 1), _mm_load_si128(mi + 1)));
+        __m128i* out = reinterpret_cast<__m128i*>(outer);
+        _mm_store_si128(out, _mm_sub_epi16(_mm_load_si128(out), _mm_load_si128(mb)));
+        _mm_store_si128(out + 1, _mm_sub_epi16(_mm_load_si128(out + 1), _mm_load_si128(mb + 1)));
+        _mm_store_si128(out + 2, _mm_sub_epi16(_mm_load_si128(out + 2), _mm_load_si128(mb + 2)));
+#else
+        for (uint32_t j = b * kBlock; j < i; ++j) ++inner[j];
+        for (uint32_t c = 0; c < b; ++c) ++outer[c];
+#endif
     }
 };
 

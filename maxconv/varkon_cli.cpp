@@ -69,11 +69,12 @@ int main(int argc, char** argv)
     ps2::VarkonHooks hooks;
     hooks.report = console.reporter();
     hooks.outputs = args.output_policy();
+    ps2::VarkonWork work; /* one pair of work buffers for all the files */
     ps2::cli::run_batch(console, files, [&](const char* file) {
         if (check)
-            (void)ps2::check_save_file(file, hooks.report);
+            (void)ps2::check_save_file(file, hooks.report, &work);
         else
-            (void)ps2::convert_save_file(file, hooks);
+            (void)ps2::convert_save_file(file, hooks, &work);
     });
     return console.exit_status();
 }

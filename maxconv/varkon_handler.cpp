@@ -30,26 +30,20 @@ void report_refusal(const Reporter& report, const char* path, const char* why)
     report.errorf(path, "%s; nothing written", why);
 }
 
-struct WorkBuffers {
-    plat::Block file{kWorkBufferSize};
-    plat::Block build{kWorkBufferSize};
-    bool ok() const { return file.ok() && build.ok(); }
-};
-
 /* Reads the file into the file buffer. False (reported) when it cannot be read. */
-bool read_input(const char* path, WorkBuffers& work, const Reporter& report, std::span<const uint8_t>* bytes,
+bool read_input(const char* path, VarkonWork& work, const Reporter& report, std::span<const uint8_t>* bytes,
                 uint64_t* reported_size)
 {
-    if (!work.ok()) {
+    if (!work.ready()) {
         report.error(path, "not enough memory for the two 8 MiB work buffers; skipped");
         return false;
     }
     plat::FileRead fr;
-    if (const plat::IoError e = plat::read_file(path, work.file.span(), &fr); e != plat::IoError::ok) {
+    if (const plat::IoError e = plat::read_file(path, work.file(), &fr); e != plat::IoError::ok) {
         report.error(path, plat::describe_io_error(e));
         return false;
     }
-    *bytes = std::span<const uint8_t>(work.file.data(), fr.bytes_read);
+    *bytes = work.file().first(fr.bytes_read);
     *reported_size = fr.file_size > fr.bytes_read ? fr.file_size : fr.bytes_read;
     return true;
 }
@@ -105,13 +99,29 @@ bool check_value_matches(std::span<const uint8_t> bytes, const char* path, Sever
 
 } // namespace
 
-VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
+static_assert(VarkonWork::kSize == kWorkBufferSize);
+
+VarkonWork::~VarkonWork()
+{
+    plat::free_block(file_, kSize);
+    plat::free_block(build_, kSize);
+}
+
+bool VarkonWork::ready()
+{
+    if (!file_) file_ = static_cast<uint8_t*>(plat::alloc_block(kSize));
+    if (!build_) build_ = static_cast<uint8_t*>(plat::alloc_block(kSize));
+    return file_ && build_;
+}
+
+VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks, VarkonWork* kept)
 {
     VarkonResult res;
     const Reporter& report = hooks.report;
     const PathRules& rules = hooks.rules ? *hooks.rules : plat::native_path_rules();
 
-    WorkBuffers work;
+    VarkonWork own; /* nothing obtained unless used */
+    VarkonWork& work = kept ? *kept : own;
     std::span<const uint8_t> bytes;
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return res;
@@ -147,16 +157,16 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
                 return res;
             }
         }
-        err = convert_max_to_psu(bytes, work.build.span(), work.file.span(), &out_size);
+        err = convert_max_to_psu(bytes, work.build(), work.file(), &out_size);
     } else {
-        err = convert_psu_to_max(bytes, work.build.span(), work.file.span(), &out_size);
+        err = convert_psu_to_max(bytes, work.build(), work.file(), &out_size);
     }
     if (err != MaxError::ok) {
         report_refusal(report, path, max_error_text(err));
         return res;
     }
 
-    const std::span<const uint8_t> output(work.file.data(), out_size);
+    const std::span<const uint8_t> output(work.file().data(), out_size);
     plat::OutputOutcome written = plat::OutputOutcome::none;
     if (const plat::IoError e = plat::write_output(res.output.c_str(), output, hooks.outputs, &written);
         e != plat::IoError::ok) {
@@ -174,9 +184,10 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
     return res;
 }
 
-bool check_save_file(const char* path, const Reporter& report)
+bool check_save_file(const char* path, const Reporter& report, VarkonWork* kept)
 {
-    WorkBuffers work;
+    VarkonWork own; /* nothing obtained unless used */
+    VarkonWork& work = kept ? *kept : own;
     std::span<const uint8_t> bytes;
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return false;
@@ -193,11 +204,11 @@ bool check_save_file(const char* path, const Reporter& report)
     }
     if (kind == SaveKind::psu_archive) {
         MaxPayloadInfo info;
-        if (const MaxError e = build_max_payload(bytes, work.build.span(), &info); e != MaxError::ok) {
+        if (const MaxError e = build_max_payload(bytes, work.build(), &info); e != MaxError::ok) {
             report.error(path, max_error_text(e));
             return false;
         }
-        const MaxHeader h = read_max_header(work.build.data());
+        const MaxHeader h = read_max_header(work.build().data());
         report.notef(path, "PSU archive of %s: %" PRIu32 " files, %" PRIu32 " bytes of MAX payload; sound",
                      report.shown(h.dir_name).c_str(), info.file_count, info.unpacked_size);
         return true;
@@ -212,7 +223,7 @@ bool check_save_file(const char* path, const Reporter& report)
         report.error(path, plat::io_error_text(plat::IoError::no_memory));
         return false;
     }
-    if (const MaxError e = convert_max_to_psu(bytes, work.build.span(), psu.span(), &psu_size, &info);
+    if (const MaxError e = convert_max_to_psu(bytes, work.build(), psu.span(), &psu_size, &info);
         e != MaxError::ok) {
         report.error(path, max_error_text(e));
         return false;
@@ -220,7 +231,7 @@ bool check_save_file(const char* path, const Reporter& report)
     if (info.stream_bytes_wanted > info.stream_size + 2) {
         MaxHeader h;
         (void)check_max_header(bytes, &h); /* checked by the conversion */
-        const std::span<const uint8_t> payload(work.build.data() + kMaxHeaderSize, info.unpacked_size);
+        const std::span<const uint8_t> payload(work.build().data() + kMaxHeaderSize, info.unpacked_size);
         if (payload_needs_missing_bytes(max_stream(bytes, h), payload, info.stream_bytes_wanted)) {
             report.errorf(path, "the compressed stream is cut: %zu bytes, the decoder wanted %zu", info.stream_size,
                           info.stream_bytes_wanted);
@@ -232,7 +243,7 @@ bool check_save_file(const char* path, const Reporter& report)
         }
     }
     if (!sound) return false;
-    const MaxHeader h = read_max_header(work.build.data());
+    const MaxHeader h = read_max_header(work.build().data());
     report.notef(path, "MAX archive of %s: %" PRIu32 " files, %" PRIu32 " bytes of payload, CRC ok%s; sound",
                  report.shown(h.dir_name).c_str(), info.file_count, info.unpacked_size,
                  info.trailing_bytes ? ", bytes after the stream (ignored)" : "");

@@ -1,7 +1,9 @@
 /* varkon_handler.h -- VARKON's file handler: one dropped file converted PSU <-> MAX, as the window and the CLI call it */
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "common/paths.h"
 #include "common/platform.h"
@@ -43,6 +45,34 @@ struct VarkonResult {
     PathBuffer output;    /* the path written, or that would have been */
 };
 
+/* The two 8 MiB work buffers, kept across the files of one batch (the
+ * command line's files) so that each file does not fault in 16 MiB of fresh
+ * pages. Obtained on first use (again after a failure), released at the end.
+ * Their bytes are zero only the first time, which is safe because no step
+ * reads a byte it has not written for this file: the input is read only up
+ * to the count just read, the payload and its header are built record by
+ * record with every padding byte set, the decoder writes every payload byte
+ * it is asked for, the encoder reads only its input, and the PSU output is
+ * cleared up to its length before it is built. */
+class VarkonWork {
+public:
+    VarkonWork() = default;
+    ~VarkonWork();
+    VarkonWork(const VarkonWork&) = delete;
+    VarkonWork& operator=(const VarkonWork&) = delete;
+
+    static constexpr size_t kSize = size_t(8) << 20;
+
+    /* Both buffers, obtained now where missing; false when either cannot be had. */
+    [[nodiscard]] bool ready();
+    std::span<uint8_t> file() { return {file_, kSize}; }
+    std::span<uint8_t> build() { return {build_, kSize}; }
+
+private:
+    uint8_t* file_ = nullptr;
+    uint8_t* build_ = nullptr;
+};
+
 /* Handles one file as if dropped: reads it whole, decides its kind by
  * content, and writes the other form beside it under the same path with
  * the extension replaced by ".psu" or ".max" (appended when there is none).
@@ -52,8 +82,8 @@ struct VarkonResult {
  * archive with a bad check value is never written over itself: it is kept
  * and nothing is written. A file of another kind the recogniser knows (a
  * card image, a CodeBreaker save...) is named for what it is. Uses two zero-filled 8 MiB
- * work buffers, released before it returns. */
-VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks);
+ * work buffers, released before it returns; or those of work, kept. */
+VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks, VarkonWork* work = nullptr);
 
 /* Verifies a file and writes nothing: a MAX archive's check value,
  * structure and full decode, a PSU archive's structure as VARKON reads it.
@@ -61,6 +91,6 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks);
  * whether the file is sound. A stream that ends before the decoder's last
  * look-ahead, whose payload does not depend on the bytes it lacks, is sound
  * with a warning; one whose payload does is cut. */
-bool check_save_file(const char* path, const Reporter& report);
+bool check_save_file(const char* path, const Reporter& report, VarkonWork* work = nullptr);
 
 } // namespace ps2

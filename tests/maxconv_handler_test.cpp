@@ -139,6 +139,28 @@ TEST(VarkonHandler, FilesOfNeitherKindAreLeftAlone)
     EXPECT_EQ(d.names().size(), 3u);
 }
 
+TEST(VarkonHandler, KeptWorkBuffersGiveTheSameOutputs)
+{
+    /* A large save first, so that the kept buffers hold its bytes when the smaller ones come. */
+    TempDir d("varkon");
+    fs::create_directory(d / "kept");
+    fs::create_directory(d / "fresh");
+    const Bytes big = make_psu("BIGSAVE", 9), small = make_psu("S", 1), empty = make_psu("E", 0);
+    const std::pair<const char*, Bytes> inputs[] = {{"a.psu", big},   {"b.max", to_max(big)}, {"c.psu", small},
+                                                    {"d.max", to_max(small)}, {"e.psu", empty}, {"f.max", to_max(empty)}};
+    VarkonWork work;
+    for (const auto& [name, bytes] : inputs) {
+        put(d / ("kept/" + std::string(name)), bytes);
+        put(d / ("fresh/" + std::string(name)), bytes);
+        Recorder rec;
+        const VarkonResult kept = convert_save_file((d / ("kept/" + std::string(name))).c_str(), rec.hooks(), &work);
+        const VarkonResult fresh = convert_save_file((d / ("fresh/" + std::string(name))).c_str(), rec.hooks());
+        ASSERT_EQ(kept.outcome, fresh.outcome) << name;
+        EXPECT_EQ(get(kept.output.c_str()), get(fresh.output.c_str())) << name;
+        EXPECT_TRUE(check_save_file((d / ("kept/" + std::string(name))).c_str(), rec.hooks().report, &work)) << name;
+    }
+}
+
 TEST(VarkonHandler, OutputNameRules)
 {
     TempDir d("varkon");

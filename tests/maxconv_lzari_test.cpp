@@ -82,15 +82,23 @@ Bytes periodic(std::mt19937& g, size_t period, size_t n)
     for (size_t i = 0; i < n; ++i) b[i] = unit[i % period];
     return b;
 }
-/* Zero runs of random length with one non-zero marker between: the hardest input for chains of equal bytes. */
-Bytes zero_runs(std::mt19937& g, size_t n, size_t shortest = 3, size_t longest = 59)
+/* Runs of value (0 unless given; -1: a random value per run) of random length, each followed by a marker
+ * (random and non-zero unless given): the hardest input for chains of equal bytes. */
+Bytes zero_runs(std::mt19937& g, size_t n, size_t shortest = 3, size_t longest = 59, int marker = -1, int value = 0)
 {
     Bytes b;
     while (b.size() < n) {
-        b.insert(b.end(), shortest + g() % (longest - shortest + 1), 0);
-        b.push_back(uint8_t(1 + g() % 255));
+        b.insert(b.end(), shortest + g() % (longest - shortest + 1), uint8_t(value < 0 ? g() : uint32_t(value)));
+        b.push_back(uint8_t(marker < 0 ? 1 + g() % 255 : marker));
     }
     b.resize(n);
+    return b;
+}
+/* Bytes drawn from a few values. */
+Bytes alphabet(std::mt19937& g, size_t n, const char* letters, size_t count)
+{
+    Bytes b(n);
+    for (auto& x : b) x = uint8_t(letters[g() % count]);
     return b;
 }
 /* Mostly zeros, records, text and random blocks, like a save's payload. */
@@ -156,6 +164,13 @@ TEST(Lzari, SameStreamAsReferenceOnInputFamilies)
     Bytes letters_then_spaces(4000);
     for (auto& c : letters_then_spaces) c = uint8_t('a' + g() % 26);
     letters_then_spaces.insert(letters_then_spaces.end(), 3000, ' ');
+    Bytes records(30000), tagged, random_then_runs = random_bytes(g, 40000);
+    for (size_t i = 0; i < records.size(); ++i) records[i] = i % 16 < 4 ? uint8_t(g() % 16) : 0;
+    for (uint32_t i = 0; tagged.size() < 30000; ++i) tagged.insert(tagged.end(), {'x', 'y', 'z', uint8_t(i), uint8_t(i >> 8)});
+    Bytes counter; /* hardly a match: codes nearly all literals, the model halved twice */
+    for (uint32_t i = 0; counter.size() < 70000; ++i) counter.insert(counter.end(), {uint8_t(i), uint8_t(i >> 8)});
+    const Bytes runs_after = zero_runs(g, 20000, 8, 59);
+    random_then_runs.insert(random_then_runs.end(), runs_after.begin(), runs_after.end());
     const Case cases[] = {
         {"text", text(g, 30000)},
         {"zeros", Bytes(20000, 0)},
@@ -171,6 +186,20 @@ TEST(Lzari, SameStreamAsReferenceOnInputFamilies)
         {"zero runs 3-59", zero_runs(g, 30000)},
         {"zero runs 1-200", zero_runs(g, 30000, 1, 200)},
         {"save-like", save_like(g, 60000)},
+        /* Shapes of few distinct bytes, where every chain of equal 3-byte contexts is dense. */
+        {"zero runs 2-8, 0x01", zero_runs(g, 30000, 2, 8, 1)},
+        {"zero runs 1-3, 0x01", zero_runs(g, 20000, 1, 3, 1)},
+        {"zero runs 55-65, 0x01", zero_runs(g, 30000, 55, 65, 1)},
+        {"runs of any byte 8-70", zero_runs(g, 40000, 8, 70, -1, -1)},
+        {"bits", alphabet(g, 20000, "\0\1", 2)},
+        {"a and b", alphabet(g, 20000, "ab", 2)},
+        {"a, b, space", alphabet(g, 20000, "ab ", 3)},
+        {"a one in eight", alphabet(g, 20000, "\1\0\0\0\0\0\0\0", 8)},
+        {"16-byte records", records},
+        {"tag and counter", tagged},
+        {"16-bit counter", counter},
+        /* Runs after 40,000 bytes without one (the encoder's text buffer has slid on meanwhile). */
+        {"random, then zero runs", random_then_runs},
     };
     for (const Case& c : cases) expect_same_as_reference(c.in, c.what);
 }
@@ -185,7 +214,7 @@ TEST(Lzari, SameStreamAsReferenceOnManySmallInputs)
         case 0: in = random_bytes(g, n); break;
         case 1: in = text(g, n); break;
         case 2: in = runs(g, n); break;
-        case 3: in = zero_runs(g, n, 1 + g() % 5, 6 + g() % 70); break;
+        case 3: in = zero_runs(g, n, 1 + g() % 5, 6 + g() % 70, g() % 2 ? -1 : 1, g() % 4 ? 0 : -1); break;
         case 4: in = periodic(g, 1 + g() % 70, n); break;
         case 5: in = Bytes(n, uint8_t(g() % 2 ? ' ' : g())); break;
         default: { /* a small alphabet: many equal candidates */
