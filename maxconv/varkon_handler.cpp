@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/platform.h"
+#include "maxconv/foreign_handler.h"
 #include "maxconv/max_convert.h"
 
 namespace ps2 {
@@ -52,7 +53,8 @@ bool read_input(const char* path, WorkBuffers& work, const Reporter& report, std
     return true;
 }
 
-const char* kNeitherText = "neither a MAX archive (no \"Ps2PowerSave\") nor a PSU archive (no \".\" and \"..\" entries)";
+const char* kNeitherText = "neither a MAX archive (no \"Ps2PowerSave\") nor a PSU archive (no \".\" and \"..\" entries), "
+                          "nor a CodeBreaker, SharkPort/X-Port or PSV save";
 
 /* What refuses a save by its size alone: more than 8 MiB, or a MAX archive
  * shorter than its header. */
@@ -76,6 +78,44 @@ bool check_value_matches(std::span<const uint8_t> bytes, const char* path, Sever
     return false;
 }
 
+/* A CodeBreaker, SharkPort/X-Port or PSV save to a PSU archive beside it. */
+void convert_foreign_file(const char* path, std::span<const uint8_t> bytes, uint64_t reported_size, WorkBuffers& work,
+                          const VarkonHooks& hooks, VarkonResult* res)
+{
+    const Reporter& report = hooks.report;
+    res->outcome = VarkonOutcome::refused;
+    if (!make_output_path(path, ".psu", hooks.rules ? *hooks.rules : plat::native_path_rules(), &res->output)) {
+        report_refusal(report, path, plat::io_error_text(plat::IoError::path_too_long));
+        return;
+    }
+    if (reported_size > kWorkBufferSize) {
+        report_refusal(report, path, "the file is larger than 8 MiB (8,388,608 bytes)");
+        return;
+    }
+    if (same_file_name(path, res->output.c_str())) {
+        report_refusal(report, path, "its PSU archive would replace this save, the only copy; kept it "
+                                     "(rename it to its own extension, .cbs, .sps, .xps or .psv, to convert it)");
+        return;
+    }
+    ForeignBuffers buffers;
+    if (!buffers.ok()) {
+        res->outcome = VarkonOutcome::failed;
+        report.error(path, "not enough memory for the PSU archive and the file list; skipped");
+        return;
+    }
+    ForeignBuilt built;
+    if (!build_foreign_psu(path, bytes, work.build.span(), hooks.salvage, buffers, report, &built)) return;
+    if (const plat::IoError e = plat::write_file_replace(res->output.c_str(), built.psu); e != plat::IoError::ok) {
+        res->outcome = VarkonOutcome::failed;
+        report.error(res->output.c_str(), plat::io_error_text(e));
+        return;
+    }
+    res->outcome = VarkonOutcome::wrote_foreign_psu;
+    const std::string_view dir = built.save.dir_name();
+    report.notef(path, "%s of %.*s: %" PRIu32 " files%s -> %s", foreign_format_name(built.save.format), int(dir.size()),
+                 dir.data(), built.info.files_written, built.left_out ? " (salvaged)" : "", res->output.c_str());
+}
+
 } // namespace
 
 VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
@@ -89,6 +129,10 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return res;
 
+    if (detect_foreign_format(bytes) != ForeignFormat::none) {
+        convert_foreign_file(path, bytes, reported_size, work, hooks, &res);
+        return res;
+    }
     const SaveKind kind = detect_save_kind(bytes);
     if (kind == SaveKind::neither) {
         res.outcome = VarkonOutcome::not_a_save;
@@ -146,6 +190,18 @@ bool check_save_file(const char* path, const Reporter& report)
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return false;
 
+    if (detect_foreign_format(bytes) != ForeignFormat::none) {
+        if (reported_size > kWorkBufferSize) {
+            report.error(path, "the file is larger than 8 MiB (8,388,608 bytes)");
+            return false;
+        }
+        ForeignBuffers buffers;
+        if (!buffers.ok()) {
+            report.error(path, "not enough memory for the file list; skipped");
+            return false;
+        }
+        return describe_foreign_save(path, bytes, work.build.span(), buffers, report);
+    }
     const SaveKind kind = detect_save_kind(bytes);
     if (kind == SaveKind::neither) {
         report.error(path, kNeitherText);

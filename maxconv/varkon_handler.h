@@ -21,11 +21,15 @@ struct VarkonHooks {
     void* context = nullptr;
     /* How paths are scanned for the extension point; null means this system's rules. */
     const PathRules* rules = nullptr;
+    /* A damaged CodeBreaker, SharkPort/X-Port or PSV save: write the files that are whole (the CLI's
+     * --salvage) instead of refusing it. */
+    bool salvage = false;
 };
 
 enum class VarkonOutcome : uint8_t {
     wrote_psu,  /* a MAX archive became a PSU archive */
     wrote_max,  /* a PSU archive became a MAX archive */
+    wrote_foreign_psu, /* a CodeBreaker, SharkPort/X-Port or PSV save became a PSU archive */
     not_a_save, /* neither kind by its content: nothing written */
     refused,    /* malformed, too large, or a damaged file that would replace itself: nothing written */
     failed,     /* cannot read the file, get the work buffers or write the output */
@@ -40,6 +44,8 @@ struct VarkonResult {
 /* Handles one file as if dropped: reads it whole, decides its kind by
  * content, and writes the other form beside it under the same path with
  * the extension replaced by ".psu" or ".max" (appended when there is none).
+ * A CodeBreaker, SharkPort/X-Port or PSV save becomes a PSU archive; it is
+ * refused when damaged (unless hooks.salvage) and never written over itself.
  * An existing file of that name is replaced only once the new one is
  * complete, the dropped file itself included when the names are the same;
  * except that a MAX archive with a bad check value is never written over
@@ -48,7 +54,8 @@ struct VarkonResult {
 VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks);
 
 /* Verifies a file and writes nothing: a MAX archive's check value,
- * structure and full decode, a PSU archive's structure as VARKON reads it.
+ * structure and full decode, a PSU archive's structure as VARKON reads it,
+ * the save of another writer's format with its files and faults.
  * Reports a summary note when sound, an error line per fault; returns
  * whether the file is sound. */
 bool check_save_file(const char* path, const Reporter& report);
