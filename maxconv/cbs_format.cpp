@@ -129,7 +129,10 @@ ForeignError inflate_body(std::span<const uint8_t> body, std::span<uint8_t> out,
             z.avail_in = uInt(n);
         }
         const int ret = inflate(&z, Z_NO_FLUSH);
-        if (ret == Z_STREAM_END) break;
+        if (ret == Z_STREAM_END) {
+            if (into_over && z.avail_out == 0) r->damage = ForeignError::cbs_stream_long; /* its last byte over */
+            break;
+        }
         if (ret == Z_MEM_ERROR) {
             inflateEnd(&z);
             return ForeignError::no_memory;
@@ -215,8 +218,8 @@ ForeignError read_cbs_save(std::span<const uint8_t> file, std::span<uint8_t> bod
         f.size = load_u32le(head.data() + cbs_record::size);
         f.mode = load_u32le(head.data() + cbs_record::mode);
         f.name = text_field(head.data() + cbs_record::name, kPsuNameSize);
-        f.fault = check_save_name(f.name);
-        if (f.fault == ForeignError::ok) f.fault = check_file_mode(f.mode);
+        f.fault = check_file_mode(f.mode);
+        if (f.fault == ForeignError::ok) f.fault = check_save_name(f.name);
         const bool whole = cur.take(f.size, &f.data);
         if (!whole) {
             (void)cur.take(cur.remaining(), &f.data);

@@ -20,6 +20,25 @@ struct TimeText {
     }
 };
 
+/* A name as it may be shown: bytes outside printable ASCII as \xNN (a garbage entry's name is random bytes). */
+struct NameText {
+    char text[4 * 64 + 1];
+    explicit NameText(std::string_view name)
+    {
+        size_t n = 0;
+        for (const char c : name) {
+            const auto b = uint8_t(c);
+            if (b >= 0x20 && b < 0x7F) {
+                text[n++] = c;
+            } else {
+                format_message(text + n, 5, "\\x%02X", b);
+                n += 4;
+            }
+        }
+        text[n] = '\0';
+    }
+};
+
 bool is_name_fault(ForeignError e)
 {
     return e == ForeignError::name_empty || e == ForeignError::name_dots || e == ForeignError::name_separator ||
@@ -31,10 +50,17 @@ void report_unreadable(const char* path, const ForeignSave& save, ForeignError e
 {
     const std::string_view name = save.dir_name();
     if (is_name_fault(e))
-        report.errorf(path, "%s: the save's name \"%.*s\" cannot be used: %s%s", foreign_format_name(save.format),
-                      int(name.size()), name.data(), foreign_error_text(e), tail);
+        report.errorf(path, "%s: the save's name \"%s\" cannot be used: %s%s", foreign_format_name(save.format),
+                      NameText(name).text, foreign_error_text(e), tail);
     else
         report.errorf(path, "%s: %s%s", foreign_format_name(save.format), foreign_error_text(e), tail);
+}
+
+uint32_t whole_files(const ForeignSave& s)
+{
+    uint32_t n = 0;
+    for (const ForeignFile& f : s.file_list()) n += f.fault == ForeignError::ok;
+    return n;
 }
 
 /* The numbers behind a fault of the save as a whole. */
@@ -51,7 +77,7 @@ const char* damage_detail(const ForeignSave& s, Message* m)
         return m->format(" (stored 0x%08" PRIX32 ", computed 0x%08" PRIX32 ")", s.checksum_stored, s.checksum_computed);
     case ForeignError::sps_files_missing:
     case ForeignError::sps_cut:
-        return m->format(" (%" PRIu32 " of %" PRIu32 " files there)", s.file_count, s.files_stated);
+        return m->format(" (%" PRIu32 " of %" PRIu32 " files whole)", whole_files(s), s.files_stated);
     default:
         return "";
     }
@@ -81,7 +107,7 @@ void report_faults(const char* path, const ForeignSave& s, bool salvage, const R
     if (s.damage != ForeignError::ok) {
         Message m;
         const bool unsure = s.damage == ForeignError::sps_bad_checksum || s.damage == ForeignError::cbs_stream_damaged;
-        report.sendf(sev, path, "%s of %.*s: %s%s%s", foreign_format_name(s.format), int(dir.size()), dir.data(),
+        report.sendf(sev, path, "%s of %s: %s%s%s", foreign_format_name(s.format), NameText(dir).text,
                      foreign_error_text(s.damage), damage_detail(s, &m),
                      salvage && unsure ? "; the files written may hold damaged bytes" : "");
     }
@@ -90,21 +116,16 @@ void report_faults(const char* path, const ForeignSave& s, bool salvage, const R
         ++i;
         if (f.fault == ForeignError::ok) continue;
         Message m;
-        report.sendf(sev, path, "file %" PRIu32 " \"%.*s\": %s%s%s", i, int(f.name.size()), f.name.data(),
+        report.sendf(sev, path, "file %" PRIu32 " \"%s\": %s%s%s", i, NameText(f.name).text,
                      salvage ? "left out: " : "", foreign_error_text(f.fault), file_detail(s, f, &m));
     }
-}
-
-uint32_t whole_files(const ForeignSave& s)
-{
-    uint32_t n = 0;
-    for (const ForeignFile& f : s.file_list()) n += f.fault == ForeignError::ok;
-    return n;
 }
 
 /* Bytes behind the last file that a PS3's padding does not explain, when nothing else is wrong with them. */
 void report_trailing(const char* path, const ForeignSave& s, Severity sev, const Reporter& report)
 {
+    for (const ForeignFile& f : s.file_list())
+        if (f.fault == ForeignError::psv_unreferenced_tail) return; /* said with that file */
     if (s.format == ForeignFormat::psv && s.trailing_bytes > 3 && s.damage == ForeignError::ok)
         report.sendf(sev, path, "%zu bytes behind the last file belong to no entry; not read", s.trailing_bytes);
 }
@@ -125,13 +146,14 @@ bool build_foreign_psu(const char* path, std::span<const uint8_t> bytes, std::sp
     if (!s.is_whole()) {
         report_faults(path, s, salvage, report);
         if (!salvage || whole == 0) {
-            report.errorf(path, "%s of %.*s is damaged; nothing written (%s)", foreign_format_name(s.format),
-                          int(dir.size()), dir.data(),
+            report.errorf(path, "%s of %s is damaged; nothing written (%s)", foreign_format_name(s.format),
+                          NameText(dir).text,
                           whole == 0 ? "no file of it is whole" : "--salvage writes the files that are whole");
             return false;
         }
         const uint32_t missing = s.files_stated > s.file_count ? s.files_stated - s.file_count : 0;
         built->left_out = s.file_count - whole + missing;
+        built->salvaged = true;
     }
     report_trailing(path, s, Severity::warning, report);
 
@@ -169,21 +191,21 @@ bool describe_foreign_save(const char* path, std::span<const uint8_t> bytes, std
     case ForeignFormat::none:
         break;
     }
-    report.notef(path, "%s of %.*s: %" PRIu32 " files, directory mode 0x%04" PRIX32 ", created %s, modified %s%s",
-                 foreign_format_name(s.format), int(dir.size()), dir.data(), s.file_count, s.dir_mode,
+    report.notef(path, "%s of %s: %" PRIu32 " %s, directory mode 0x%04" PRIX32 ", created %s, modified %s%s",
+                 foreign_format_name(s.format), NameText(dir).text, s.file_count, files_word(s.file_count), s.dir_mode,
                  TimeText(s.created).text, TimeText(s.modified).text, extra.text);
     uint32_t i = 0;
     for (const ForeignFile& f : s.file_list())
-        report.notef(path, "  file %" PRIu32 " \"%.*s\": %" PRIu32 " bytes, mode 0x%04" PRIX32 ", modified %s", ++i,
-                     int(f.name.size()), f.name.data(), f.size, f.mode, TimeText(f.modified).text);
+        report.notef(path, "  file %" PRIu32 " \"%s\": %" PRIu32 " bytes, mode 0x%04" PRIX32 ", modified %s", ++i,
+                     NameText(f.name).text, f.size, f.mode, TimeText(f.modified).text);
     report_trailing(path, s, Severity::warning, report);
     if (s.is_whole()) {
-        report.notef(path, "%s of %.*s: whole", foreign_format_name(s.format), int(dir.size()), dir.data());
+        report.notef(path, "%s of %s: whole", foreign_format_name(s.format), NameText(dir).text);
         return true;
     }
     report_faults(path, s, false, report);
-    report.errorf(path, "%s of %.*s is damaged (--salvage would write %" PRIu32 " of its files)",
-                  foreign_format_name(s.format), int(dir.size()), dir.data(), whole_files(s));
+    report.errorf(path, "%s of %s is damaged (--salvage would write %" PRIu32 " of its files)",
+                  foreign_format_name(s.format), NameText(dir).text, whole_files(s));
     return false;
 }
 

@@ -37,7 +37,8 @@ struct ForeignBuilt {
     ForeignSave save;
     ForeignPsuInfo info;
     std::span<const uint8_t> psu; /* the archive to write, in the buffers' out */
-    uint32_t left_out = 0;        /* --salvage: files not written */
+    bool salvaged = false;        /* --salvage: the save was not whole */
+    uint32_t left_out = 0;        /* --salvage: files not written, those the save counts but lacks included */
 };
 
 /* Reads the save in bytes (body: room for a CodeBreaker body) and builds its PSU archive. A save that is
@@ -46,6 +47,9 @@ struct ForeignBuilt {
  * written. */
 [[nodiscard]] bool build_foreign_psu(const char* path, std::span<const uint8_t> bytes, std::span<uint8_t> body,
                                      bool salvage, ForeignBuffers& buffers, const Reporter& report, ForeignBuilt* built);
+
+/* "file" or "files". */
+inline const char* files_word(uint32_t n) { return n == 1 ? "file" : "files"; }
 
 /* --check: the format, the save, each file, the checksum where there is one, and every fault. True when
  * the save is whole. */

@@ -69,8 +69,8 @@ ForeignError read_psv_save(std::span<const uint8_t> file, std::span<ForeignFile>
         f.mode = load_u32le(e.data() + psv_entry::mode);
         f.name = text_field(e.data() + psv_entry::name, kPsuNameSize);
         const uint64_t offset = load_u32le(e.data() + psv_entry::offset);
-        f.fault = check_save_name(f.name);
-        if (f.fault == ForeignError::ok) f.fault = check_file_mode(f.mode);
+        f.fault = check_file_mode(f.mode);
+        if (f.fault == ForeignError::ok) f.fault = check_save_name(f.name);
         if (f.fault == ForeignError::ok && offset < table_end && f.size > 0) f.fault = ForeignError::data_in_header;
         if (offset <= file.size()) {
             const uint64_t there = file.size() - offset;
@@ -89,7 +89,6 @@ ForeignError read_psv_save(std::span<const uint8_t> file, std::span<ForeignFile>
         for (ForeignFile& f : std::span<ForeignFile>(files.data(), save->file_count)) {
             if (f.fault != ForeignError::ok || f.size != 0) continue;
             f.fault = ForeignError::psv_unreferenced_tail;
-            if (save->damage == ForeignError::ok) save->damage = ForeignError::psv_unreferenced_tail;
         }
     }
     return ForeignError::ok;

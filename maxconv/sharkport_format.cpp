@@ -132,8 +132,8 @@ ForeignError read_sharkport_save(std::span<const uint8_t> file, std::span<Foreig
             break;
         }
         ForeignFile f = read_descriptor(d);
-        f.fault = check_save_name(f.name);
-        if (f.fault == ForeignError::ok) f.fault = check_file_mode(f.mode);
+        f.fault = check_file_mode(f.mode);
+        if (f.fault == ForeignError::ok) f.fault = check_save_name(f.name);
         const bool whole = cur.take(f.size, &f.data);
         if (!whole) {
             (void)cur.take(cur.remaining(), &f.data);

@@ -112,8 +112,9 @@ void convert_foreign_file(const char* path, std::span<const uint8_t> bytes, uint
     }
     res->outcome = VarkonOutcome::wrote_foreign_psu;
     const std::string_view dir = built.save.dir_name();
-    report.notef(path, "%s of %.*s: %" PRIu32 " files%s -> %s", foreign_format_name(built.save.format), int(dir.size()),
-                 dir.data(), built.info.files_written, built.left_out ? " (salvaged)" : "", res->output.c_str());
+    report.notef(path, "%s of %.*s: %" PRIu32 " %s%s -> %s", foreign_format_name(built.save.format), int(dir.size()),
+                 dir.data(), built.info.files_written, files_word(built.info.files_written),
+                 built.salvaged ? " (salvaged)" : "", res->output.c_str());
 }
 
 } // namespace

@@ -2,11 +2,12 @@
 # setup-debian.sh -- installs what a fresh Debian machine lacks to build and test the PS2 save tools.
 # Usage: scripts/setup-debian.sh [minimal]   (minimal: only what the native build and the demo need)
 set -eu
-NATIVE="g++ cmake ninja-build libgtest-dev libbenchmark-dev python3"
+NATIVE="g++ cmake ninja-build libgtest-dev libbenchmark-dev zlib1g-dev python3"
+# zlib inflates CodeBreaker saves (VARKON); the Windows programs link the mingw-w64 build of it statically.
 # Full: the Windows programs and their tests under Wine (with Wine's own fonts and a Japanese font, so
 # the GUI tests' screenshots show the dialogs' texts), fuzzing, and the packages (the guide as HTML for the
 # Windows zip, dpkg-shlibdeps for the Debian package's dependencies).
-FULL="$NATIVE g++-mingw-w64-x86-64 wine64 xvfb xauth imagemagick locales clang libclang-rt-dev \
+FULL="$NATIVE g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 xvfb xauth imagemagick locales clang libclang-rt-dev \
   fonts-wine fonts-ipafont-gothic cmark-gfm dpkg-dev unzip"
 want=$FULL
 [ "${1:-}" = minimal ] && want=$NATIVE
