@@ -96,6 +96,11 @@ cp "$RACE" invalid/varkon/nested.psu
 cp "$ADV" invalid/varkon/count-1.psu && patch invalid/varkon/count-1.psu 4 '\001'
 head -c 4000 "$ADV" > invalid/varkon/member-cut.psu
 cp valid/varkon/bad-crc.max invalid/varkon/damaged-self.psu
+# Other writers' saves (our tools write none; real ones are in ../shared): a PlayStation save in a PSV
+# file (save type 1 at 0x3C), a CodeBreaker header cut short, a SharkPort save cut inside its strings.
+{ printf '\000VSP'; head -c 56 /dev/zero; printf '\001\000\000\000'; head -c 64 /dev/zero; } > invalid/varkon/ps1.psv
+{ printf 'CFU\000\100\037\000\000\050\001\000\000'; head -c 20 /dev/zero; } > invalid/varkon/cut.cbs
+{ printf '\015\000\000\000SharkPortSave\000\000\000\000\004\000\000\000Re'; } > invalid/varkon/cut.sps
 
 cp "$ADV" invalid/quilban/noext
 { record "$DIR" '\004\000\000\000' SAVE; record "$DIR" '\000\000\000\000' .; record "$DIR" '\000\000\000\000' ..
