@@ -130,11 +130,11 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return res;
 
-    if (detect_foreign_format(bytes) != ForeignFormat::none) {
+    const SaveKind kind = detect_save_kind(bytes);
+    if (kind == SaveKind::neither && detect_foreign_format(bytes) != ForeignFormat::none) {
         convert_foreign_file(path, bytes, reported_size, work, hooks, &res);
         return res;
     }
-    const SaveKind kind = detect_save_kind(bytes);
     if (kind == SaveKind::neither) {
         res.outcome = VarkonOutcome::not_a_save;
         report_refusal(report, path, kNeitherText);
@@ -191,7 +191,8 @@ bool check_save_file(const char* path, const Reporter& report)
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return false;
 
-    if (detect_foreign_format(bytes) != ForeignFormat::none) {
+    const SaveKind kind = detect_save_kind(bytes);
+    if (kind == SaveKind::neither && detect_foreign_format(bytes) != ForeignFormat::none) {
         if (reported_size > kWorkBufferSize) {
             report.error(path, "the file is larger than 8 MiB (8,388,608 bytes)");
             return false;
@@ -203,7 +204,6 @@ bool check_save_file(const char* path, const Reporter& report)
         }
         return describe_foreign_save(path, bytes, work.build.span(), buffers, report);
     }
-    const SaveKind kind = detect_save_kind(bytes);
     if (kind == SaveKind::neither) {
         report.error(path, kNeitherText);
         return false;
