@@ -165,6 +165,7 @@ void on_command(HWND window, UINT id)
 /* Every message answers 0; the dialog manager does the rest. */
 INT_PTR CALLBACK main_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
+    if (ps2::win::end_on_close(window, message)) return FALSE;
     switch (message) {
     case WM_INITDIALOG:
         SendMessageA(window, WM_SETICON, ICON_BIG, LPARAM(LoadIconA(g_instance, IDI_ICON)));
@@ -180,12 +181,6 @@ INT_PTR CALLBACK main_dialog_proc(HWND window, UINT message, WPARAM wparam, LPAR
         break;
     case WM_COMMAND:
         on_command(window, LOWORD(wparam));
-        break;
-    case WM_CLOSE:
-        DestroyWindow(window);
-        break;
-    case WM_DESTROY:
-        PostQuitMessage(0);
         break;
     default:
         break;

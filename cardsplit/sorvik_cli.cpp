@@ -131,7 +131,7 @@ int main(int argc, char** argv)
         else
             args.unknown();
     }
-    if (!args.stopped() && args.files().empty()) args.usage_error("no card image given");
+    args.require_files("card image");
     if (!args.stopped() && list && temp_names)
         args.usage_error("--list writes nothing, so --temp-names has no use with it");
     if (args.stopped()) return args.exit_status();
@@ -140,12 +140,9 @@ int main(int argc, char** argv)
 
     uint32_t refused = 0;
     const ps2::OptionBox option = ps2::OptionBox::fixed(temp_names);
-    console.begin_batch(images.size());
-    for (const char* image : images) {
-        console.step(image);
+    ps2::cli::run_batch(console, images, [&](const char* image) {
         refused += ps2::split_card_image_file(image, option, console.reporter()).refused_names;
-    }
-    console.end_batch();
+    });
     if (refused > 0)
         std::fprintf(stderr, "sorvik: %u entr%s not written for %s name; --temp-names writes every entry as "
                      "tempNNNN.psu by its place in the root directory\n",

@@ -232,6 +232,13 @@ void CommandLine::usage_error(const char* text)
     stop(kExitUsage);
 }
 
+void CommandLine::require_files(const char* what)
+{
+    if (stopped_ || !files_.empty()) return;
+    const std::string text = std::string("no ") + what + " given";
+    usage_error(text.c_str());
+}
+
 void CommandLine::stop(int status)
 {
     if (stopped_) return;

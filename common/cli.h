@@ -124,6 +124,9 @@ public:
      * the walk; only the first is printed. */
     void unknown();
     void usage_error(const char* text);
+    /* The usage error "no WHAT given" when the command line names no file
+     * (and the walk has not stopped already). */
+    void require_files(const char* what = "file");
 
     const std::vector<const char*>& files() const { return files_; }
     bool stopped() const { return stopped_; }
@@ -143,6 +146,19 @@ private:
     int exit_status_ = kExitOk;
     std::vector<const char*> files_;
 };
+
+/* Hands each file to `handle` in command-line order, as if dropped one after
+ * another, with the batch progress line around the calls. */
+template <class Handle>
+void run_batch(Console& console, const std::vector<const char*>& files, Handle handle)
+{
+    console.begin_batch(files.size());
+    for (const char* file : files) {
+        console.step(file);
+        handle(file);
+    }
+    console.end_batch();
+}
 
 /* Handles --help / -h and --version for a tool. Returns true when the
  * argument was one of them (the text has been printed); *exit_status is then 0. */

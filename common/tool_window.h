@@ -43,4 +43,9 @@ void for_each_dropped_file(HWND window, HDROP drop, FileHandler fn);
  * result (-1) does not end it. */
 int run_message_loop();
 
+/* The end of every window: WM_CLOSE destroys it, WM_DESTROY posts the quit
+ * message with code 0, so the close box ends the program. True when the
+ * message was one of the two (the dialog procedure then returns FALSE). */
+bool end_on_close(HWND window, UINT message);
+
 } // namespace ps2::win

@@ -27,18 +27,13 @@ FileHandler handler_of(HWND window)
  * handling applies, and FALSE from WM_INITDIALOG leaves the focus unset. */
 INT_PTR CALLBACK tool_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM)
 {
+    if (end_on_close(window, message)) return FALSE;
     switch (message) {
     case WM_INITDIALOG:
         set_up_tool_window(window, g_instance);
         break;
     case WM_DROPFILES:
         for_each_dropped_file(window, reinterpret_cast<HDROP>(wparam), handler_of(window));
-        break;
-    case WM_CLOSE:
-        DestroyWindow(window);
-        break;
-    case WM_DESTROY:
-        PostQuitMessage(0);
         break;
     default:
         break;
@@ -84,6 +79,19 @@ void for_each_dropped_file(HWND window, HDROP drop, FileHandler fn)
         if (fn) fn(window, path);
     }
     DragFinish(drop);
+}
+
+bool end_on_close(HWND window, UINT message)
+{
+    if (message == WM_CLOSE) {
+        DestroyWindow(window);
+        return true;
+    }
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return true;
+    }
+    return false;
 }
 
 int run_message_loop()

@@ -132,6 +132,7 @@ void run_path(HWND window, const char* path)
 
 INT_PTR CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
+    if (ps2::win::end_on_close(window, message)) return FALSE;
     switch (message) {
     case WM_INITDIALOG:
         ps2::win::set_up_tool_window(window, g_instance);
@@ -144,12 +145,6 @@ INT_PTR CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM
     case WM_DROPFILES:
         /* Every file in the shell's order, each run to its end. */
         ps2::win::for_each_dropped_file(window, reinterpret_cast<HDROP>(wparam), run_path);
-        break;
-    case WM_CLOSE:
-        DestroyWindow(window);
-        break;
-    case WM_DESTROY:
-        PostQuitMessage(0);
         break;
     default:
         break;

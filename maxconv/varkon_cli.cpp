@@ -70,21 +70,18 @@ int main(int argc, char** argv)
         else
             args.unknown();
     }
-    if (!args.stopped() && args.files().empty()) args.usage_error("no file given");
+    args.require_files();
     if (args.stopped()) return args.exit_status();
     const std::vector<const char*>& files = args.files();
 
     ps2::VarkonHooks hooks;
     hooks.report = console.reporter();
     hooks.salvage = salvage;
-    console.begin_batch(files.size());
-    for (const char* file : files) {
-        console.step(file);
+    ps2::cli::run_batch(console, files, [&](const char* file) {
         if (check)
             (void)ps2::check_save_file(file, hooks.report);
         else
             (void)ps2::convert_save_file(file, hooks);
-    }
-    console.end_batch();
+    });
     return console.exit_status();
 }

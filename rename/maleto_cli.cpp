@@ -48,14 +48,11 @@ int main(int argc, char** argv)
         else
             args.unknown();
     }
-    if (!args.stopped() && args.files().empty()) args.usage_error("no file given");
+    args.require_files();
     if (args.stopped()) return args.exit_status();
     const std::vector<const char*>& files = args.files();
-    con.begin_batch(files.size());
-    for (const char* file : files) {
-        con.step(file);
+    cli::run_batch(con, files, [&](const char* file) {
         (void)maleto_rename_file(file, OptionBox::fixed(remove), con.reporter(), plat::native_path_rules());
-    }
-    con.end_batch();
+    });
     return con.exit_status();
 }

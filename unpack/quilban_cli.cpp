@@ -53,17 +53,13 @@ int main(int argc, char** argv)
         else
             args.unknown();
     }
-    if (!args.stopped() && args.files().empty()) args.usage_error("no file given");
+    args.require_files();
     if (args.stopped()) return args.exit_status();
     const std::vector<const char*>& files = args.files();
 
     const ps2::OptionBox option = ps2::OptionBox::fixed(temp_names);
     const ps2::Reporter report = console.reporter();
-    console.begin_batch(files.size());
-    for (const char* file : files) {
-        console.step(file);
-        (void)ps2::handle_quilban_file(file, option, report);
-    }
-    console.end_batch();
+    ps2::cli::run_batch(console, files,
+                        [&](const char* file) { (void)ps2::handle_quilban_file(file, option, report); });
     return console.exit_status();
 }
