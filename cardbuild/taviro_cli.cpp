@@ -13,10 +13,11 @@
 using namespace ps2;
 
 static const char kHelp[] =
-    "Usage: taviro -o OUT [--raw | --coded] [--sort asc|desc] [-q] PATH...\n"
-    "       taviro --list-only [--sort asc|desc] PATH...\n"
+    "Usage: taviro -o OUT [--raw | --coded] [--sort asc|desc] [-f] [-q] [PATH...]\n"
+    "       taviro --list-only [-o OUT] [--sort asc|desc] PATH...\n"
     "Builds one 8 MB PS2 memory card image holding the saves of the PSU archives\n"
     "given, in the order given: each archive becomes one save in the card's root.\n"
+    "Without a PATH, OUT becomes a fresh empty card.\n"
     "\n"
     "Each PATH is added to the list as a file dropped on TAVIRO's window: a file\n"
     "is added whatever its extension, a folder adds every file in it and in its\n"
@@ -24,7 +25,9 @@ static const char kHelp[] =
     "such as 'saves/*.psu' adds what it matches.\n"
     "\n"
     "Options:\n"
-    "  -o, --output OUT  the card image to write (an existing file is replaced)\n"
+    "  -o, --output OUT  the card image to write. An existing file that holds\n"
+    "                    exactly the new image is left alone (\"up to date\"); one\n"
+    "                    with other content is kept, unless --force is given\n"
     "      --raw         write the raw image (8,388,608 bytes)\n"
     "      --coded       write the image with the page error code (8,650,752 bytes);\n"
     "                    without either, OUT's extension decides: \".bin\" raw,\n"
@@ -32,26 +35,35 @@ static const char kHelp[] =
     "      --sort asc|desc\n"
     "                    sort the list by path first, ascending or descending\n"
     "                    (the letters a-z count as A-Z)\n"
-    "      --list-only   print the list the card would be built from; write nothing\n"
+    "      --list-only   a dry run: tell for each file whether it would be placed\n"
+    "                    (its save, files and clusters) or left out and why, then\n"
+    "                    whether the list fits the card, its clusters used and\n"
+    "                    free, and with -o what writing OUT would do; write nothing\n"
+    "  -f, --force       replace an existing OUT of other content\n"
     "  -q, --quiet       print only warnings and errors\n"
     "  -h, --help        show this help and exit\n"
     "      --version     show the version and exit\n"
     "  --                take every further argument as a PATH\n"
     "\n"
     "A file that cannot be read, is larger than 8,192,000 bytes or is not a whole\n"
-    "PSU archive is left out (one line each); the card is built from the others.\n"
-    "When the saves need more than the card's 8,135 clusters, nothing is written.\n"
+    "PSU archive is left out (one line each, a file of another kind named for what\n"
+    "it is); so is a second save of a name already on the card (a-z counted as\n"
+    "A-Z). The card is built from the others. Nothing is written when the saves\n"
+    "need more than the card's 8,135 clusters, when the PATHs gave no save to\n"
+    "place, or when OUT is itself one of the files listed (even with --force).\n"
     "\n"
     "Examples:\n"
     "  taviro -o card.vm2 saves/          every file under saves/, coded image\n"
     "  taviro -o card.bin a.psu b.psu     two saves, raw image\n"
     "  taviro --sort asc -o card.ps2 'saves/*.psu'\n"
-    "  taviro --list-only saves/\n"
+    "  taviro --list-only saves/          what a card of saves/ would hold\n"
+    "  taviro -o blank.ps2                a fresh empty card\n"
     "\n"
     "Exit status:\n"
-    "  0  every listed file went onto the card and the image was written\n"
-    "  1  a file was left out, a PATH matched nothing, the card was full (nothing\n"
-    "     written) or the image could not be written\n"
+    "  0  every listed file went onto the card and the image was written or up to\n"
+    "     date (--list-only: would be)\n"
+    "  1  a file was left out, a PATH matched nothing, no save was placed, the card\n"
+    "     was full, OUT was listed or kept, or the image could not be written\n"
     "  2  bad usage: an unknown option, a missing value, no -o OUT\n"
     "\n"
     "Each problem is one line on stderr, \"taviro: FILE: message\".\n"
@@ -78,7 +90,7 @@ int main(int argc, char** argv)
     SortOrder order = SortOrder::ascending;
     bool list_only = false;
     const char* sort_value = nullptr;
-    cli::CommandLine args(argc, argv, con, kHelp);
+    cli::CommandLine args(argc, argv, con, kHelp, cli::ForceOption::taken);
     while (const char* a = args.next_option()) {
         if (args.takes("-o", &out, "the card image to write") || args.takes("--output", &out)) {
         } else if (args.is("--raw", "--coded")) {
@@ -105,11 +117,9 @@ int main(int argc, char** argv)
 
     const PathRules& rules = plat::native_path_rules();
     FileList list;
-    bool some_missing = false;
     for (const char* p : paths) {
         const std::string path = search_path_for(p, rules);
         const AddPathResult r = add_path(path.c_str(), rules, &list.items);
-        some_missing = some_missing || !r.matched;
         if (!r.matched)
             con.print(Severity::error, p, "no such file or folder");
         else if (r.added == 0 && r.too_long == 0)
@@ -120,16 +130,29 @@ int main(int argc, char** argv)
     }
     if (sort) list.sort(order);
 
-    if (list_only) {
-        for (const std::string& item : list.items) std::printf("%s\n", item.c_str());
-        return con.exit_status();
+    /* The card to write is never read as one of its own inputs, however it was named or found. */
+    if (out) {
+        const size_t at = find_output_in_list(list.items, out);
+        if (at < list.items.size()) {
+            const bool same_spelling = list.items[at] == out;
+            const std::string text = std::string("this is the card to write") + (same_spelling ? "" : " (") +
+                                     (same_spelling ? "" : out) + (same_spelling ? "" : ")") +
+                                     "; nothing was read or written: write the card to another file";
+            con.print(Severity::error, list.items[at].c_str(), text.c_str());
+            return cli::kExitSomeFailed;
+        }
     }
-    /* A mistyped path must not replace an existing card with an empty one. */
-    if (list.items.empty() && some_missing) {
-        con.print(Severity::error, out, "not written: none of the named paths was found");
+    /* A mistyped path or an empty folder must not replace an existing card with an empty one. */
+    if (!paths.empty() && list.items.empty()) {
+        con.print(Severity::error, out ? out : "the card", "not written: the named paths gave no save to place");
         return cli::kExitSomeFailed;
     }
-    const CardForm f = form == -1 ? card_form_for_path(out, rules) : CardForm(form);
-    const CardBuildResult result = build_card_file(list.items, f, out, con.reporter());
+    CardBuildOptions options;
+    options.outputs = args.output_policy();
+    options.dry_run = list_only;
+    options.needs_a_save = !paths.empty();
+    const CardForm f = form != -1 ? CardForm(form) : out ? card_form_for_path(out, rules) : CardForm::coded;
+    const CardBuildResult result = build_card_file(list.items, f, out, con.reporter(), options);
+    if (list_only) return con.exit_status();
     return result.written && con.errors() == 0 ? cli::kExitOk : cli::kExitSomeFailed;
 }

@@ -6,6 +6,7 @@
 
 #include "card/ecc.h"
 #include "common/psu.h"
+#include "common/save_kind.h"
 
 namespace ps2 {
 
@@ -103,10 +104,66 @@ void report_placed(const Reporter& report, const char* path, const char* name, c
         report.warningf(path, "%" PRIu64 " bytes behind the end of the archive are not read", uint64_t(size - plan.end));
 }
 
+/* Why a listed file cannot go onto the card before it is planned, or nullptr: what it is when the
+ * recogniser knows it as another kind, and a file too large to be an archive. Into m. */
+const char* refuse_before_planning(std::span<const uint8_t> head, uint64_t file_size, Message* m)
+{
+    const FileKind kind = recognise_file_kind(head, file_size);
+    if (kind != FileKind::unknown && kind != FileKind::psu) return describe_wrong_kind(kind, kTakesPsu, m->text);
+    if (file_size > kArchiveReadLimit) return build_error_text(BuildError::too_large);
+    return nullptr;
+}
+
+/* The image written, compared (a dry run) or kept, as the options say. */
+void write_image(std::span<const uint8_t> image, const char* out_path, CardForm form, const CardBuildOptions& options,
+                 const Reporter& report, CardBuildResult* result)
+{
+    const std::string saves = counted(result->saves_placed, "save");
+    if (out_path == nullptr) { /* a dry run without an output */
+        report.notef(nullptr, "the card would hold %s: %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
+                     saves.c_str(), result->clusters_used, kAllocClusters, result->clusters_free);
+        return;
+    }
+    plat::OutputOutcome outcome = plat::OutputOutcome::none;
+    const plat::IoError e = options.dry_run ? plat::check_output(out_path, image, options.outputs, &outcome)
+                                            : plat::write_output(out_path, image, options.outputs, &outcome);
+    result->write_error = e;
+    result->kept = e == plat::IoError::output_differs;
+    if (e != plat::IoError::ok) {
+        report.error(out_path, plat::describe_io_error(e));
+        return;
+    }
+    result->up_to_date = outcome == plat::OutputOutcome::up_to_date;
+    if (options.dry_run) {
+        const char* would = result->up_to_date ? "up to date, would be left alone"
+                            : outcome == plat::OutputOutcome::replaced ? "would be replaced"
+                                                                        : "would be written";
+        report.notef(out_path, "%s image %s: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
+                     form == CardForm::raw ? "raw" : "coded", would, saves.c_str(), result->clusters_used,
+                     kAllocClusters, result->clusters_free);
+        return;
+    }
+    result->written = true;
+    report.notef(out_path, "%s image %s: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
+                 form == CardForm::raw ? "raw" : "coded", result->up_to_date ? "up to date" : "written", saves.c_str(),
+                 result->clusters_used, kAllocClusters, result->clusters_free);
+}
+
 } // namespace
 
+size_t find_output_in_list(std::span<const std::string> list, const char* out_path)
+{
+    plat::FileId out;
+    if (plat::query_file_id(out_path, &out) != plat::IoError::ok) return list.size();
+    for (size_t i = 0; i < list.size(); ++i) {
+        plat::FileId id;
+        if (plat::query_file_id(list[i].c_str(), &id) == plat::IoError::ok && id == out) return i;
+    }
+    return list.size();
+}
+
 CardBuildResult build_card_file(std::span<const std::string> list, CardForm form, const char* out_path,
-                                const Reporter& report)
+                                const Reporter& report, const CardBuildOptions& options)
 {
     CardBuildResult result;
     plat::Block card_block(kRawImageSize);
@@ -114,7 +171,7 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
     plat::Block work(kCodedImageSize);
     if (!card_block.ok() || !work.ok()) {
         result.no_memory = true;
-        report.error(out_path, plat::io_error_text(plat::IoError::no_memory));
+        report.error(out_path ? out_path : "the card", plat::io_error_text(plat::IoError::no_memory));
         return result;
     }
     CardBuilder builder(RawImage(card_block.data(), kRawImageSize));
@@ -130,18 +187,30 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
         plat::FileRead read;
         const plat::IoError io = plat::read_file(path, work.span().first(kArchiveReadLimit), &read);
         if (io != plat::IoError::ok) {
-            leave_out(plat::io_error_text(io));
-            continue;
-        }
-        if (read.file_size > kArchiveReadLimit) {
-            leave_out(build_error_text(BuildError::too_large));
+            leave_out(plat::describe_io_error(io));
             continue;
         }
         /* Only the bytes just read: whatever an earlier file left behind them is never looked at. */
         const std::span<const uint8_t> archive(work.data(), read.bytes_read);
+        Message why;
+        if (const char* reason = refuse_before_planning(archive, read.file_size, &why)) {
+            leave_out(reason);
+            continue;
+        }
         ArchivePlan plan;
         if (const BuildError e = plan_archive(archive, &plan); e != BuildError::ok) {
             leave_out(build_error_text(e));
+            continue;
+        }
+        /* Two root entries of one name make a broken card: other readers see one of them, and deleting
+         * it there can free the other's clusters. */
+        const std::string name(psu_record_name(archive.data()));
+        const PlacedName* same = nullptr;
+        for (const PlacedName& p : placed)
+            if (compare_folded(p.name.c_str(), name.c_str()) == 0) same = &p;
+        if (same) {
+            leave_out(why.format("a save of this name is already on the card (\"%s\", from %s)", same->name.c_str(),
+                                 list[same->index].c_str()));
             continue;
         }
         const uint32_t needed = builder.clusters_needed(plan);
@@ -162,36 +231,26 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
             continue;
         }
         ++result.saves_placed;
-
-        const std::string name(psu_record_name(archive.data()));
         report_placed(report, path, name.c_str(), plan, needed, archive.size());
-        for (const PlacedName& p : placed)
-            if (p.name == name) {
-                report.warningf(path, "a save named \"%s\" is on the card already (from %s)", name.c_str(),
-                                list[p.index].c_str());
-                break;
-            }
         placed.push_back({name, i});
     }
 
+    result.fits = true;
     result.clusters_used = builder.used_clusters();
     result.clusters_free = builder.free_clusters();
+    if (options.needs_a_save && result.saves_placed == 0) {
+        result.nothing_placed = true;
+        report.error(out_path ? out_path : "the card", "not written: the named paths gave no save to place");
+        return result;
+    }
     std::span<const uint8_t> image;
-    if (form == CardForm::raw) {
+    if (form == CardForm::raw || out_path == nullptr) {
         image = std::span<const uint8_t>(card_block.data(), kRawImageSize);
     } else {
         build_coded_image(builder.card(), std::span<uint8_t, kCodedImageSize>(work.data(), kCodedImageSize));
         image = std::span<const uint8_t>(work.data(), kCodedImageSize);
     }
-    result.write_error = plat::write_file_replace(out_path, image);
-    if (result.write_error != plat::IoError::ok) {
-        report.error(out_path, plat::io_error_text(result.write_error));
-        return result;
-    }
-    result.written = true;
-    report.notef(out_path, "%s image written: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
-                 form == CardForm::raw ? "raw" : "coded", counted(result.saves_placed, "save").c_str(),
-                 result.clusters_used, kAllocClusters, result.clusters_free);
+    write_image(image, out_path, form, options, report, &result);
     return result;
 }
 

@@ -127,7 +127,8 @@ void save_card(HWND window, CardForm form)
     }
     if (!result.written) {
         const std::string text = std::string("The card image could not be written:\n\n") + path + "\n\n" +
-                                 plat::io_error_text(result.no_memory ? plat::IoError::no_memory : result.write_error);
+                                 (result.no_memory ? plat::io_error_text(plat::IoError::no_memory)
+                                                   : plat::describe_io_error(result.write_error));
         MessageBoxA(window, text.c_str(), "TAVIRO", MB_OK | MB_ICONEXCLAMATION);
         return;
     }

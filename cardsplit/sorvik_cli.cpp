@@ -11,19 +11,22 @@
 namespace {
 
 const char kHelp[] =
-    "Usage: sorvik [--temp-names] [-q] IMAGE...\n"
+    "Usage: sorvik [--temp-names] [-f] [-q] IMAGE...\n"
     "       sorvik --list IMAGE...\n"
     "Splits PS2 memory card images into PSU archives, one per entry of the card's\n"
     "root directory (saves, and files standing in the root; entries the console\n"
     "marked deleted too). Raw images (8,388,608 bytes, .bin) and images with spare\n"
     "areas (8,650,752 bytes, .ps2 .vm2) are both read. The archives go into a folder\n"
     "named after the image without its extension (card.ps2 -> card/), which is made\n"
-    "if missing; archives of the same name there are replaced.\n"
+    "if missing. An archive of the same name there that holds exactly the bytes\n"
+    "is left alone (\"up to date\"); one with other content is kept and named, and\n"
+    "the other entries are written: --force replaces it.\n"
     "\n"
     "Options:\n"
     "  -t, --temp-names  name the archives temp0002.psu, temp0003.psu, ... by their\n"
     "                    place in the root directory, for saves whose names cannot\n"
     "                    be file names (\"/\", \"\\\", an empty name, \".\", \"..\")\n"
+    "  -f, --force       replace archives of other content already in the folder\n"
     "      --list        print each root entry (index, kind, size in bytes or\n"
     "                    entries, name, and the title of a save's icon file) and\n"
     "                    write nothing\n"
@@ -39,7 +42,8 @@ const char kHelp[] =
     "\n"
     "Exit status:\n"
     "  0  every image was split completely\n"
-    "  1  an image or an entry was not written, or not completely (a damaged card)\n"
+    "  1  an image or an entry was not written, or not completely (a damaged card),\n"
+    "     or an archive of other content was kept\n"
     "  2  bad usage: an unknown option, no IMAGE\n"
     "\n"
     "Each problem is one line on stderr, \"sorvik: IMAGE: message\". On a terminal,\n"
@@ -122,7 +126,7 @@ int main(int argc, char** argv)
     ps2::cli::Console console("sorvik");
     bool temp_names = false;
     bool list = false;
-    ps2::cli::CommandLine args(argc, argv, console, kHelp);
+    ps2::cli::CommandLine args(argc, argv, console, kHelp, ps2::cli::ForceOption::taken);
     while (args.next_option()) {
         if (args.is("-t", "--temp-names"))
             temp_names = true;
@@ -141,7 +145,7 @@ int main(int argc, char** argv)
     uint32_t refused = 0;
     const ps2::OptionBox option = ps2::OptionBox::fixed(temp_names);
     ps2::cli::run_batch(console, images, [&](const char* image) {
-        refused += ps2::split_card_image_file(image, option, console.reporter()).refused_names;
+        refused += ps2::split_card_image_file(image, option, console.reporter(), args.output_policy()).refused_names;
     });
     if (refused > 0)
         std::fprintf(stderr, "sorvik: %u entr%s not written for %s name; --temp-names writes every entry as "

@@ -19,7 +19,7 @@ bool load_card_image(const char* path, plat::Block& card_buffer, const Reporter&
     plat::FileRead read;
     const plat::IoError io = plat::read_file(path, card_buffer.span().first(kCodedImageSize), &read);
     if (io != plat::IoError::ok) {
-        report.errorf(path, "%s; nothing written", plat::io_error_text(io));
+        report.errorf(path, "%s; nothing written", plat::describe_io_error(io));
         return false;
     }
     const CardError e = bring_card_to_raw(card_buffer.span().first(kCodedImageSize), read.file_size);
@@ -80,8 +80,8 @@ bool make_split_folder(const char* path, const PathRules& rules, const Reporter&
     folder->cut(size_t(ext - folder->c_str()));
     const plat::IoError folder_error = plat::create_folder(folder->c_str());
     if (folder_error != plat::IoError::ok) {
-        report.errorf(path, "cannot create the folder %s (%s); nothing written", folder->c_str(),
-                      plat::io_error_text(folder_error));
+        report.errorf(path, "cannot create the folder %s: %s; nothing written", folder->c_str(),
+                      plat::last_error_text());
         return false;
     }
     result->folder_made = true;
@@ -93,7 +93,7 @@ bool make_split_folder(const char* path, const PathRules& rules, const Reporter&
 } // namespace
 
 SplitFileResult split_card_image_with(const char* path, const OptionBox& option, const Reporter& report,
-                                      plat::Block& card_buffer, plat::Block& work_buffer)
+                                      plat::Block& card_buffer, plat::Block& work_buffer, plat::OutputPolicy outputs)
 {
     SplitFileResult result;
     if (!load_card_image(path, card_buffer, report)) return result;
@@ -155,25 +155,34 @@ SplitFileResult split_card_image_with(const char* path, const OptionBox& option,
             refuse(split_error_text(e));
             continue;
         }
-        const plat::IoError io = plat::write_file_replace(out.c_str(), std::span<const uint8_t>(work->archive, built.size));
+        plat::OutputOutcome outcome = plat::OutputOutcome::none;
+        const plat::IoError io =
+            plat::write_output(out.c_str(), std::span<const uint8_t>(work->archive, built.size), outputs, &outcome);
         if (io != plat::IoError::ok) {
-            report.errorf(path, "cannot write %s (%s)", out.c_str(), plat::io_error_text(io));
+            report.errorf(path, "%s: %s", out.c_str(), plat::describe_io_error(io));
             ++result.failed;
+            if (io == plat::IoError::output_differs) ++result.kept;
+            continue;
+        }
+        if (built.problems) ++result.damaged;
+        if (outcome == plat::OutputOutcome::up_to_date) {
+            ++result.up_to_date;
+            report.notef(path, "%s: up to date", out.c_str());
             continue;
         }
         ++result.written;
-        if (built.problems) ++result.damaged;
         report.notef(path, "wrote %s", out.c_str());
     }
     return result;
 }
 
-SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report)
+SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report,
+                                      plat::OutputPolicy outputs)
 {
     /* Both buffers before anything is created, so that a failed allocation writes nothing. */
     plat::Block card_buffer(kCodedImageSize);
     plat::Block work_buffer(sizeof(SplitWork));
-    return split_card_image_with(path, option, report, card_buffer, work_buffer);
+    return split_card_image_with(path, option, report, card_buffer, work_buffer, outputs);
 }
 
 bool list_card_image_file(const char* path, const Reporter& report, CardListing* out)

@@ -18,6 +18,8 @@ struct SplitFileResult {
     uint32_t failed = 0;           /* root entries without an archive */
     uint32_t refused_names = 0;    /* of those, for an unsafe or taken name */
     uint32_t damaged = 0;          /* archives written with damage repaired */
+    uint32_t up_to_date = 0;       /* archives already there with exactly these bytes */
+    uint32_t kept = 0;             /* of the failed, files of other content the policy kept */
 };
 
 /* Splits one card image as if dropped on the window: reads the whole file,
@@ -29,14 +31,18 @@ struct SplitFileResult {
  * not a card, a folder that cannot be made and every entry not written as
  * errors; damage repaired in a written archive as an error (a warning for an
  * entry the card marks deleted). Nothing is created for a file that is not
- * a card image or when a buffer cannot be had. */
-SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report);
+ * a card image or when a buffer cannot be had. An archive of the same name in
+ * the folder is dealt with as `outputs` says: the window replaces it; the
+ * command line keeps one of other content unless --force is given. */
+SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report,
+                                      plat::OutputPolicy outputs = plat::OutputPolicy::replace);
 
 /* As above with the two buffers given: card_buffer of kCodedImageSize bytes,
  * work_buffer of sizeof(SplitWork) bytes, both zero-filled. A buffer that
  * is missing (failed allocation) stops the image before anything is written. */
 SplitFileResult split_card_image_with(const char* path, const OptionBox& option, const Reporter& report,
-                                      plat::Block& card_buffer, plat::Block& work_buffer);
+                                      plat::Block& card_buffer, plat::Block& work_buffer,
+                                      plat::OutputPolicy outputs = plat::OutputPolicy::replace);
 
 struct CardListing {
     CardRoot root;

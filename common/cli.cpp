@@ -167,8 +167,8 @@ bool handle_standard_option(const char* arg, const char* tool, const char* help_
     return false;
 }
 
-CommandLine::CommandLine(int argc, char** argv, Console& console, const char* help_text)
-    : argc_(argc), argv_(argv), console_(console), help_text_(help_text)
+CommandLine::CommandLine(int argc, char** argv, Console& console, const char* help_text, ForceOption force)
+    : argc_(argc), argv_(argv), console_(console), help_text_(help_text), takes_force_(force == ForceOption::taken)
 {
 }
 
@@ -186,6 +186,8 @@ const char* CommandLine::next_option()
             stop(status);
         else if (std::strcmp(a, "-q") == 0 || std::strcmp(a, "--quiet") == 0)
             console_.set_quiet(true);
+        else if (takes_force_ && (std::strcmp(a, "-f") == 0 || std::strcmp(a, "--force") == 0))
+            forced_ = true;
         else
             return current_ = a;
     }

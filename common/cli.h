@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/platform.h"
 #include "common/report.h"
 #include "ps2_version.h" /* made by CMake (cmake/ps2_version.h.in) */
 
@@ -92,10 +93,15 @@ private:
     std::chrono::steady_clock::time_point last_draw_{};
 };
 
+/* Whether a tool takes -f / --force, the one way to let its outputs replace files of other content. */
+enum class ForceOption : uint8_t { none, taken };
+
 /* Walks a tool's command line. Options hold for every file, wherever they
  * stand. Every argument that is not an option ("-" alone is a file), and every
  * one after "--", is collected as a file; --help, -h, --version, -q and
- * --quiet are dealt with here. Each other option is handed to the tool:
+ * --quiet are dealt with here, and -f / --force for a tool that takes it
+ * (output_policy() then says what its outputs do to existing files). Each
+ * other option is handed to the tool:
  *
  *     CommandLine args(argc, argv, console, kHelp);
  *     while (const char* a = args.next_option()) {
@@ -109,7 +115,7 @@ private:
  * stopped() is true and exit_status() is what the tool ends with. */
 class CommandLine {
 public:
-    CommandLine(int argc, char** argv, Console& console, const char* help_text);
+    CommandLine(int argc, char** argv, Console& console, const char* help_text, ForceOption force = ForceOption::none);
 
     /* The next option the tool handles itself, or nullptr at the end. */
     const char* next_option();
@@ -129,6 +135,9 @@ public:
     void require_files(const char* what = "file");
 
     const std::vector<const char*>& files() const { return files_; }
+    /* keep: an existing output is replaced only when it holds the same bytes (then left alone as up to
+     * date); replace after --force. */
+    plat::OutputPolicy output_policy() const { return forced_ ? plat::OutputPolicy::replace : plat::OutputPolicy::keep; }
     bool stopped() const { return stopped_; }
     int exit_status() const { return exit_status_; }
 
@@ -139,6 +148,8 @@ private:
     char** argv_;
     Console& console_;
     const char* help_text_;
+    bool takes_force_ = false;
+    bool forced_ = false;
     int index_ = 0;
     const char* current_ = nullptr;
     bool options_done_ = false;

@@ -19,6 +19,9 @@
 
 namespace ps2::plat {
 
+/* The words of an output kept under OutputPolicy::keep end with the way to replace it. */
+#define PS2_TEXT_KEPT_OUTPUT "kept (--force or -f replaces it)"
+
 #define PS2_IO_ERROR_LIST(X)                                    \
     PS2_SHARED_ERROR_LIST(X)                                    \
     X(read_failed, "cannot read the file")                      \
@@ -30,7 +33,11 @@ namespace ps2::plat {
     X(search_failed, "nothing matches")                         \
     X(path_too_long, "the path is too long")                    \
     X(start_failed, "cannot start the program")                 \
-    X(unsupported, "not available on this system")
+    X(unsupported, "not available on this system")              \
+    X(flush_failed, "cannot flush the file to the disk")        \
+    X(output_differs, "exists already with other content; " PS2_TEXT_KEPT_OUTPUT) \
+    X(output_unreadable, "exists already and cannot be read to compare") \
+    X(name_refused, "the system refused the name")
 
 enum class IoError : uint8_t { PS2_IO_ERROR_LIST(PS2_ERROR_ENUM) };
 const char* io_error_text(IoError e);
@@ -42,6 +49,21 @@ const char* io_error_text(IoError e);
 const char* last_error_text();
 /* For the platform's own files: keeps a failed call's errno (Windows: GetLastError's value) for last_error_text. */
 void keep_system_error(long code);
+/* A failure's words with the system's reason behind them, "cannot create the file: Permission denied", or the
+ * words alone when the failure has no reason of the system's (not enough memory, an output kept). Points to
+ * storage of this thread, valid until the next call. */
+inline const char* describe_io_error(IoError e)
+{
+    thread_local char text[512];
+    const char* reason = last_error_text();
+    if (e == IoError::output_unreadable)
+        std::snprintf(text, sizeof text, "%s (%s); " PS2_TEXT_KEPT_OUTPUT, io_error_text(e), reason);
+    else if (e != IoError::ok && e != IoError::no_memory && e != IoError::output_differs && *reason)
+        std::snprintf(text, sizeof text, "%s: %s", io_error_text(e), reason);
+    else
+        std::snprintf(text, sizeof text, "%s", io_error_text(e));
+    return text;
+}
 
 /* ---- paths ---- */
 
@@ -64,17 +86,60 @@ struct FileRead {
 /* Only the reported size (open_failed when the file cannot be opened for reading). */
 [[nodiscard]] IoError query_file_size(const char* path, uint64_t* size);
 
-/* Writes an output so that a failure never leaves a partial file: the bytes
- * go to a temporary file in the target's folder, which then replaces the
- * target (an existing file of that name is replaced). On any failure the
- * temporary file is removed and an existing target is left untouched.
- * The pieces are written one after another as one file. */
-[[nodiscard]] IoError write_file_replace(const char* path, std::span<const std::span<const uint8_t>> pieces);
-[[nodiscard]] inline IoError write_file_replace(const char* path, std::span<const uint8_t> data)
+/* ---- outputs ---- */
+
+/* What writing an output does to an existing file of its name. */
+enum class OutputPolicy : uint8_t {
+    replace, /* replaced: the windows, and the command lines with --force */
+    keep,    /* kept: a file holding exactly the new bytes is up to date and not written again; a file with
+                other content is output_differs (one that cannot be read to compare, output_unreadable) */
+};
+
+enum class OutputOutcome : uint8_t {
+    none,       /* nothing written: the call failed */
+    created,    /* no file of the name was there */
+    replaced,   /* an existing file was replaced, the new bytes flushed to the disk before the move */
+    up_to_date, /* the existing file holds exactly these bytes: left alone */
+};
+
+/* Writes an output so that a failure never leaves a partial file: the bytes go to a temporary file in the
+ * target's folder, which then takes the target's name. When a file of that name is there, the policy says
+ * whether it is replaced; a replaced file survives a crash: the temporary file is flushed to the disk
+ * before the move (POSIX: fsync, then an fsync of the folder; Windows: FlushFileBuffers and a move written
+ * through), a new file needs no flush. On any failure the temporary file is removed and an existing
+ * target is left untouched. A folder of the target's name is create_failed ("is a folder"). The pieces
+ * are written one after another as one file. *outcome (may be null) tells what became of the target. */
+[[nodiscard]] IoError write_output(const char* path, std::span<const std::span<const uint8_t>> pieces,
+                                   OutputPolicy policy, OutputOutcome* outcome = nullptr);
+[[nodiscard]] inline IoError write_output(const char* path, std::span<const uint8_t> data, OutputPolicy policy,
+                                          OutputOutcome* outcome = nullptr)
 {
     const std::span<const uint8_t> one[1] = {data};
-    return write_file_replace(path, std::span<const std::span<const uint8_t>>(one));
+    return write_output(path, std::span<const std::span<const uint8_t>>(one), policy, outcome);
 }
+/* What write_output would do, writing nothing: created, replaced or up_to_date in *outcome; under keep,
+ * output_differs or output_unreadable for a file it would keep. */
+[[nodiscard]] IoError check_output(const char* path, std::span<const uint8_t> data, OutputPolicy policy,
+                                   OutputOutcome* outcome);
+
+/* write_output replacing whatever is there (tools and tests that write files of their own). */
+[[nodiscard]] inline IoError write_file_replace(const char* path, std::span<const std::span<const uint8_t>> pieces)
+{
+    return write_output(path, pieces, OutputPolicy::replace);
+}
+[[nodiscard]] inline IoError write_file_replace(const char* path, std::span<const uint8_t> data)
+{
+    return write_output(path, data, OutputPolicy::replace);
+}
+
+/* Which file a path names, whatever its spelling: device and inode on POSIX, volume serial number and file
+ * index on Windows. open_failed when there is nothing of that name. */
+struct FileId {
+    uint64_t device = 0;
+    uint64_t index = 0;
+    bool operator==(const FileId&) const = default;
+};
+[[nodiscard]] IoError query_file_id(const char* path, FileId* out);
 
 /* ---- streaming reads (chunked searches, line readers) ---- */
 
@@ -89,10 +154,13 @@ void close_file(ReadHandle h);
 
 /* ---- folders, names ---- */
 
-/* Creates a folder; an existing folder of that name is fine (ok). */
+/* Creates a folder; an existing folder of that name is fine (ok). A file of
+ * that name is folder_failed with the reason "exists as a file". */
 [[nodiscard]] IoError create_folder(const char* path);
 /* Renames a file in place; never replaces an existing file (target_exists).
- * Renaming a file to its own name succeeds and changes nothing. */
+ * Renaming a file to its own name succeeds and changes nothing. name_refused
+ * when the file system takes no such name (POSIX: EINVAL, EILSEQ,
+ * ENAMETOOLONG; Windows: an invalid name), rename_failed for other reasons. */
 [[nodiscard]] IoError rename_file(const char* from, const char* to);
 bool file_exists(const char* path);
 bool folder_exists(const char* path);

@@ -1,5 +1,5 @@
 /* platform_faults.h -- fault injection into the POSIX platform layer, for tests: make the Nth
- * open, read, write, rename, folder creation or block allocation fail as the system would. */
+ * open, read, write, flush, rename, folder creation or block allocation fail as the system would. */
 #pragma once
 
 #ifdef PS2_CORE
@@ -17,6 +17,7 @@ enum class Op : uint8_t {
     rename, /* replacing an output by its temporary file, or renaming a file */
     folder, /* creating a folder */
     alloc,  /* obtaining a block */
+    flush,  /* flushing a replacing output to the disk before its move (the old file stays) */
     count_
 };
 

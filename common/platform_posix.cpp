@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -59,15 +60,34 @@ const char* io_error_text(IoError e)
 
 namespace {
 thread_local int t_last_error = 0;
+/* The reason in our own words where the system's would mislead ("File exists" for a folder that cannot be
+ * made because a file has its name); null when strerror says it. */
+thread_local const char* t_reason = nullptr;
 } // namespace
 
-void keep_system_error(long code) { t_last_error = int(code); }
-const char* last_error_text() { return t_last_error ? std::strerror(t_last_error) : ""; }
+void keep_system_error(long code)
+{
+    t_last_error = int(code);
+    t_reason = nullptr;
+}
+const char* last_error_text()
+{
+    if (t_reason) return t_reason;
+    return t_last_error ? std::strerror(t_last_error) : "";
+}
 
 /* A failure of this layer: keeps its reason (errno as the failed call left it, unless given). */
 static IoError fail(IoError e, int code = errno)
 {
     t_last_error = code;
+    t_reason = nullptr;
+    return e;
+}
+/* A failure with the reason in our words. */
+static IoError fail_because(IoError e, const char* reason)
+{
+    t_last_error = 0;
+    t_reason = reason;
     return e;
 }
 
@@ -113,7 +133,10 @@ static int open_regular_for_reading(const char* path)
     struct stat st;
     const bool unknown = ::fstat(fd, &st) != 0;
     if (unknown || S_ISDIR(st.st_mode)) {
-        (void)fail(IoError::open_failed, unknown ? errno : EISDIR);
+        if (unknown)
+            (void)fail(IoError::open_failed);
+        else
+            (void)fail_because(IoError::open_failed, "is a folder");
         ::close(fd);
         return -1;
     }
@@ -169,8 +192,109 @@ static bool write_fully(int fd, const uint8_t* p, size_t n)
     return true;
 }
 
-IoError write_file_replace(const char* path, std::span<const std::span<const uint8_t>> pieces)
+namespace {
+
+/* The folder part of a path, "." when it has none. */
+std::string folder_of(const char* path)
 {
+    const char* name = find_name_part(path, kPosixRules);
+    return name == path ? std::string(".") : std::string(path, size_t(name - path));
+}
+
+/* Makes a move within the folder lasting: its entry reaches the disk. Some file systems cannot flush a
+ * folder (EINVAL); the file itself is on the disk by then, so this is not a failure. */
+void flush_folder_of(const char* path)
+{
+    const int fd = ::open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
+/* What is there now under the output's name; unknown when the system cannot tell (errno says why). */
+enum class Existing : uint8_t { nothing, file, folder, unknown };
+Existing existing_at(const char* path)
+{
+    struct stat st;
+    if (::stat(path, &st) != 0) return errno == ENOENT || errno == ENOTDIR ? Existing::nothing : Existing::unknown;
+    return S_ISDIR(st.st_mode) ? Existing::folder : Existing::file;
+}
+
+/* Whether the file holds exactly the pieces: its size first, then its bytes chunk by chunk. */
+IoError compare_with_file(const char* path, std::span<const std::span<const uint8_t>> pieces, bool* same)
+{
+    *same = false;
+    uint64_t total = 0;
+    for (const auto& piece : pieces) total += piece.size();
+    const int fd = open_regular_for_reading(path);
+    if (fd < 0) return IoError::output_unreadable;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || uint64_t(st.st_size) != total) {
+        ::close(fd);
+        return IoError::ok;
+    }
+    static constexpr size_t kChunk = 65536;
+    uint8_t chunk[kChunk];
+    bool equal = true;
+    for (const auto& piece : pieces) {
+        for (size_t done = 0; equal && done < piece.size();) {
+            const size_t want = piece.size() - done < kChunk ? piece.size() - done : kChunk;
+            size_t got = 0;
+            if (!read_fully(fd, chunk, want, &got)) {
+                ::close(fd);
+                return IoError::output_unreadable;
+            }
+            equal = got == want && std::memcmp(chunk, piece.data() + done, want) == 0;
+            done += want;
+        }
+    }
+    ::close(fd);
+    *same = equal;
+    return IoError::ok;
+}
+
+/* The policy's answer for what is there: ok to write (*outcome created or replaced), ok with up_to_date
+ * (nothing to write), or the failure that keeps the file. */
+IoError decide_output(const char* path, std::span<const std::span<const uint8_t>> pieces, OutputPolicy policy,
+                      OutputOutcome* outcome)
+{
+    *outcome = OutputOutcome::none;
+    switch (existing_at(path)) {
+    case Existing::nothing:
+        *outcome = OutputOutcome::created;
+        return IoError::ok;
+    case Existing::folder:
+        return fail_because(IoError::create_failed, "is a folder");
+    case Existing::unknown:
+        return fail(IoError::create_failed); /* never written over what cannot be looked at */
+    case Existing::file:
+        break;
+    }
+    if (policy == OutputPolicy::keep) {
+        bool same = false;
+        if (const IoError e = compare_with_file(path, pieces, &same); e != IoError::ok) return e;
+        if (!same) return fail(IoError::output_differs, 0);
+        *outcome = OutputOutcome::up_to_date;
+        return IoError::ok;
+    }
+    *outcome = OutputOutcome::replaced;
+    return IoError::ok;
+}
+
+} // namespace
+
+IoError write_output(const char* path, std::span<const std::span<const uint8_t>> pieces, OutputPolicy policy,
+                     OutputOutcome* outcome)
+{
+    OutputOutcome decided = OutputOutcome::none;
+    if (outcome) *outcome = OutputOutcome::none;
+    if (const IoError e = decide_output(path, pieces, policy, &decided); e != IoError::ok) return e;
+    if (decided == OutputOutcome::up_to_date) {
+        if (outcome) *outcome = decided;
+        return IoError::ok;
+    }
+    const bool replacing = decided == OutputOutcome::replaced;
+
     /* The temporary file lies beside the target so that the final rename
      * stays within one file system. */
     PathBuffer temp;
@@ -179,19 +303,29 @@ IoError write_file_replace(const char* path, std::span<const std::span<const uin
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return fail(IoError::create_failed);
     bool ok = true;
+    IoError failure = IoError::write_failed;
     for (const auto& piece : pieces)
         if (ok && !piece.empty()) ok = write_fully(fd, piece.data(), piece.size());
     /* Keep the permissions an ordinary new file would get. */
     const mode_t mask = ::umask(0);
     ::umask(mask);
     (void)::fchmod(fd, 0666 & ~mask);
+    /* The new bytes reach the disk before they take the old file's name, so a crash leaves one or the other. */
+    if (ok && replacing) {
+        const bool injected = hit(Op::flush);
+        if (injected || ::fsync(fd) != 0) {
+            (void)fail(IoError::flush_failed, injected ? EIO : errno);
+            failure = IoError::flush_failed;
+            ok = false;
+        }
+    }
     if (::close(fd) != 0 && ok) {
         (void)fail(IoError::write_failed);
         ok = false;
     }
     if (!ok) {
         ::unlink(temp.c_str());
-        return IoError::write_failed;
+        return failure;
     }
     const bool injected = hit(Op::rename);
     if (injected || ::rename(temp.c_str(), path) != 0) {
@@ -199,6 +333,24 @@ IoError write_file_replace(const char* path, std::span<const std::span<const uin
         ::unlink(temp.c_str());
         return IoError::replace_failed;
     }
+    if (replacing) flush_folder_of(path);
+    if (outcome) *outcome = decided;
+    return IoError::ok;
+}
+
+IoError check_output(const char* path, std::span<const uint8_t> data, OutputPolicy policy, OutputOutcome* outcome)
+{
+    const std::span<const uint8_t> one[1] = {data};
+    return decide_output(path, std::span<const std::span<const uint8_t>>(one), policy, outcome);
+}
+
+IoError query_file_id(const char* path, FileId* out)
+{
+    *out = {};
+    struct stat st;
+    if (::stat(path, &st) != 0) return fail(IoError::open_failed);
+    out->device = uint64_t(st.st_dev);
+    out->index = uint64_t(st.st_ino);
     return IoError::ok;
 }
 
@@ -234,7 +386,16 @@ IoError create_folder(const char* path)
     if (hit(Op::folder)) return fail(IoError::folder_failed, EACCES);
     if (::mkdir(path, 0777) == 0) return IoError::ok;
     const int code = errno;
-    return (code == EEXIST && folder_exists(path)) ? IoError::ok : fail(IoError::folder_failed, code);
+    if (code == EEXIST) return folder_exists(path) ? IoError::ok : fail_because(IoError::folder_failed, "exists as a file");
+    return fail(IoError::folder_failed, code);
+}
+
+/* A name the file system does not take, as against a rename it does not allow. */
+static IoError rename_failure(int code)
+{
+    if (code == EEXIST) return fail(IoError::target_exists, code);
+    const bool bad_name = code == EINVAL || code == EILSEQ || code == ENAMETOOLONG;
+    return fail(bad_name ? IoError::name_refused : IoError::rename_failed, code);
 }
 
 IoError rename_file(const char* from, const char* to)
@@ -243,11 +404,11 @@ IoError rename_file(const char* from, const char* to)
     if (std::strcmp(from, to) == 0) return file_exists(from) ? IoError::ok : fail(IoError::rename_failed, ENOENT);
 #ifdef SYS_renameat2
     if (::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 1 /* RENAME_NOREPLACE */) == 0) return IoError::ok;
-    if (errno == EEXIST) return fail(IoError::target_exists);
-    if (errno != EINVAL && errno != ENOSYS) return fail(IoError::rename_failed);
+    /* EINVAL here may also mean a file system without RENAME_NOREPLACE: the fallback below tells. */
+    if (errno != EINVAL && errno != ENOSYS) return rename_failure(errno);
 #endif
     /* File systems without RENAME_NOREPLACE: link then unlink never replaces. */
-    if (::link(from, to) != 0) return fail(errno == EEXIST ? IoError::target_exists : IoError::rename_failed);
+    if (::link(from, to) != 0) return rename_failure(errno);
     ::unlink(from);
     return IoError::ok;
 }

@@ -20,13 +20,20 @@ const char* io_error_text(IoError e)
 
 namespace {
 thread_local DWORD t_last_error = 0;
+/* The reason in our own words where the system's would mislead; null when FormatMessage says it. */
+thread_local const char* t_reason = nullptr;
 } // namespace
 
-void keep_system_error(long code) { t_last_error = DWORD(code); }
+void keep_system_error(long code)
+{
+    t_last_error = DWORD(code);
+    t_reason = nullptr;
+}
 
 const char* last_error_text()
 {
     thread_local char text[256];
+    if (t_reason) return t_reason;
     if (t_last_error == 0) return "";
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, t_last_error, 0,
                              text, DWORD(sizeof text), nullptr);
@@ -43,11 +50,20 @@ const char* last_error_text()
 static IoError fail(IoError e)
 {
     t_last_error = GetLastError();
+    t_reason = nullptr;
     return e;
 }
 static IoError fail(IoError e, DWORD code)
 {
     t_last_error = code;
+    t_reason = nullptr;
+    return e;
+}
+/* A failure with the reason in our words. */
+static IoError fail_because(IoError e, const char* reason)
+{
+    t_last_error = 0;
+    t_reason = reason;
     return e;
 }
 
@@ -83,11 +99,20 @@ static bool read_fully(HANDLE h, uint8_t* p, size_t n, size_t* got)
     return true;
 }
 
+/* Why a file cannot be opened for reading: a folder in our words, else the system's. */
+static IoError open_failure(const char* path)
+{
+    const DWORD code = GetLastError();
+    const DWORD a = GetFileAttributesA(path);
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY)) return fail_because(IoError::open_failed, "is a folder");
+    return fail(IoError::open_failed, code);
+}
+
 IoError read_file(const char* path, std::span<uint8_t> buffer, FileRead* out)
 {
     *out = {};
     HANDLE h = open_read(path);
-    if (h == INVALID_HANDLE_VALUE) return fail(IoError::open_failed);
+    if (h == INVALID_HANDLE_VALUE) return open_failure(path);
     LARGE_INTEGER size;
     if (GetFileSizeEx(h, &size)) out->file_size = uint64_t(size.QuadPart);
     size_t got = 0;
@@ -101,7 +126,7 @@ IoError query_file_size(const char* path, uint64_t* size)
 {
     *size = 0;
     HANDLE h = open_read(path);
-    if (h == INVALID_HANDLE_VALUE) return fail(IoError::open_failed);
+    if (h == INVALID_HANDLE_VALUE) return open_failure(path);
     LARGE_INTEGER s;
     const bool ok = GetFileSizeEx(h, &s) != 0;
     if (!ok) (void)fail(IoError::read_failed);
@@ -111,8 +136,84 @@ IoError query_file_size(const char* path, uint64_t* size)
     return IoError::ok;
 }
 
-IoError write_file_replace(const char* path, std::span<const std::span<const uint8_t>> pieces)
+namespace {
+
+/* Whether the file holds exactly the pieces: its size first, then its bytes chunk by chunk. */
+IoError compare_with_file(const char* path, std::span<const std::span<const uint8_t>> pieces, bool* same)
 {
+    *same = false;
+    uint64_t total = 0;
+    for (const auto& piece : pieces) total += piece.size();
+    HANDLE h = open_read(path);
+    if (h == INVALID_HANDLE_VALUE) {
+        (void)open_failure(path);
+        return IoError::output_unreadable;
+    }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(h, &size) || uint64_t(size.QuadPart) != total) {
+        CloseHandle(h);
+        return IoError::ok;
+    }
+    static constexpr size_t kChunk = 65536;
+    static thread_local uint8_t chunk[kChunk];
+    bool equal = true;
+    for (const auto& piece : pieces) {
+        for (size_t done = 0; equal && done < piece.size();) {
+            const size_t want = piece.size() - done < kChunk ? piece.size() - done : kChunk;
+            size_t got = 0;
+            if (!read_fully(h, chunk, want, &got)) {
+                CloseHandle(h);
+                return IoError::output_unreadable;
+            }
+            equal = got == want && std::memcmp(chunk, piece.data() + done, want) == 0;
+            done += want;
+        }
+    }
+    CloseHandle(h);
+    *same = equal;
+    return IoError::ok;
+}
+
+/* The policy's answer for what is there: ok to write (*outcome created or replaced), ok with up_to_date
+ * (nothing to write), or the failure that keeps the file. */
+IoError decide_output(const char* path, std::span<const std::span<const uint8_t>> pieces, OutputPolicy policy,
+                      OutputOutcome* outcome)
+{
+    *outcome = OutputOutcome::none;
+    const DWORD a = GetFileAttributesA(path);
+    if (a == INVALID_FILE_ATTRIBUTES) {
+        /* Never written over what cannot be looked at. */
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) return fail(IoError::create_failed, code);
+        *outcome = OutputOutcome::created;
+        return IoError::ok;
+    }
+    if (a & FILE_ATTRIBUTE_DIRECTORY) return fail_because(IoError::create_failed, "is a folder");
+    if (policy == OutputPolicy::keep) {
+        bool same = false;
+        if (const IoError e = compare_with_file(path, pieces, &same); e != IoError::ok) return e;
+        if (!same) return fail(IoError::output_differs, 0);
+        *outcome = OutputOutcome::up_to_date;
+        return IoError::ok;
+    }
+    *outcome = OutputOutcome::replaced;
+    return IoError::ok;
+}
+
+} // namespace
+
+IoError write_output(const char* path, std::span<const std::span<const uint8_t>> pieces, OutputPolicy policy,
+                     OutputOutcome* outcome)
+{
+    OutputOutcome decided = OutputOutcome::none;
+    if (outcome) *outcome = OutputOutcome::none;
+    if (const IoError e = decide_output(path, pieces, policy, &decided); e != IoError::ok) return e;
+    if (decided == OutputOutcome::up_to_date) {
+        if (outcome) *outcome = decided;
+        return IoError::ok;
+    }
+    const bool replacing = decided == OutputOutcome::replaced;
+
     /* Written beside the target, then moved over it: a failed write never
      * leaves a partial output and never destroys an existing file. */
     PathBuffer temp;
@@ -121,6 +222,7 @@ IoError write_file_replace(const char* path, std::span<const std::span<const uin
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return fail(IoError::create_failed);
     bool ok = true;
+    IoError failure = IoError::write_failed;
     for (const auto& piece : pieces) {
         size_t done = 0;
         while (ok && done < piece.size()) {
@@ -131,19 +233,50 @@ IoError write_file_replace(const char* path, std::span<const std::span<const uin
             done += w;
         }
     }
+    /* The new bytes reach the disk before they take the old file's name, so a crash leaves one or the other. */
+    if (ok && replacing && !FlushFileBuffers(h)) {
+        (void)fail(IoError::flush_failed);
+        failure = IoError::flush_failed;
+        ok = false;
+    }
     if (!CloseHandle(h) && ok) {
         (void)fail(IoError::write_failed);
         ok = false;
     }
     if (!ok) {
         DeleteFileA(temp.c_str());
-        return IoError::write_failed;
+        return failure;
     }
-    if (!MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (replacing ? MOVEFILE_WRITE_THROUGH : 0);
+    if (!MoveFileExA(temp.c_str(), path, flags)) {
         (void)fail(IoError::replace_failed);
         DeleteFileA(temp.c_str());
         return IoError::replace_failed;
     }
+    if (outcome) *outcome = decided;
+    return IoError::ok;
+}
+
+IoError check_output(const char* path, std::span<const uint8_t> data, OutputPolicy policy, OutputOutcome* outcome)
+{
+    const std::span<const uint8_t> one[1] = {data};
+    return decide_output(path, std::span<const std::span<const uint8_t>>(one), policy, outcome);
+}
+
+IoError query_file_id(const char* path, FileId* out)
+{
+    *out = {};
+    /* No access asked: a file open elsewhere, or a folder, still tells who it is. */
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return fail(IoError::open_failed);
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    if (!ok) (void)fail(IoError::open_failed);
+    CloseHandle(h);
+    if (!ok) return IoError::open_failed;
+    out->device = info.dwVolumeSerialNumber;
+    out->index = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     return IoError::ok;
 }
 
@@ -152,7 +285,7 @@ IoError write_file_replace(const char* path, std::span<const std::span<const uin
 IoError open_for_reading(const char* path, ReadHandle* out)
 {
     HANDLE h = open_read(path);
-    if (h == INVALID_HANDLE_VALUE) return fail(IoError::open_failed);
+    if (h == INVALID_HANDLE_VALUE) return open_failure(path);
     out->value = reinterpret_cast<intptr_t>(h);
     return IoError::ok;
 }
@@ -182,7 +315,9 @@ IoError create_folder(const char* path)
 {
     if (CreateDirectoryA(path, nullptr)) return IoError::ok;
     const DWORD code = GetLastError();
-    return folder_exists(path) ? IoError::ok : fail(IoError::folder_failed, code);
+    if (folder_exists(path)) return IoError::ok;
+    if (file_exists(path)) return fail_because(IoError::folder_failed, "exists as a file");
+    return fail(IoError::folder_failed, code);
 }
 
 IoError rename_file(const char* from, const char* to)
@@ -190,7 +325,10 @@ IoError rename_file(const char* from, const char* to)
     /* MoveFileA never replaces an existing file. */
     if (MoveFileA(from, to)) return IoError::ok;
     const DWORD e = GetLastError();
-    return fail((e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS) ? IoError::target_exists : IoError::rename_failed, e);
+    if (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS) return fail(IoError::target_exists, e);
+    const bool bad_name = e == ERROR_INVALID_NAME || e == ERROR_BAD_PATHNAME || e == ERROR_DIRECTORY ||
+                          e == ERROR_FILENAME_EXCED_RANGE;
+    return fail(bad_name ? IoError::name_refused : IoError::rename_failed, e);
 }
 
 bool file_exists(const char* path)

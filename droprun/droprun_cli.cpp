@@ -21,7 +21,8 @@ const char kHelp[] =
     "Usage: droprun [OPTION]... FILE...\n"
     "       droprun [--list LIST] [--preset N|NAME] --show-presets\n"
     "Runs the command lines of a preset for every FILE, one file after another,\n"
-    "as DROPRUN's window does for dropped files.\n"
+    "as DROPRUN's window does for dropped files. A FILE (or folder) that does not\n"
+    "exist is skipped with a warning.\n"
     "\n"
     "Presets come from a list of 10-line groups (a separator line, the name,\n"
     "command lines 1-4, working folder, hide window, do not wait, tail filter).\n"
@@ -54,7 +55,7 @@ const char kHelp[] =
     "Exit status:\n"
     "  0  every command could be started (their own exit statuses are not looked at)\n"
     "  1  some command could not be started, a working folder could not be entered,\n"
-    "     or the list could not be read\n"
+    "     or the list could not be read (a FILE skipped as missing does not count)\n"
     "  2  bad usage: an unknown option, a missing value, no FILE, no such preset\n"
     "\n"
     "Each problem is one line on stderr, \"droprun: FILE: message\". On a terminal,\n"
@@ -132,7 +133,8 @@ public:
         std::fflush(stdout); /* our notes before the program's output */
         plat::ProcessHandle process;
         if (plat::start_process(command_line, false, &process) != plat::IoError::ok) {
-            const std::string text = std::string("cannot start ") + label_of(field) + ": " + command_line;
+            const std::string text = std::string("cannot start ") + label_of(field) + " (" + plat::last_error_text() +
+                                     "): " + command_line;
             console_.print(Severity::error, file_, text.c_str());
             return;
         }
@@ -240,7 +242,8 @@ int main(int argc, char** argv)
 
     std::vector<Preset> presets;
     if (read_all_preset_file(list_path.c_str(), &presets) != plat::IoError::ok) {
-        const std::string text = std::string("cannot read the preset list") + (list_arg ? "" : " (give one with --list)");
+        const std::string text = std::string("cannot read the preset list: ") + plat::last_error_text() +
+                                 (list_arg ? "" : " (give one with --list)");
         console.print(Severity::error, list_path.c_str(), text.c_str());
         return cli::kExitSomeFailed;
     }
@@ -272,6 +275,11 @@ int main(int argc, char** argv)
         std::string full;
         if (!full_path_of(f, start_folder, &full)) {
             console.print(Severity::error, f, plat::io_error_text(plat::IoError::path_too_long));
+            continue;
+        }
+        /* A mistyped name would run every command on a file that is not there. */
+        if (!plat::file_exists(full.c_str()) && !plat::folder_exists(full.c_str())) {
+            console.print(Severity::warning, f, "no such file or folder; skipped");
             continue;
         }
         paths.push_back(std::move(full));

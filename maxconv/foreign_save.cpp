@@ -8,16 +8,6 @@ namespace ps2 {
 
 namespace {
 
-constexpr uint8_t kCbsMagic[4] = {'C', 'F', 'U', 0};
-constexpr uint8_t kSharkPortMagic[17] = {0x0D, 0, 0, 0, 'S', 'h', 'a', 'r', 'k', 'P', 'o', 'r', 't', 'S', 'a', 'v', 'e'};
-constexpr uint8_t kPsvMagic[4] = {0, 'V', 'S', 'P'};
-
-template <size_t N>
-bool starts_with(std::span<const uint8_t> file, const uint8_t (&magic)[N])
-{
-    return file.size() >= N && std::memcmp(file.data(), magic, N) == 0;
-}
-
 /* A card mode of the kind asked for: the exists bit and exactly that kind bit. */
 constexpr uint32_t kKindMask = 0x8030;
 constexpr uint32_t kFileKind = 0x8010;
@@ -38,12 +28,19 @@ const char* foreign_error_text(ForeignError e)
     return error_text_at(texts, size_t(e));
 }
 
+ForeignFormat foreign_format_of(FileKind kind)
+{
+    switch (kind) {
+    case FileKind::codebreaker: return ForeignFormat::codebreaker;
+    case FileKind::sharkport: return ForeignFormat::sharkport;
+    case FileKind::psv: return ForeignFormat::psv;
+    default: return ForeignFormat::none;
+    }
+}
+
 ForeignFormat detect_foreign_format(std::span<const uint8_t> file)
 {
-    if (starts_with(file, kCbsMagic)) return ForeignFormat::codebreaker;
-    if (starts_with(file, kSharkPortMagic)) return ForeignFormat::sharkport;
-    if (starts_with(file, kPsvMagic)) return ForeignFormat::psv;
-    return ForeignFormat::none;
+    return foreign_format_of(recognise_file_kind(file, file.size()));
 }
 
 const char* foreign_format_name(ForeignFormat format)
@@ -55,6 +52,17 @@ const char* foreign_format_name(ForeignFormat format)
     case ForeignFormat::none: break;
     }
     return "save";
+}
+
+const char* foreign_format_extension(ForeignFormat format)
+{
+    switch (format) {
+    case ForeignFormat::codebreaker: return ".cbs";
+    case ForeignFormat::sharkport: return ".sps or .xps";
+    case ForeignFormat::psv: return ".psv";
+    case ForeignFormat::none: break;
+    }
+    return "its own extension";
 }
 
 bool time_is_set(const TimeOfDay& t)

@@ -10,6 +10,7 @@
 
 #include "common/errors.h"
 #include "common/psu.h"
+#include "common/save_kind.h"
 
 namespace ps2 {
 
@@ -22,10 +23,15 @@ enum class ForeignFormat : uint8_t {
     psv,         /* 00 "VSP": a PS3 export, a table of files at stated offsets */
 };
 
-/* Decides by the magic bytes alone; the file's name plays no part. */
+/* The format of a kind the shared recogniser (common/save_kind.h) tells; none for every other kind. */
+ForeignFormat foreign_format_of(FileKind kind);
+/* Decides by content alone, through the shared recogniser, so that a file it takes for a MAX or PSU
+ * archive is none here; the file's name plays no part. */
 ForeignFormat detect_foreign_format(std::span<const uint8_t> file);
 /* "CodeBreaker save", "SharkPort/X-Port save", "PSV save". */
 const char* foreign_format_name(ForeignFormat format);
+/* The extensions its files go by: ".cbs", ".sps or .xps", ".psv". */
+const char* foreign_format_extension(ForeignFormat format);
 
 /* ---- limits ---- */
 

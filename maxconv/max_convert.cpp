@@ -4,16 +4,12 @@
 #include <cstring>
 
 #include "common/psu.h"
+#include "common/save_kind.h"
 #include "maxconv/lzari.h"
 
 namespace ps2 {
 
 namespace {
-
-constexpr size_t kDotName = kPsuEntrySize + psu_field::name;        /* 0x240 */
-constexpr size_t kDotDotName = 2 * kPsuEntrySize + psu_field::name; /* 0x440 */
-constexpr uint8_t kDotBytes[4] = {0x2E, 0, 0, 0};
-constexpr uint8_t kDotDotBytes[4] = {0x2E, 0x2E, 0, 0};
 
 /* VARKON's reading of a flat save's members: one after the other, each as
  * a file node unless it has the directory bit; a member's data must lie
@@ -22,14 +18,16 @@ constexpr PsuReadPolicy kVarkonReading{false, PsuKindRule::unless_directory, fal
 
 } // namespace
 
-SaveKind detect_save_kind(std::span<const uint8_t> file)
+SaveKind save_kind_of(FileKind kind)
 {
-    if (is_max_archive(file)) return SaveKind::max_archive;
-    if (file.size() >= kDotDotName + 4 && std::memcmp(file.data() + kDotName, kDotBytes, 4) == 0 &&
-        std::memcmp(file.data() + kDotDotName, kDotDotBytes, 4) == 0)
-        return SaveKind::psu_archive;
-    return SaveKind::neither;
+    switch (kind) {
+    case FileKind::max: return SaveKind::max_archive;
+    case FileKind::psu: return SaveKind::psu_archive;
+    default: return SaveKind::neither;
+    }
 }
+
+SaveKind detect_save_kind(std::span<const uint8_t> file) { return save_kind_of(recognise_file_kind(file, file.size())); }
 
 MaxError convert_max_to_psu(std::span<const uint8_t> file, std::span<uint8_t> build, std::span<uint8_t> out,
                             size_t* out_size, MaxToPsuInfo* info)

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "common/platform.h"
+#include "common/save_kind.h"
 #include "maxconv/foreign_handler.h"
+#include "maxconv/lzari.h"
 #include "maxconv/max_convert.h"
 
 namespace ps2 {
@@ -45,7 +47,7 @@ bool read_input(const char* path, WorkBuffers& work, const Reporter& report, std
     }
     plat::FileRead fr;
     if (const plat::IoError e = plat::read_file(path, work.file.span(), &fr); e != plat::IoError::ok) {
-        report.error(path, plat::io_error_text(e));
+        report.error(path, plat::describe_io_error(e));
         return false;
     }
     *bytes = std::span<const uint8_t>(work.file.data(), fr.bytes_read);
@@ -55,6 +57,34 @@ bool read_input(const char* path, WorkBuffers& work, const Reporter& report, std
 
 const char* kNeitherText = "neither a MAX archive (no \"Ps2PowerSave\") nor a PSU archive (no \".\" and \"..\" entries), "
                           "nor a CodeBreaker, SharkPort/X-Port or PSV save";
+
+/* Every kind VARKON reads. */
+constexpr FileKindSet kVarkonTakes = kTakesPsuOrMax | file_kind_bit(FileKind::codebreaker) |
+                                     file_kind_bit(FileKind::sharkport) | file_kind_bit(FileKind::psv);
+
+/* Why a file of no kind VARKON reads is not converted: what the recogniser calls it, or the magics it
+ * lacks. Into m. */
+const char* describe_neither(FileKind found, Message* m)
+{
+    if (found == FileKind::unknown) return kNeitherText;
+    return describe_wrong_kind(found, kVarkonTakes, m->text);
+}
+
+/* A stream shorter than the decoder reads: whether the payload depends on the bytes that are not there.
+ * The decoder reads its last byte again past the end; decoding once more with other bytes there tells.
+ * False, too, when the memory for the second decoding cannot be had. */
+bool payload_needs_missing_bytes(std::span<const uint8_t> stream, std::span<const uint8_t> payload, size_t wanted)
+{
+    const size_t extra = wanted - stream.size() + 8;
+    plat::Block other_stream(stream.size() + extra);
+    plat::Block other_payload(payload.size() ? payload.size() : 1);
+    if (!other_stream.ok() || !other_payload.ok()) return true;
+    const uint8_t last = stream.empty() ? 0 : stream.back();
+    if (!stream.empty()) std::memcpy(other_stream.data(), stream.data(), stream.size());
+    std::memset(other_stream.data() + stream.size(), uint8_t(~last), extra);
+    (void)lzari_decode(other_stream.span(), other_payload.span().first(payload.size()));
+    return payload.size() && std::memcmp(other_payload.data(), payload.data(), payload.size()) != 0;
+}
 
 /* What refuses a save by its size alone: more than 8 MiB, or a MAX archive
  * shorter than its header. */
@@ -78,9 +108,26 @@ bool check_value_matches(std::span<const uint8_t> bytes, const char* path, Sever
     return false;
 }
 
+/* Writes a conversion's result to res->output under the hooks' output rule. Returns created or replaced
+ * (res->outcome = wrote) or up_to_date (res->outcome up_to_date, nothing written) for the caller to tell;
+ * none when the output was kept or could not be written, reported here with res->outcome set. */
+plat::OutputOutcome write_result(std::span<const uint8_t> output, const VarkonHooks& hooks, VarkonOutcome wrote,
+                                 VarkonResult* res)
+{
+    plat::OutputOutcome written = plat::OutputOutcome::none;
+    if (const plat::IoError e = plat::write_output(res->output.c_str(), output, hooks.outputs, &written);
+        e != plat::IoError::ok) {
+        res->outcome = e == plat::IoError::output_differs ? VarkonOutcome::kept : VarkonOutcome::failed;
+        hooks.report.error(res->output.c_str(), plat::describe_io_error(e));
+        return plat::OutputOutcome::none;
+    }
+    res->outcome = written == plat::OutputOutcome::up_to_date ? VarkonOutcome::up_to_date : wrote;
+    return written;
+}
+
 /* A CodeBreaker, SharkPort/X-Port or PSV save to a PSU archive beside it. */
-void convert_foreign_file(const char* path, std::span<const uint8_t> bytes, uint64_t reported_size, WorkBuffers& work,
-                          const VarkonHooks& hooks, VarkonResult* res)
+void convert_foreign_file(const char* path, ForeignFormat format, std::span<const uint8_t> bytes,
+                          uint64_t reported_size, WorkBuffers& work, const VarkonHooks& hooks, VarkonResult* res)
 {
     const Reporter& report = hooks.report;
     res->outcome = VarkonOutcome::refused;
@@ -93,8 +140,10 @@ void convert_foreign_file(const char* path, std::span<const uint8_t> bytes, uint
         return;
     }
     if (same_file_name(path, res->output.c_str())) {
-        report_refusal(report, path, "its PSU archive would replace this save, the only copy; kept it "
-                                     "(rename it to its own extension, .cbs, .sps, .xps or .psv, to convert it)");
+        /* Whatever the output rule says, in the window too: the input is the save, and it may be the only copy. */
+        report.errorf(path, "a %s named .psu: its PSU archive would replace it, the only copy; kept it (rename it "
+                            "to %s to convert it); nothing written",
+                      foreign_format_name(format), foreign_format_extension(format));
         return;
     }
     ForeignBuffers buffers;
@@ -105,16 +154,13 @@ void convert_foreign_file(const char* path, std::span<const uint8_t> bytes, uint
     }
     ForeignBuilt built;
     if (!build_foreign_psu(path, bytes, work.build.span(), hooks.salvage, buffers, report, &built)) return;
-    if (const plat::IoError e = plat::write_file_replace(res->output.c_str(), built.psu); e != plat::IoError::ok) {
-        res->outcome = VarkonOutcome::failed;
-        report.error(res->output.c_str(), plat::io_error_text(e));
-        return;
-    }
-    res->outcome = VarkonOutcome::wrote_foreign_psu;
+    const plat::OutputOutcome written = write_result(built.psu, hooks, VarkonOutcome::wrote_foreign_psu, res);
+    if (written == plat::OutputOutcome::none) return;
     const std::string_view dir = built.save.dir_name();
-    report.notef(path, "%s of %.*s: %" PRIu32 " %s%s -> %s", foreign_format_name(built.save.format), int(dir.size()),
+    report.notef(path, "%s of %.*s: %" PRIu32 " %s%s -> %s%s", foreign_format_name(built.save.format), int(dir.size()),
                  dir.data(), built.info.files_written, files_word(built.info.files_written),
-                 built.salvaged ? " (salvaged)" : "", res->output.c_str());
+                 built.salvaged ? " (salvaged)" : "", res->output.c_str(),
+                 written == plat::OutputOutcome::up_to_date ? ": up to date" : "");
 }
 
 } // namespace
@@ -130,14 +176,17 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return res;
 
-    const SaveKind kind = detect_save_kind(bytes);
-    if (kind == SaveKind::neither && detect_foreign_format(bytes) != ForeignFormat::none) {
-        convert_foreign_file(path, bytes, reported_size, work, hooks, &res);
+    /* MAX, then PSU, then the other writers' saves: the recogniser's order. */
+    const FileKind found = recognise_file_kind(bytes, reported_size);
+    if (const ForeignFormat format = foreign_format_of(found); format != ForeignFormat::none) {
+        convert_foreign_file(path, format, bytes, reported_size, work, hooks, &res);
         return res;
     }
+    const SaveKind kind = save_kind_of(found);
     if (kind == SaveKind::neither) {
         res.outcome = VarkonOutcome::not_a_save;
-        report_refusal(report, path, kNeitherText);
+        Message m;
+        report_refusal(report, path, describe_neither(found, &m));
         return res;
     }
     const bool to_psu = kind == SaveKind::max_archive;
@@ -174,13 +223,11 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks)
     }
 
     const std::span<const uint8_t> output(work.file.data(), out_size);
-    if (const plat::IoError e = plat::write_file_replace(res.output.c_str(), output); e != plat::IoError::ok) {
-        res.outcome = VarkonOutcome::failed;
-        report.error(res.output.c_str(), plat::io_error_text(e));
-        return res;
-    }
-    res.outcome = to_psu ? VarkonOutcome::wrote_psu : VarkonOutcome::wrote_max;
-    report.notef(nullptr, "%s -> %s", path, res.output.c_str());
+    const plat::OutputOutcome written =
+        write_result(output, hooks, to_psu ? VarkonOutcome::wrote_psu : VarkonOutcome::wrote_max, &res);
+    if (written == plat::OutputOutcome::none) return res;
+    report.notef(nullptr, "%s -> %s%s", path, res.output.c_str(),
+                 written == plat::OutputOutcome::up_to_date ? ": up to date" : "");
     return res;
 }
 
@@ -191,8 +238,8 @@ bool check_save_file(const char* path, const Reporter& report)
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return false;
 
-    const SaveKind kind = detect_save_kind(bytes);
-    if (kind == SaveKind::neither && detect_foreign_format(bytes) != ForeignFormat::none) {
+    const FileKind found = recognise_file_kind(bytes, reported_size);
+    if (foreign_format_of(found) != ForeignFormat::none) {
         if (reported_size > kWorkBufferSize) {
             report.error(path, "the file is larger than 8 MiB (8,388,608 bytes)");
             return false;
@@ -204,8 +251,10 @@ bool check_save_file(const char* path, const Reporter& report)
         }
         return describe_foreign_save(path, bytes, work.build.span(), buffers, report);
     }
+    const SaveKind kind = save_kind_of(found);
     if (kind == SaveKind::neither) {
-        report.error(path, kNeitherText);
+        Message m;
+        report.error(path, describe_neither(found, &m));
         return false;
     }
     if (const MaxError e = check_input_size(kind, bytes, reported_size); e != MaxError::ok) {
@@ -227,15 +276,30 @@ bool check_save_file(const char* path, const Reporter& report)
     bool sound = check_value_matches(bytes, path, Severity::error, report);
     MaxToPsuInfo info;
     size_t psu_size = 0;
-    if (const MaxError e = convert_max_to_psu(bytes, work.build.span(), work.file.span(), &psu_size, &info);
+    /* The archive goes to a block of its own, so that the stream stays to be looked at again. */
+    plat::Block psu(kWorkBufferSize);
+    if (!psu.ok()) {
+        report.error(path, plat::io_error_text(plat::IoError::no_memory));
+        return false;
+    }
+    if (const MaxError e = convert_max_to_psu(bytes, work.build.span(), psu.span(), &psu_size, &info);
         e != MaxError::ok) {
         report.error(path, max_error_text(e));
         return false;
     }
     if (info.stream_bytes_wanted > info.stream_size + 2) {
-        report.errorf(path, "the compressed stream is cut: %zu bytes, the decoder wanted %zu", info.stream_size,
-                      info.stream_bytes_wanted);
-        sound = false;
+        MaxHeader h;
+        (void)check_max_header(bytes, &h); /* checked by the conversion */
+        const std::span<const uint8_t> payload(work.build.data() + kMaxHeaderSize, info.unpacked_size);
+        if (payload_needs_missing_bytes(max_stream(bytes, h), payload, info.stream_bytes_wanted)) {
+            report.errorf(path, "the compressed stream is cut: %zu bytes, the decoder wanted %zu", info.stream_size,
+                          info.stream_bytes_wanted);
+            sound = false;
+        } else {
+            report.warningf(path, "stream shorter than its decoder reads; payload complete (%zu bytes, the decoder "
+                                  "looked at %zu)",
+                            info.stream_size, info.stream_bytes_wanted);
+        }
     }
     if (!sound) return false;
     const MaxHeader h = read_max_header(work.build.data());

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "common/paths.h"
+#include "common/platform.h"
 #include "common/report.h"
 
 namespace ps2 {
@@ -21,6 +22,9 @@ struct VarkonHooks {
     void* context = nullptr;
     /* How paths are scanned for the extension point; null means this system's rules. */
     const PathRules* rules = nullptr;
+    /* What the output does to an existing file of its name: the window replaces it; the command line
+     * keeps one of other content unless --force is given. */
+    plat::OutputPolicy outputs = plat::OutputPolicy::replace;
     /* A damaged CodeBreaker, SharkPort/X-Port or PSV save: write the files that are whole (the CLI's
      * --salvage) instead of refusing it. */
     bool salvage = false;
@@ -30,9 +34,11 @@ enum class VarkonOutcome : uint8_t {
     wrote_psu,  /* a MAX archive became a PSU archive */
     wrote_max,  /* a PSU archive became a MAX archive */
     wrote_foreign_psu, /* a CodeBreaker, SharkPort/X-Port or PSV save became a PSU archive */
-    not_a_save, /* neither kind by its content: nothing written */
+    not_a_save, /* none of the kinds VARKON reads, by its content: nothing written */
     refused,    /* malformed, too large, or a damaged file that would replace itself: nothing written */
     failed,     /* cannot read the file, get the work buffers or write the output */
+    up_to_date, /* the output holds exactly the conversion already: left alone */
+    kept,       /* the output holds other content and the policy keeps it: nothing written */
 };
 
 struct VarkonResult {
@@ -44,12 +50,15 @@ struct VarkonResult {
 /* Handles one file as if dropped: reads it whole, decides its kind by
  * content, and writes the other form beside it under the same path with
  * the extension replaced by ".psu" or ".max" (appended when there is none).
- * A CodeBreaker, SharkPort/X-Port or PSV save becomes a PSU archive; it is
- * refused when damaged (unless hooks.salvage) and never written over itself.
- * An existing file of that name is replaced only once the new one is
- * complete, the dropped file itself included when the names are the same;
- * except that a MAX archive with a bad check value is never written over
- * itself: it is kept and nothing is written. Uses two zero-filled 8 MiB
+ * A CodeBreaker, SharkPort/X-Port or PSV save becomes a PSU archive the same
+ * way; it is refused when damaged (unless hooks.salvage) and never written
+ * over itself, whatever hooks.outputs says.
+ * An existing file of that name is dealt with as hooks.outputs says: replaced
+ * only once the new one is complete, the dropped file itself included when
+ * the names are the same, or kept when it holds other content; a MAX
+ * archive with a bad check value is never written over itself: it is kept
+ * and nothing is written. A file of another kind the recogniser knows (a
+ * card image, a manifest...) is named for what it is. Uses two zero-filled 8 MiB
  * work buffers, released before it returns. */
 VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks);
 
@@ -57,7 +66,9 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks);
  * structure and full decode, a PSU archive's structure as VARKON reads it,
  * the save of another writer's format with its files and faults.
  * Reports a summary note when sound, an error line per fault; returns
- * whether the file is sound. */
+ * whether the file is sound. A stream that ends before the decoder's last
+ * look-ahead, whose payload does not depend on the bytes it lacks, is sound
+ * with a warning; one whose payload does is cut. */
 bool check_save_file(const char* path, const Reporter& report);
 
 } // namespace ps2

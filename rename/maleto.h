@@ -24,8 +24,9 @@ inline constexpr size_t kTitleBlockAlign = 512;
     X(no_title_block, "not renamed: no icon description (\"PS2D\" block) found (not a PSU archive with a title?)") \
     X(path_too_long, "not renamed: the new path would not fit 1024 bytes")                                 \
     X(unsafe_name, "not renamed: the name or title holds a path separator (try --remove-sjis)")            \
-    X(rename_failed, "not renamed: the system refused the new name (try --remove-sjis)")                    \
-    X(read_failed, "not renamed: cannot read the file")
+    X(rename_failed, "not renamed: cannot rename the file")                                                \
+    X(read_failed, "not renamed: cannot read the file")                                                    \
+    X(name_refused, "not renamed: the system refused the new name (try --remove-sjis)")
 
 enum class MaletoError : uint8_t { MALETO_ERROR_LIST(PS2_ERROR_ENUM) };
 const char* maleto_error_text(MaletoError e);

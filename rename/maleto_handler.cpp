@@ -17,6 +17,21 @@ MaletoError fail(const Reporter& report, const char* path, MaletoError e)
     return e;
 }
 
+/* A failure the system gave: the words, the system's reason, and a hint where one helps. */
+MaletoError fail_with_reason(const Reporter& report, const char* path, MaletoError e)
+{
+    const char* reason = plat::last_error_text();
+    switch (e) {
+    case MaletoError::name_refused:
+        report.errorf(path, "not renamed: the system refused the new name: %s (try --remove-sjis)", reason);
+        break;
+    default:
+        report.errorf(path, "%s: %s", maleto_error_text(e), reason);
+        break;
+    }
+    return e;
+}
+
 /* Finds the title behind the top entry: chunk by chunk, every 512-aligned offset. no_title_block at the
  * end of the file, read_failed when a read fails (a failure is not taken for a file without a title). */
 MaletoError search_title(plat::ReadHandle file, std::string* title)
@@ -43,7 +58,8 @@ MaletoError maleto_rename_file(const char* path, const OptionBox& remove_sjis_op
                                const PathRules& rules)
 {
     plat::ReadHandle file;
-    if (plat::open_for_reading(path, &file) != plat::IoError::ok) return fail(report, path, MaletoError::open_failed);
+    if (plat::open_for_reading(path, &file) != plat::IoError::ok)
+        return fail_with_reason(report, path, MaletoError::open_failed);
 
     uint8_t top[kPsuEntrySize] = {};
     size_t got = 0;
@@ -56,6 +72,11 @@ MaletoError maleto_rename_file(const char* path, const OptionBox& remove_sjis_op
         e = read_save_name(top, &n);
         name = std::string(n);
         if (e == MaletoError::ok) e = search_title(file, &title);
+    }
+    if (e == MaletoError::read_failed) {
+        const MaletoError kept = fail_with_reason(report, path, e); /* before the close, which keeps no reason */
+        plat::close_file(file);
+        return kept;
     }
     plat::close_file(file);
     if (e != MaletoError::ok) return fail(report, path, e);
@@ -73,8 +94,10 @@ MaletoError maleto_rename_file(const char* path, const OptionBox& remove_sjis_op
         break;
     case plat::IoError::target_exists:
         return fail(report, path, MaletoError::target_exists);
+    case plat::IoError::name_refused:
+        return fail_with_reason(report, path, MaletoError::name_refused);
     default:
-        return fail(report, path, MaletoError::rename_failed);
+        return fail_with_reason(report, path, MaletoError::rename_failed);
     }
     report.notef(nullptr, "%s -> %s", path, new_path.c_str());
     return MaletoError::ok;

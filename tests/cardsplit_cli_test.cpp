@@ -61,7 +61,7 @@ TEST(SorvikCli, HelpVersionAndUsage)
     EXPECT_EQ(r.out, "sorvik Version 20/05/24\n");
     r = sorvik(dir, "--help");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("Usage: sorvik [--temp-names] [-q] IMAGE...\n", 0), 0u);
+    EXPECT_EQ(r.out.rfind("Usage: sorvik [--temp-names] [-f] [-q] IMAGE...\n", 0), 0u);
     EXPECT_NE(r.out.find("--list"), std::string::npos);
     r = sorvik(dir, "");
     EXPECT_EQ(r.status, 2);
@@ -84,6 +84,22 @@ TEST(SorvikCli, SplitsAndTellsWhatItWrote)
                      "card.ps2: wrote card/BASLUS-22222.psu\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(names_in(dir / "card"), (std::vector<std::string>{"BASLUS-22222.psu", "BESLES-11111.psu"}));
+
+    /* Again, with one archive changed by the user and one gone: the changed one is kept, the rest written. */
+    put(dir / "card/BASLUS-22222.psu", std::string("edited"));
+    fs::remove(dir / "card/BESLES-11111.psu");
+    r = sorvik(dir, "card.ps2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "card.ps2: folder card\n"
+                     "card.ps2: wrote card/BESLES-11111.psu\n");
+    EXPECT_EQ(r.err, "sorvik: card.ps2: card/BASLUS-22222.psu: exists already with other content; kept (--force or -f "
+                     "replaces it)\n");
+    EXPECT_EQ(get_text(dir / "card/BASLUS-22222.psu"), "edited");
+    r = sorvik(dir, "-f card.ps2");
+    EXPECT_EQ(r.status, 0);
+    r = sorvik(dir, "card.ps2"); /* and once more: all up to date */
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("card.ps2: card/BASLUS-22222.psu: up to date\n"), std::string::npos) << r.out;
 
     r = sorvik(dir, "-q --temp-names card.ps2");
     EXPECT_EQ(r.status, 0);

@@ -33,18 +33,54 @@ TEST(Platform, ReadFileReportsRealSize)
     EXPECT_EQ(plat::read_file(d.path().c_str(), buf, &r), plat::IoError::open_failed); /* a folder */
 }
 
-TEST(Platform, WriteReplaceIsAllOrNothing)
+TEST(Platform, OutputsMeetExistingFilesAsThePolicySays)
 {
     TempDir d("ps2plat");
     const std::string target = d / "out.bin";
-    put(target, "old contents");
     const uint8_t a[3] = {'n', 'e', 'w'};
-    ASSERT_EQ(plat::write_file_replace(target.c_str(), a), plat::IoError::ok);
-    EXPECT_EQ(get_text(target), "new");
-    /* No temporary file is left behind. */
-    EXPECT_EQ(std::distance(fs::directory_iterator(d.path()), fs::directory_iterator()), 1);
-    /* A target in a folder that does not exist: nothing is created. */
-    EXPECT_NE(plat::write_file_replace((d / "nope/x").c_str(), a), plat::IoError::ok);
+    using plat::IoError, plat::OutputOutcome, plat::OutputPolicy;
+    /* In order, on one target: what is there before, the policy, what the call gives, what is there after. */
+    const struct {
+        const char* before; /* nullptr: nothing */
+        OutputPolicy policy;
+        IoError error;
+        OutputOutcome outcome;
+        const char* after;
+    } cases[] = {
+        {nullptr, OutputPolicy::keep, IoError::ok, OutputOutcome::created, "new"},
+        {"new", OutputPolicy::keep, IoError::ok, OutputOutcome::up_to_date, "new"},
+        {"old contents", OutputPolicy::keep, IoError::output_differs, OutputOutcome::none, "old contents"},
+        {"nex", OutputPolicy::keep, IoError::output_differs, OutputOutcome::none, "nex"}, /* same size */
+        {"old contents", OutputPolicy::replace, IoError::ok, OutputOutcome::replaced, "new"},
+        {"new", OutputPolicy::replace, IoError::ok, OutputOutcome::replaced, "new"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before ? c.before : "nothing");
+        fs::remove(target);
+        if (c.before) put(target, c.before);
+        plat::OutputOutcome dry = OutputOutcome::none, done = OutputOutcome::none;
+        EXPECT_EQ(plat::check_output(target.c_str(), a, c.policy, &dry), c.error);
+        EXPECT_EQ(plat::write_output(target.c_str(), a, c.policy, &done), c.error);
+        EXPECT_EQ(dry, c.outcome);
+        EXPECT_EQ(done, c.outcome);
+        EXPECT_EQ(get_text(target), c.after);
+        EXPECT_EQ(d.names(), std::vector<std::string>{"out.bin"}); /* no temporary file left behind */
+    }
+    EXPECT_STREQ(plat::describe_io_error(IoError::output_differs),
+                 "exists already with other content; kept (--force or -f replaces it)");
+    /* A target in a folder that does not exist, and a folder of the target's name: nothing is created. */
+    EXPECT_EQ(plat::write_output((d / "nope/x").c_str(), a, OutputPolicy::replace), IoError::create_failed);
+    fs::create_directory(d / "dir");
+    EXPECT_EQ(plat::write_output((d / "dir").c_str(), a, OutputPolicy::replace), IoError::create_failed);
+    EXPECT_STREQ(plat::describe_io_error(IoError::create_failed), "cannot create the file: is a folder");
+    /* Identity, whatever the spelling. */
+    plat::FileId x, y;
+    ASSERT_EQ(plat::query_file_id(target.c_str(), &x), IoError::ok);
+    ASSERT_EQ(plat::query_file_id((d / "dir/../out.bin").c_str(), &y), IoError::ok);
+    EXPECT_TRUE(x == y);
+    ASSERT_EQ(plat::query_file_id((d / "dir").c_str(), &y), IoError::ok);
+    EXPECT_FALSE(x == y);
+    EXPECT_EQ(plat::query_file_id((d / "missing").c_str(), &y), IoError::open_failed);
 }
 
 TEST(Platform, RenameNeverOverwrites)
@@ -91,18 +127,22 @@ TEST(Platform, FailuresKeepTheSystemsReason)
     uint8_t buf[4];
     plat::FileRead r;
     /* Each failing call, and the reason it keeps; the successful read after each leaves that reason. */
-    const std::tuple<std::function<plat::IoError()>, plat::IoError, int> cases[] = {
-        {[&] { return plat::read_file((d / "missing").c_str(), buf, &r); }, plat::IoError::open_failed, ENOENT},
-        {[&] { return plat::read_file(d.path().c_str(), buf, &r); }, plat::IoError::open_failed, EISDIR},
-        {[&] { return plat::write_file_replace((d / "nope/x").c_str(), byte); }, plat::IoError::create_failed, ENOENT},
-        {[&] { return plat::create_folder((d / "a/b").c_str()); }, plat::IoError::folder_failed, ENOTDIR},
-        {[&] { return plat::set_current_folder((d / "a").c_str()); }, plat::IoError::open_failed, ENOTDIR},
-        {[&] { return plat::current_folder(small, sizeof small); }, plat::IoError::path_too_long, ERANGE},
+    const std::tuple<std::function<plat::IoError()>, plat::IoError, std::string> cases[] = {
+        {[&] { return plat::read_file((d / "missing").c_str(), buf, &r); }, plat::IoError::open_failed, std::strerror(ENOENT)},
+        {[&] { return plat::read_file(d.path().c_str(), buf, &r); }, plat::IoError::open_failed, "is a folder"},
+        {[&] { return plat::write_file_replace((d / "nope/x").c_str(), byte); }, plat::IoError::create_failed, std::strerror(ENOENT)},
+        {[&] { return plat::create_folder((d / "a/b").c_str()); }, plat::IoError::folder_failed, std::strerror(ENOTDIR)},
+        {[&] { return plat::create_folder((d / "a").c_str()); }, plat::IoError::folder_failed, "exists as a file"},
+        {[&] { return plat::rename_file((d / "missing").c_str(), (d / "b").c_str()); }, plat::IoError::rename_failed, std::strerror(ENOENT)},
+        {[&] { return plat::rename_file((d / "a").c_str(), (d / std::string(300, 'n')).c_str()); }, plat::IoError::name_refused, std::strerror(ENAMETOOLONG)},
+        {[&] { return plat::set_current_folder((d / "a").c_str()); }, plat::IoError::open_failed, std::strerror(ENOTDIR)},
+        {[&] { return plat::current_folder(small, sizeof small); }, plat::IoError::path_too_long, std::strerror(ERANGE)},
     };
-    for (const auto& [call, error, code] : cases) {
-        EXPECT_EQ(call(), error) << std::strerror(code);
+    for (const auto& [call, error, reason] : cases) {
+        EXPECT_EQ(call(), error) << reason;
         ASSERT_EQ(plat::read_file((d / "a").c_str(), buf, &r), plat::IoError::ok);
-        EXPECT_STREQ(plat::last_error_text(), std::strerror(code));
+        EXPECT_EQ(plat::last_error_text(), reason);
+        EXPECT_EQ(plat::describe_io_error(error), std::string(plat::io_error_text(error)) + ": " + reason);
     }
 }
 
@@ -156,10 +196,12 @@ TEST(PlatformFaults, FailedWritesNeverTouchTheTarget)
     put(target, "precious");
     const uint8_t a[4096] = {1, 2, 3};
     const std::span<const uint8_t> pieces[2] = {a, a};
-    /* Each step of a safe write: the create, either write, the final replace; and the reason each keeps. */
+    /* Each step of a safe write over an old file: the create, either write, the flush, the final replace;
+     * and the reason each keeps. */
     for (auto [op, n, expected, code] : {std::tuple{plat::faults::Op::write, 1u, plat::IoError::create_failed, ENOSPC},
                                          std::tuple{plat::faults::Op::write, 2u, plat::IoError::write_failed, ENOSPC},
                                          std::tuple{plat::faults::Op::write, 3u, plat::IoError::write_failed, ENOSPC},
+                                         std::tuple{plat::faults::Op::flush, 1u, plat::IoError::flush_failed, EIO},
                                          std::tuple{plat::faults::Op::rename, 1u, plat::IoError::replace_failed, EACCES}}) {
         plat::faults::reset();
         plat::faults::fail_nth(op, n);
@@ -171,6 +213,11 @@ TEST(PlatformFaults, FailedWritesNeverTouchTheTarget)
     plat::faults::reset();
     EXPECT_EQ(plat::write_file_replace(target.c_str(), pieces), plat::IoError::ok);
     EXPECT_EQ(fs::file_size(target), 8192u);
+    EXPECT_EQ(plat::faults::calls(plat::faults::Op::flush), 1u);
+    /* A new file replaces nothing: no flush. */
+    plat::faults::reset();
+    EXPECT_EQ(plat::write_file_replace((d / "new.bin").c_str(), pieces), plat::IoError::ok);
+    EXPECT_EQ(plat::faults::calls(plat::faults::Op::flush), 0u);
 
     plat::faults::fail_nth(plat::faults::Op::alloc, 1);
     plat::Block b(4096);

@@ -1,9 +1,12 @@
-/* common_psu_test.cpp -- PSU entries and archives: layout sizes, the depth-first walk, malformed input */
+/* common_psu_test.cpp -- PSU entries and archives: layout sizes, the depth-first walk, malformed input; the file-kind recogniser */
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "common/psu.h"
+#include "common/save_kind.h"
 
 using namespace ps2;
 
@@ -180,4 +183,58 @@ TEST(PsuWriter, RefusesWhatDoesNotFit)
     const uint8_t d[1] = {7};
     EXPECT_FALSE(w.add_file(make_file_entry("F", 1), d)); /* needs 512 + 1024 more */
     EXPECT_EQ(w.size(), 512u);
+}
+
+/* ---- the recogniser ---- */
+
+TEST(FileKindRecogniser, NamesEveryKindAndItsWayOut)
+{
+    const std::vector<uint8_t> psu = flat_save({3});
+    auto bytes = [](std::string_view s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+    const std::string rule(60, '-');
+    struct Case {
+        std::vector<uint8_t> head;
+        uint64_t size;
+        FileKind kind;
+        const char* for_taviro; /* describe_wrong_kind(kind, kTakesPsu) */
+    } cases[] = {
+        {psu, psu.size(), FileKind::psu, nullptr},
+        {bytes("Ps2PowerSave...."), 4056, FileKind::max, "a MAX archive, not a PSU archive (convert it with varkon first)"},
+        {bytes("Sony PS2 Memory Card Format 1.2.0.0"), 8388608, FileKind::card_raw, "a card image, not a PSU archive (split it with sorvik first)"},
+        {bytes("Sony PS2 Memory Card Format 1.2.0.0"), 8650752, FileKind::card_coded, "a card image, not a PSU archive (split it with sorvik first)"},
+        {bytes("Sony PS2 Memory Card Format 1.1.0.0"), 2000000, FileKind::card_raw, "a card image, not a PSU archive (split it with sorvik first)"},
+        {bytes("Sony PS2 Memory Card Format 1.2.0.0"), 4 * 8650752ull, FileKind::card_coded, "a card image, not a PSU archive (split it with sorvik first)"},
+        {bytes(std::string_view("CFU\0\x40\x1f", 6)), 3386, FileKind::codebreaker, "a CodeBreaker save, not a PSU archive (convert it with varkon first)"},
+        {bytes(std::string_view("\x0D\0\0\0SharkPortSave", 17)), 51467, FileKind::sharkport, "a SharkPort/X-Port save, not a PSU archive (convert it with varkon first)"},
+        {bytes(std::string_view("\0VSP\0\0", 6)), 50736, FileKind::psv, "a PS3 save, not a PSU archive (convert it with varkon first)"},
+        {bytes("QUILBAN\r\n" + rule + "\r\n"), 900, FileKind::quilban_manifest, "a QUILBAN manifest, not a PSU archive (rebuild its archive with quilban first)"},
+        {bytes("QUILBAN\n" + rule), 900, FileKind::quilban_manifest, nullptr},
+        {bytes("QUILBAN\r\n" + rule.substr(1) + "\r\n"), 900, FileKind::unknown, "not a PSU archive"},
+        {bytes("QUILBAN" + rule), 900, FileKind::unknown, nullptr},
+        {bytes(std::string_view("\x0D\0\0\0SharkPortSav", 16)), 16, FileKind::unknown, nullptr},
+        {bytes("Ps2PowerSav"), 11, FileKind::unknown, nullptr},
+        {std::vector<uint8_t>(psu.begin(), psu.begin() + 0x443), 0x443, FileKind::unknown, nullptr},
+        {{}, 0, FileKind::unknown, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.head.begin(), c.head.begin() + std::min<size_t>(c.head.size(), 20)));
+        EXPECT_EQ(recognise_file_kind(c.head, c.size), c.kind);
+        char text[128];
+        if (c.for_taviro) {
+            EXPECT_STREQ(describe_wrong_kind(c.kind, kTakesPsu, text), c.for_taviro);
+        }
+    }
+    /* The MAX magic wins over the "." and ".." of a PSU archive, as VARKON has always decided. */
+    std::vector<uint8_t> both = psu;
+    std::memcpy(both.data(), "Ps2PowerSave", 12);
+    EXPECT_EQ(recognise_file_kind(both, both.size()), FileKind::max);
+
+    char text[128];
+    EXPECT_STREQ(describe_wrong_kind(FileKind::codebreaker, kTakesPsuOrMax, text), "a CodeBreaker save, not a PSU or MAX archive");
+    EXPECT_STREQ(describe_wrong_kind(FileKind::card_coded, kTakesPsuOrMax, text), "a card image, not a PSU or MAX archive (split it with sorvik first)");
+    EXPECT_STREQ(describe_wrong_kind(FileKind::psu, kTakesCard, text), "a PSU archive, not a card image (put it on a card with taviro first)");
+    EXPECT_STREQ(describe_wrong_kind(FileKind::unknown, kTakesPsuOrMax | file_kind_bit(FileKind::psv), text), "not a PSU or MAX archive or a PS3 save");
+    EXPECT_STREQ(file_kind_phrase(FileKind::unknown), "not a save archive");
+    char small[8];
+    EXPECT_STREQ(describe_wrong_kind(FileKind::max, kTakesPsu, small), "a MAX a"); /* cut, terminated */
 }

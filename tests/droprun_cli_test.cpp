@@ -247,7 +247,9 @@ TEST_F(DroprunCli, FailuresAreReportedAndTheRunGoesOn)
     const Result r = droprun({"--list", lst, dir_ / "a.psu"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot enter the working folder /no/such/folder"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("cannot start command 1: /nonexistent/program a.psu"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cannot start command 1 (No such file or directory): /nonexistent/program a.psu"),
+              std::string::npos)
+        << r.err;
     EXPECT_NE(r.err.find("command 2 is longer than 1023 bytes once expanded; not started"), std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("cannot start command 4"), std::string::npos) << r.err; /* blanks only */
@@ -259,8 +261,12 @@ TEST_F(DroprunCli, FailuresAreReportedAndTheRunGoesOn)
 TEST_F(DroprunCli, DryRunStartsNothing)
 {
     const std::string lst = list({{"D", recorder_ + " \"%path%\"", "", "", "", "%dir%", "", "", ".psu|.max"}});
-    const Result r = droprun({"--list", lst, "--dry-run", dir_ / "a b.PSU", dir_ / "c.bin"});
+    put(dir_ / "a b.PSU", "");
+    put(dir_ / "c.bin", "");
+    /* A FILE that is not there is skipped with a warning, as a real run skips it. */
+    const Result r = droprun({"--list", lst, "--dry-run", dir_ / "a b.PSU", dir_ / "gone.psu", dir_ / "c.bin"});
     EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "droprun: warning: " + dir_ / "gone.psu" + ": no such file or folder; skipped\n");
     EXPECT_FALSE(fs::exists(record_));
     const std::string expected = dir_ / "a b.PSU" + "\n  taken\n  folder: " + dir_.path() + "\n  command 1: " +
                                  recorder_ + " \"" + dir_ / "a b.PSU" + "\"\n    arguments: " + DROPRUN_RECORDER +

@@ -69,9 +69,10 @@ TEST(FaultMaleto, TheCommandLineSaysSo)
         std::string says;
     };
     const Case cases[] = {
-        {faults::Op::open, 1, "maleto: " + (d / "a.psu") + ": cannot open the file\n"},
-        {faults::Op::read, 2, "maleto: " + (d / "a.psu") + ": not renamed: cannot read the file\n"},
-        {faults::Op::rename, 1, "maleto: " + (d / "a.psu") + ": not renamed: the system refused the new name"},
+        {faults::Op::open, 1, "maleto: " + (d / "a.psu") + ": cannot open the file: Permission denied\n"},
+        {faults::Op::read, 2, "maleto: " + (d / "a.psu") + ": not renamed: cannot read the file: Input/output error\n"},
+        /* A folder that allows no renaming: the reason, and no advice to change the name. */
+        {faults::Op::rename, 1, "maleto: " + (d / "a.psu") + ": not renamed: cannot rename the file: Permission denied\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);

@@ -98,6 +98,7 @@ TEST(FaultQuilban, EveryStepOfARebuildOverAnOldResult)
     EXPECT_GE(count_of(counts, faults::Op::open), 5u); /* the manifest and four members */
     EXPECT_GE(count_of(counts, faults::Op::read), 5u);
     EXPECT_EQ(count_of(counts, faults::Op::write), 2u);
+    EXPECT_EQ(count_of(counts, faults::Op::flush), 1u);
     EXPECT_EQ(count_of(counts, faults::Op::rename), 1u);
 }
 
@@ -111,9 +112,9 @@ TEST(FaultQuilban, TheCommandLineSaysSo)
         std::string says;
     };
     const Case cases[] = {
-        {faults::Op::folder, 1, "quilban: " + (d / "s.psu") + ": cannot create the folder " + (d / "s") + ": nothing written\n"},
-        {faults::Op::write, 1, "quilban: " + (d / "s/QUILBAN.TXT") + ": cannot create the file\n"},
-        {faults::Op::rename, 2, "quilban: " + (d / "s/icon.sys") + ": cannot replace the existing file\n"},
+        {faults::Op::folder, 1, "quilban: " + (d / "s.psu") + ": cannot create the folder " + (d / "s") + ": Permission denied; nothing written\n"},
+        {faults::Op::write, 1, "quilban: " + (d / "s/QUILBAN.TXT") + ": cannot create the file: No space left on device\n"},
+        {faults::Op::rename, 2, "quilban: " + (d / "s/icon.sys") + ": cannot replace the existing file: Permission denied\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);

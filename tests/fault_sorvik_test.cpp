@@ -89,9 +89,9 @@ TEST(FaultSorvik, TheCommandLineSaysSo)
         std::string says;
     };
     const Case cases[] = {
-        {faults::Op::write, 3, "sorvik: " + in + ": cannot write " + (d / "card/BESLES-50001.psu") + " (cannot create the file)"},
-        {faults::Op::folder, 1, "sorvik: " + in + ": cannot create the folder " + (d / "card") + " (cannot create the folder); nothing written"},
-        {faults::Op::read, 1, "sorvik: " + in + ": cannot read the file; nothing written"},
+        {faults::Op::write, 3, "sorvik: " + in + ": " + (d / "card/BESLES-50001.psu") + ": cannot create the file: No space left on device"},
+        {faults::Op::folder, 1, "sorvik: " + in + ": cannot create the folder " + (d / "card") + ": Permission denied; nothing written"},
+        {faults::Op::read, 1, "sorvik: " + in + ": cannot read the file: Input/output error; nothing written"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);

@@ -18,8 +18,9 @@ namespace ps2::test {
 
 namespace faults = plat::faults;
 
-inline constexpr std::array<faults::Op, 6> kFaultOps = {faults::Op::open, faults::Op::read, faults::Op::write,
-                                                        faults::Op::rename, faults::Op::folder, faults::Op::alloc};
+inline constexpr std::array<faults::Op, 7> kFaultOps = {faults::Op::open,   faults::Op::read,   faults::Op::write,
+                                                        faults::Op::flush,  faults::Op::rename, faults::Op::folder,
+                                                        faults::Op::alloc};
 
 inline const char* fault_op_name(faults::Op op)
 {
@@ -30,6 +31,7 @@ inline const char* fault_op_name(faults::Op op)
     case faults::Op::rename: return "rename";
     case faults::Op::folder: return "folder";
     case faults::Op::alloc: return "alloc";
+    case faults::Op::flush: return "flush";
     case faults::Op::count_: break;
     }
     return "?";

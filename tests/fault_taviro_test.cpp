@@ -79,6 +79,7 @@ TEST(FaultTaviro, EveryStepOfASaveOverAnOldCard)
     EXPECT_EQ(count_of(counts, faults::Op::read), 3u);
     EXPECT_EQ(count_of(counts, faults::Op::alloc), 2u);
     EXPECT_EQ(count_of(counts, faults::Op::write), 2u);
+    EXPECT_EQ(count_of(counts, faults::Op::flush), 1u); /* the old card is replaced: the new one is flushed first */
     EXPECT_EQ(count_of(counts, faults::Op::rename), 1u);
 }
 
@@ -94,9 +95,9 @@ TEST(FaultTaviro, TheCommandLineSaysSo)
         std::string says;
     };
     const Case cases[] = {
-        {faults::Op::write, 2, "taviro: " + (d / "card.bin") + ": cannot write the file\n"},
-        {faults::Op::rename, 1, "taviro: " + (d / "card.bin") + ": cannot replace the existing file\n"},
-        {faults::Op::read, 1, "taviro: " + (d / "a.psu") + ": cannot read the file\n"},
+        {faults::Op::write, 2, "taviro: " + (d / "card.bin") + ": cannot write the file: No space left on device\n"},
+        {faults::Op::rename, 1, "taviro: " + (d / "card.bin") + ": cannot replace the existing file: Permission denied\n"},
+        {faults::Op::read, 1, "taviro: " + (d / "a.psu") + ": cannot read the file: Input/output error\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);

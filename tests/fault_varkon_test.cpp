@@ -51,6 +51,8 @@ struct Job {
     const char* out;    /* the file written (the dropped one for a same-path replacement) */
     Bytes old_out;      /* what the output held before (empty: nothing) */
     Bytes new_out;      /* what a sound run writes */
+    plat::OutputPolicy policy = plat::OutputPolicy::replace;
+    VarkonOutcome sound = VarkonOutcome::wrote_max; /* what a run without faults gives */
 };
 
 } // namespace
@@ -60,8 +62,12 @@ TEST(FaultVarkon, EveryStepOfEachConversion)
     const Bytes psu = psu_save(), max = max_of(psu), back = psu_of(max);
     const Job jobs[] = {
         {"PSU to MAX over an old MAX", "save.psu", psu, "save.max", bytes_of("old max"), max},
-        {"MAX to PSU", "save.max", max, "save.psu", {}, back},
-        {"a MAX archive named .psu replaced by its PSU archive", "self.psu", max, "self.psu", max, back},
+        {"MAX to PSU", "save.max", max, "save.psu", {}, back, plat::OutputPolicy::replace, VarkonOutcome::wrote_psu},
+        {"a MAX archive named .psu replaced by its PSU archive", "self.psu", max, "self.psu", max, back,
+         plat::OutputPolicy::replace, VarkonOutcome::wrote_psu},
+        /* The command line's policy: the old MAX is read to be compared, and left alone. */
+        {"PSU to MAX over the same MAX, kept", "save.psu", psu, "save.max", max, max, plat::OutputPolicy::keep,
+         VarkonOutcome::up_to_date},
     };
     for (const Job& j : jobs) {
         SCOPED_TRACE(j.what);
@@ -79,6 +85,7 @@ TEST(FaultVarkon, EveryStepOfEachConversion)
             [&](const FaultRun&) {
                 VarkonHooks hooks;
                 hooks.report = log.reporter();
+                hooks.outputs = j.policy;
                 result = convert_save_file(in.c_str(), hooks);
             },
             [&](const FaultRun& run) {
@@ -89,7 +96,8 @@ TEST(FaultVarkon, EveryStepOfEachConversion)
                 }
                 const bool written = result.outcome == VarkonOutcome::wrote_max || result.outcome == VarkonOutcome::wrote_psu;
                 if (run.op == faults::Op::count_) {
-                    EXPECT_TRUE(written && get(out) == j.new_out);
+                    EXPECT_EQ(result.outcome, j.sound);
+                    EXPECT_TRUE(get(out) == j.new_out);
                     return;
                 }
                 /* The output is the old file (or none) or the whole new one: never lost, never partial. */
@@ -102,11 +110,14 @@ TEST(FaultVarkon, EveryStepOfEachConversion)
                 }
                 EXPECT_EQ(log.count(Severity::error), 1u) << log.all();
             });
-        EXPECT_EQ(count_of(counts, faults::Op::open), 1u);
-        EXPECT_EQ(count_of(counts, faults::Op::read), 1u);
+        const bool kept = j.policy == plat::OutputPolicy::keep;
+        EXPECT_EQ(count_of(counts, faults::Op::open), kept ? 2u : 1u);
+        EXPECT_GE(count_of(counts, faults::Op::read), kept ? 2u : 1u);
         EXPECT_EQ(count_of(counts, faults::Op::alloc), 2u);
-        EXPECT_EQ(count_of(counts, faults::Op::write), 2u);
-        EXPECT_EQ(count_of(counts, faults::Op::rename), 1u);
+        EXPECT_EQ(count_of(counts, faults::Op::write), kept ? 0u : 2u);
+        /* Only a file that replaces another is flushed before its move. */
+        EXPECT_EQ(count_of(counts, faults::Op::flush), j.old_out.empty() || kept ? 0u : 1u);
+        EXPECT_EQ(count_of(counts, faults::Op::rename), kept ? 0u : 1u);
     }
 }
 
@@ -120,8 +131,8 @@ TEST(FaultVarkon, TheCommandLineSaysSo)
         std::string says;
     };
     const Case cases[] = {
-        {faults::Op::write, 1, "varkon: " + (d / "save.max") + ": cannot create the file\n"},
-        {faults::Op::rename, 1, "varkon: " + (d / "save.max") + ": cannot replace the existing file\n"},
+        {faults::Op::write, 1, "varkon: " + (d / "save.max") + ": cannot create the file: No space left on device\n"},
+        {faults::Op::rename, 1, "varkon: " + (d / "save.max") + ": cannot replace the existing file: Permission denied\n"},
         {faults::Op::alloc, 2, "varkon: " + (d / "save.psu") + ": not enough memory for the two 8 MiB work buffers; skipped\n"},
     };
     for (const Case& c : cases) {

@@ -53,7 +53,7 @@ TEST_F(QuilbanCli, StandardOptionsAndUsage)
     };
     const Case cases[] = {
         {"--version", 0, "quilban Version 20/05/24\n", ""},
-        {"--help", 0, "Usage: quilban [--temp-names] [-q] FILE...", ""},
+        {"--help", 0, "Usage: quilban [--temp-names] [-f] [-q] FILE...", ""},
         {"-h", 0, "--temp-names", ""},
         {"", 2, "", "quilban: no file given\nTry 'quilban --help' for more information.\n"},
         {"-q", 2, "", "quilban: no file given\nTry 'quilban --help' for more information.\n"},
@@ -77,7 +77,8 @@ TEST_F(QuilbanCli, UnpackAndRebuild)
     EXPECT_EQ(r.err, "");
     r = run("SAVE01/quilban.txt");
     EXPECT_EQ(r.status, 1); /* taken for a manifest, but no such file on a case-sensitive file system */
-    EXPECT_EQ(r.err, "quilban: SAVE01/quilban.txt: cannot open the manifest: cannot open the file\n");
+    EXPECT_EQ(r.err, "quilban: SAVE01/quilban.txt: cannot open the manifest: cannot open the file: No such file or "
+                     "directory\n");
     r = run("SAVE01/QUILBAN.TXT");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "SAVE01/QUILBAN.TXT: rebuilt SAVE01/BESLES-50539.psu: 5 entries, 2 member files, 4608 bytes\n");
@@ -91,7 +92,13 @@ TEST_F(QuilbanCli, UnpackAndRebuild)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(fs::exists(dir_ + "/-dash/f"));
     EXPECT_NE(r.err.find("quilban: -t: cannot open the archive"), std::string::npos) << r.err;
-    r = run("./-dash.psu -t");
+    r = run("./-dash.psu -t"); /* another manifest: the one there is kept */
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("quilban: ./-dash/QUILBAN.TXT: exists already with other content; kept (--force or -f "
+                         "replaces it)\n"),
+              std::string::npos)
+        << r.err;
+    r = run("-f ./-dash.psu -t");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::exists(dir_ + "/-dash/temp0003.bin"));
 }
@@ -103,12 +110,14 @@ TEST_F(QuilbanCli, FailuresWarningsAndExitStatus)
     put("cut.psu", Bytes(archive.begin(), archive.begin() + 2048 + 500));
     CliRun r = run("missing.psu cut.psu");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "quilban: missing.psu: cannot open the archive: cannot open the file\n"
+    EXPECT_EQ(r.err, "quilban: missing.psu: cannot open the archive: cannot open the file: No such file or directory\n"
                      "quilban: warning: cut.psu: entry 4 \"one\": the archive ends inside its data: cut/one holds "
-                     "500 of its 1000 bytes\n");
+                     "500 of its 1000 bytes\n"
+                     "quilban: warning: cut.psu: the archive ends early: 1 member of \"SAVE\" (entry 1) is missing\n");
     EXPECT_EQ(r.out, "cut.psu: unpacked 4 entries into cut: QUILBAN.TXT and 1 member file\n");
     r = run("cut.psu");
-    EXPECT_EQ(r.status, 0); /* warnings alone */
+    EXPECT_EQ(r.status, 1); /* warnings alone, but the archive ends early */
+    EXPECT_EQ(r.out, "cut.psu: unpacked 4 entries into cut: QUILBAN.TXT and 1 member file, 2 of them up to date\n");
 
     r = run("bad.psu");
     EXPECT_EQ(r.status, 1);
@@ -122,7 +131,8 @@ TEST_F(QuilbanCli, FailuresWarningsAndExitStatus)
                      "(--temp-names, or USE TEMP NAME in the window)\n"
                      "quilban: bad/QUILBAN.TXT: no archive written\n");
     EXPECT_FALSE(fs::exists(dir_ + "/bad/SAVE.psu"));
-    r = run("-q -t bad.psu && '" QUILBAN_CLI_PATH "' bad/QUILBAN.TXT");
+    /* Unpacking again with temporary names writes another manifest: it replaces the old one with --force. */
+    r = run("-q -t -f bad.psu && '" QUILBAN_CLI_PATH "' bad/QUILBAN.TXT");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::exists(dir_ + "/bad/SAVE.psu"));
 }

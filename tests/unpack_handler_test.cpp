@@ -107,11 +107,27 @@ TEST(QuilbanHandler, UnpackFolderAndOddInputs)
     put(d / "dir.v2/save", make_archive(kSave));
     EXPECT_FALSE(drop(d / "dir.v2/save", false, &m));
 
-    /* An empty file: a manifest of the header alone. */
-    put(d / "empty.psu", "");
-    EXPECT_TRUE(drop(d / "empty.psu", false, &m));
-    EXPECT_EQ(text_of(get(d / "empty/QUILBAN.TXT")), "QUILBAN\r\n");
-    EXPECT_TRUE(m.has(Severity::warning, "the file is empty"));
+    /* Files that do not begin as a save directory with "." and "..": refused, named for what they are. */
+    const Bytes card = [] {
+        Bytes c(8650752, 0xFF);
+        std::memcpy(c.data(), "Sony PS2 Memory Card Format 1.2.0.0", 36);
+        return c;
+    }();
+    Bytes file_top = make_archive(dir("SAVE", {}));
+    store_u16le(file_top.data(), kModeNewFile);
+    const std::pair<Bytes, std::string> not_archives[] = {
+        {Bytes{}, "not a PSU archive: its first entry is not a directory followed by \".\" and \"..\"; nothing written"},
+        {file_top, "not a PSU archive: its first entry is not a directory followed by \".\" and \"..\"; nothing written"},
+        {card, "a card image, not a PSU archive (split it with sorvik first); nothing written"},
+        {bytes_of("Ps2PowerSave"), "a MAX archive, not a PSU archive (convert it with varkon first); nothing written"},
+    };
+    for (const auto& [bytes, says] : not_archives) {
+        ReportLog n;
+        put(d / "odd.psu", bytes);
+        EXPECT_FALSE(drop(d / "odd.psu", false, &n));
+        EXPECT_EQ(n.errors(), std::vector<std::string>{d / "odd.psu" + ": " + says});
+        EXPECT_FALSE(exists(d / "odd"));
+    }
 
     /* A name that merely begins with QUILBAN.TXT is an archive. */
     put(d / "QUILBAN.TXT.psu", make_archive(dir("X", {})));
@@ -145,17 +161,23 @@ TEST(QuilbanHandler, DamagedArchivesKeepWhatThereIs)
     TempDir d("quilban");
     const Bytes archive = make_archive(dir("SAVE", {file("one", pattern(1000)), file("two", pattern(3000))}));
     put(d / "cut.psu", std::span<const uint8_t>(archive).first(2048 + 1024 + 512 + 100));
+    /* An archive that ends early: unpacked as far as it goes, every member cut or missing told, and a failure. */
     ReportLog m;
-    EXPECT_TRUE(drop(d / "cut.psu", false, &m));
+    EXPECT_FALSE(drop(d / "cut.psu", false, &m));
     EXPECT_EQ(get(d / "cut/two"), Bytes(archive.begin() + 2048 + 1024 + 512, archive.begin() + 2048 + 1024 + 612));
     EXPECT_TRUE(m.has(Severity::warning, "entry 5 \"two\": the archive ends inside its data"));
     EXPECT_TRUE(m.has(Severity::warning, "holds 100 of its 3000 bytes"));
+    EXPECT_EQ(m.count(Severity::error), 0u);
 
     put(d / "tail.psu", std::span<const uint8_t>(archive).first(2048 + 1024 + 300));
     ReportLog t;
-    EXPECT_TRUE(drop(d / "tail.psu", false, &t));
+    EXPECT_FALSE(drop(d / "tail.psu", false, &t));
     EXPECT_TRUE(t.has(Severity::warning, "the archive ends inside an entry: its last 300 bytes were not unpacked"));
+    EXPECT_TRUE(t.has(Severity::warning, "the archive ends early: 1 member of \"SAVE\" (entry 1) is missing"));
     EXPECT_FALSE(exists(d / "tail/two"));
+    put(d / "whole.psu", std::span<const uint8_t>(archive).first(2048 + 1024)); /* cut between two members */
+    EXPECT_FALSE(drop(d / "whole.psu", false, &t));
+    EXPECT_TRUE(t.has(Severity::warning, "whole.psu: the archive ends early: 1 member of \"SAVE\""));
 
     /* Not an archive at all: unpacked entry by entry, with a word of warning. */
     Bytes junk = make_archive(dir("SAVE", {file("one", pattern(10))}));

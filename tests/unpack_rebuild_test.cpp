@@ -267,7 +267,7 @@ TEST(Rebuild, RefusalsListEveryBlockAtFault)
     ASSERT_EQ(r.result.problems.size(), 3u);
     EXPECT_EQ(r.result.problems[0].block, 4u);
     EXPECT_EQ(r.result.problems[0].name2, "a");
-    EXPECT_STREQ(r.result.problems[0].detail, "cannot open the file");
+    EXPECT_EQ(r.result.problems[0].detail, "cannot open the file");
     EXPECT_EQ(r.result.problems[0].line, 2u + 19 * 3);
     EXPECT_EQ(r.result.problems[1].name2, "c");
     EXPECT_EQ(r.result.problems[2].error, RebuildError::unsafe_member_name);

@@ -202,6 +202,112 @@ bool parse_manifest_byte_row(std::string_view line, std::span<uint8_t> out)
     return cut;
 }
 
+namespace {
+
+constexpr std::string_view kFieldNames[kManifestFieldCount] = {"mode",     "length", "created", "cluster", "dir_entry",
+                                                                "modified", "attr",   "name",    "name2"};
+constexpr size_t kRuleLineMin = 4;
+
+bool is_blank_tail(std::string_view s)
+{
+    return s.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+/* Hexadecimal digits (1 to max_digits), then nothing but blanks. */
+bool reads_as_hex(std::string_view line, size_t max_digits)
+{
+    size_t n = 0;
+    while (n < line.size() && hex_digit_value(line[n]) >= 0) ++n;
+    return n >= 1 && n <= max_digits && is_blank_tail(line.substr(n));
+}
+
+/* Decimal digits of a value below 2^32, then nothing but blanks. */
+bool reads_as_decimal(std::string_view line)
+{
+    size_t n = 0;
+    uint64_t v = 0;
+    while (n < line.size() && line[n] >= '0' && line[n] <= '9' && v <= UINT32_MAX) v = v * 10 + uint64_t(line[n++] - '0');
+    return n >= 1 && v <= UINT32_MAX && is_blank_tail(line.substr(n));
+}
+
+/* Eight pairs of hexadecimal digits, one space between pairs, then nothing but blanks. */
+bool reads_as_byte_row(std::string_view line)
+{
+    for (size_t i = 0; i < 8; ++i) {
+        const size_t at = i * 3;
+        if (line.size() < at + 2 || hex_digit_value(line[at]) < 0 || hex_digit_value(line[at + 1]) < 0) return false;
+        if (i < 7 && (line.size() < at + 3 || line[at + 2] != ' ')) return false;
+    }
+    return is_blank_tail(line.substr(23));
+}
+
+ManifestLineKind kind_of_line(std::string_view line, ManifestField* field)
+{
+    if (line.size() >= kRuleLineMin && line.find_first_not_of('-') == std::string_view::npos) return ManifestLineKind::rule;
+    if (line.substr(0, 3) == "/* ") {
+        for (size_t f = 0; f < kManifestFieldCount; ++f) {
+            const std::string_view name = kFieldNames[f];
+            if (line.size() >= 3 + name.size() + 2 && line.substr(3, name.size()) == name &&
+                line.substr(3 + name.size(), 2) == " [") {
+                *field = ManifestField(f);
+                return ManifestLineKind::comment;
+            }
+        }
+    }
+    return ManifestLineKind::value;
+}
+
+bool value_reads_as_its_field(ManifestField f, std::string_view line)
+{
+    switch (f) {
+    case ManifestField::mode: return reads_as_hex(line, 4);
+    case ManifestField::attr: return reads_as_hex(line, 8);
+    case ManifestField::length:
+    case ManifestField::cluster:
+    case ManifestField::dir_entry: return reads_as_decimal(line);
+    case ManifestField::created:
+    case ManifestField::modified: return reads_as_byte_row(line);
+    case ManifestField::name:
+    case ManifestField::name2: return true;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string_view manifest_field_name(ManifestField field)
+{
+    const size_t i = size_t(field);
+    return i < kManifestFieldCount ? kFieldNames[i] : std::string_view();
+}
+
+void ManifestReader::check_line(size_t n, std::string_view line, bool cut, size_t block)
+{
+    if (shifted_) return;
+    ManifestLineNote note;
+    note.line = line_number_;
+    note.block = block;
+    note.text = line;
+    note.expected = n == 1 ? ManifestLineKind::rule : (n % 2 == 0 ? ManifestLineKind::comment : ManifestLineKind::value);
+    note.field = n == 1 ? ManifestField::mode : ManifestField((n - 2) / 2);
+    note.found = kind_of_line(line, &note.found_field);
+    const bool value_place = note.expected == ManifestLineKind::value;
+    /* Any text may stand on a value line but a rule or comment line; a comment line's own field must match. */
+    const bool in_place = value_place ? note.found == ManifestLineKind::value
+                                      : note.found == note.expected &&
+                                            (note.expected == ManifestLineKind::rule || note.found_field == note.field);
+    if (!in_place) {
+        note.fault = ManifestLineFault::shifted;
+        notes_.push_back(note);
+        shifted_ = true;
+        return;
+    }
+    if (value_place && !cut && !value_reads_as_its_field(note.field, line)) {
+        note.fault = ManifestLineFault::not_a_value;
+        notes_.push_back(note);
+    }
+}
+
 ManifestReader::ManifestReader(std::span<const uint8_t> text) : lines_(text)
 {
     std::string_view header;
@@ -213,6 +319,7 @@ bool ManifestReader::next(ManifestBlock* block)
     *block = ManifestBlock();
     uint8_t* r = block->record.data();
     block->first_line = line_number_ + 1;
+    const size_t index = ++blocks_;
     std::string_view line;
     for (size_t n = 1; n <= kManifestBlockLines; ++n) {
         if (!lines_.next(&line)) {
@@ -236,8 +343,10 @@ bool ManifestReader::next(ManifestBlock* block)
             break;
         }
         case 19: block->name2 = line; break;
-        default: break; /* the rule line and the comment lines are never examined */
+        default: break; /* the rule line and the comment lines give no value */
         }
+        /* A row cut to its field has its own warning. */
+        check_line(n, line, (n == 7 && block->created_cut) || (n == 13 && block->modified_cut), index);
     }
     partial_lines_ = 0;
     return true;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "common/psu.h"
 #include "common/linereader.h"
@@ -82,9 +83,34 @@ struct ManifestBlock {
     bool modified_cut = false; /* the modified row held more than 8 bytes */
 };
 
+/* A line that does not read as what its place in a block holds: a warning, the value read stays. */
+enum class ManifestLineFault : uint8_t {
+    not_a_value, /* a value line whose text is not the field's form ("0x8427" for a mode, "-1" for a count) */
+    shifted,     /* a rule, comment or value line where another kind stands: a line was deleted or added
+                    above it, and every later line is read shifted (told once, later lines are not looked at) */
+};
+
+/* What a line is, by its look: a rule line (hyphens only, at least 4), a comment line ("/ * field ["; the
+ * rest of a comment is never looked at, so a manifest saved in another character set still reads), or
+ * anything else, a value. */
+enum class ManifestLineKind : uint8_t { rule, comment, value };
+
+struct ManifestLineNote {
+    ManifestLineFault fault = ManifestLineFault::not_a_value;
+    size_t line = 0;        /* from 1, the header is line 1 */
+    size_t block = 0;       /* from 1 */
+    ManifestField field = ManifestField::mode; /* the field of the line expected there (rule lines: unused) */
+    ManifestLineKind expected = ManifestLineKind::value;
+    ManifestLineKind found = ManifestLineKind::value;
+    ManifestField found_field = ManifestField::mode; /* a comment found: its field */
+    std::string_view text;  /* the line as it stands, pointing into the manifest */
+};
+
 /* Reads a manifest held in memory block by block. The header line is
  * skipped unexamined; after it every line counts, whatever it holds, and
- * only the value lines are looked at, by their number in the block. */
+ * only the value lines give values, by their number in the block. Every
+ * line is also checked against its place (notes()): a value that is not
+ * its field's form, or, once, a line of another kind than its place holds. */
 class ManifestReader {
 public:
     explicit ManifestReader(std::span<const uint8_t> text);
@@ -97,10 +123,21 @@ public:
      * (0 when the manifest ended on a block boundary). */
     size_t partial_lines() const { return partial_lines_; }
 
+    /* The lines found wanting so far, in line order; after a shifted one, no more. */
+    const std::vector<ManifestLineNote>& notes() const { return notes_; }
+
 private:
+    void check_line(size_t n, std::string_view line, bool cut, size_t block);
+
     LineReader lines_;
     size_t line_number_ = 0;
     size_t partial_lines_ = 0;
+    size_t blocks_ = 0;
+    bool shifted_ = false;
+    std::vector<ManifestLineNote> notes_;
 };
+
+/* The field's name as the comment line spells it ("mode", "dir_entry"). */
+std::string_view manifest_field_name(ManifestField field);
 
 } // namespace ps2

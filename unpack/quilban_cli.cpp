@@ -7,7 +7,7 @@
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: quilban [--temp-names] [-q] FILE...\n"
+    "Usage: quilban [--temp-names] [-f] [-q] FILE...\n"
     "Unpacks PS2 save archives (.psu) into plain files with an editable manifest,\n"
     "and rebuilds archives from such a manifest.\n"
     "\n"
@@ -15,12 +15,21 @@ constexpr const char* kHelp =
     "rebuilt from it and the member files beside it, and written into the same\n"
     "folder as <name of its first entry>.psu. Any other FILE is unpacked as a\n"
     "PSU archive into the folder of its own path without extension: the manifest\n"
-    "QUILBAN.TXT and one member file per file in the save.\n"
+    "QUILBAN.TXT and one member file per file in the save. A FILE whose first\n"
+    "entry is not a directory followed by \".\" and \"..\" is not unpacked; one of\n"
+    "another kind is named for what it is (\"a card image, not a PSU archive\").\n"
+    "An archive that ends early is unpacked as far as it goes, with a warning\n"
+    "naming what is cut or missing.\n"
+    "\n"
+    "A file to be written that exists already with exactly its bytes is left alone\n"
+    "(\"up to date\"); one with other content (an edited member file, say) is kept\n"
+    "and named, and the others are written: --force replaces it.\n"
     "\n"
     "Options:\n"
     "  -t, --temp-names  unpack: name the member files temp0000.bin, temp0001.bin...\n"
     "                    (one number per entry) instead of the entries' names;\n"
     "                    rebuild: write the archive as temp.psu\n"
+    "  -f, --force       replace existing files of other content\n"
     "  -q, --quiet       print only warnings and errors\n"
     "  -h, --help        show this help and exit\n"
     "      --version     show the version and exit\n"
@@ -32,8 +41,9 @@ constexpr const char* kHelp =
     "  quilban --temp-names saves/*.psu     unpack several archives with temporary names\n"
     "\n"
     "Exit status:\n"
-    "  0  everything was written (warnings allowed)\n"
-    "  1  some file or member was not\n"
+    "  0  everything was written or up to date (warnings allowed)\n"
+    "  1  some file or member was not, a file of other content was kept, or an\n"
+    "     archive ended early\n"
     "  2  bad usage: an unknown option, no FILE\n"
     "\n"
     "Each problem is one line on stderr, \"quilban: FILE: message\". On a terminal,\n"
@@ -46,7 +56,7 @@ int main(int argc, char** argv)
 {
     ps2::cli::Console console("quilban");
     bool temp_names = false;
-    ps2::cli::CommandLine args(argc, argv, console, kHelp);
+    ps2::cli::CommandLine args(argc, argv, console, kHelp, ps2::cli::ForceOption::taken);
     while (args.next_option()) {
         if (args.is("-t", "--temp-names"))
             temp_names = true;
@@ -59,7 +69,10 @@ int main(int argc, char** argv)
 
     const ps2::OptionBox option = ps2::OptionBox::fixed(temp_names);
     const ps2::Reporter report = console.reporter();
-    ps2::cli::run_batch(console, files,
-                        [&](const char* file) { (void)ps2::handle_quilban_file(file, option, report); });
-    return console.exit_status();
+    bool all_whole = true;
+    ps2::cli::run_batch(console, files, [&](const char* file) {
+        /* An archive that ends early is told by a warning, and fails the run all the same. */
+        all_whole = ps2::handle_quilban_file(file, option, report, args.output_policy()) && all_whole;
+    });
+    return all_whole ? console.exit_status() : ps2::cli::kExitSomeFailed;
 }

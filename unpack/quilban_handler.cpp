@@ -4,9 +4,11 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/paths.h"
 #include "common/platform.h"
+#include "common/save_kind.h"
 #include "unpack/manifest.h"
 #include "unpack/membername.h"
 #include "unpack/rebuild.h"
@@ -34,7 +36,7 @@ bool query_input_size(const char* path, const char* what, const Reporter& report
     uint64_t file_size = 0;
     const plat::IoError err = plat::query_file_size(path, &file_size);
     if (err != plat::IoError::ok) {
-        report.errorf(path, "cannot open the %s: %s", what, plat::io_error_text(err));
+        report.errorf(path, "cannot open the %s: %s", what, plat::describe_io_error(err));
         return false;
     }
     if (file_size > kQuilbanInputLimit) {
@@ -58,7 +60,7 @@ bool read_input(const char* path, const char* what, const Reporter& report, plat
     plat::IoError err = plat::read_file(path, block->span(), &got);
     if (err == plat::IoError::ok && got.bytes_read != size) err = plat::IoError::read_failed;
     if (err != plat::IoError::ok) {
-        report.errorf(path, "cannot read the %s: %s", what, plat::io_error_text(err));
+        report.errorf(path, "cannot read the %s: %s", what, plat::describe_io_error(err));
         return false;
     }
     return true;
@@ -66,6 +68,19 @@ bool read_input(const char* path, const char* what, const Reporter& report, plat
 
 /* Names on file systems that ignore case are one file when they differ in a-z only. */
 bool native_names_fold_case() { return plat::native_path_rules().separator == '\\'; }
+
+/* Writes one output under the policy: counts it, reports a failure on its path. False when not written. */
+bool write_one(const char* path, std::span<const uint8_t> bytes, plat::OutputPolicy outputs, const Reporter& report,
+               size_t* up_to_date)
+{
+    plat::OutputOutcome outcome = plat::OutputOutcome::none;
+    if (const plat::IoError err = plat::write_output(path, bytes, outputs, &outcome); err != plat::IoError::ok) {
+        report.error(path, plat::describe_io_error(err));
+        return false;
+    }
+    if (outcome == plat::OutputOutcome::up_to_date) ++*up_to_date;
+    return true;
+}
 
 } // namespace
 
@@ -78,7 +93,8 @@ enum class MemberOutcome : uint8_t { written, none, failed };
 /* Writes the member file of an entry (number n in the lines) into the
  * folder, with the warnings its entry calls for; none for a directory entry. */
 MemberOutcome write_member_file(const char* path, std::span<const uint8_t> archive, const UnpackEntry& e, size_t n,
-                                const PathBuffer& folder, const char* separator, const Reporter& report)
+                                const PathBuffer& folder, const char* separator, const Reporter& report,
+                                plat::OutputPolicy outputs, bool superseded, size_t* up_to_date)
 {
     const std::string name = quoted(psu_record_name(archive.data() + e.offset));
     if (e.name_breaks_line)
@@ -103,32 +119,64 @@ MemberOutcome write_member_file(const char* path, std::span<const uint8_t> archi
     if (e.replaces != kNoEntry)
         report.warningf(path, "entry %zu %s overwrites the member file %s of entry %zu", n, name.c_str(),
                         member.c_str(), e.replaces + 1);
-    if (const plat::IoError err = plat::write_file_replace(member.c_str(), e.data); err != plat::IoError::ok) {
-        report.error(member.c_str(), plat::io_error_text(err));
-        return MemberOutcome::failed;
-    }
-    return MemberOutcome::written;
+    /* A member that a later one of the same name writes over: the window writes it all the same, as it
+     * always has; under the command line's policy only the last one is compared with what is there. */
+    if (superseded && outputs == plat::OutputPolicy::keep) return MemberOutcome::none;
+    return write_one(member.c_str(), e.data, outputs, report, up_to_date) ? MemberOutcome::written
+                                                                          : MemberOutcome::failed;
 }
 
-/* The warning on an archive cut short or not well-formed (once, not again
- * when an entry's warning told of the cut already). */
-void report_cut_archive(const char* path, std::span<const uint8_t> archive, const UnpackPlan& plan,
+/* The warning on an archive cut short or not well-formed (once, not again when an entry's warning told
+ * of the cut already). True when the archive ends early: a member cut, missing, or a last entry cut. */
+bool report_cut_archive(const char* path, std::span<const uint8_t> archive, const UnpackPlan& plan,
                         const Reporter& report)
 {
     bool cut_reported = plan.ignored_tail != 0;
     for (const auto& e : plan.entries) cut_reported = cut_reported || e.data_cut;
+    const bool ends_early = cut_reported;
     if (plan.ignored_tail)
         report.warningf(path, "the archive ends inside an entry: its last %zu bytes were not unpacked",
                         plan.ignored_tail);
-    else if (plan.shape != PsuError::ok && plan.shape != PsuError::empty && !cut_reported)
+    const MissingMembers missing = count_missing_members(archive, plan);
+    if (missing.count != 0 && (ends_early || plan.shape == PsuError::truncated_entry)) {
+        const std::string dir = quoted(psu_record_name(archive.data() + plan.entries[missing.directory].offset));
+        if (missing.directories == 1)
+            report.warningf(path, "the archive ends early: %llu member%s of %s (entry %zu) %s missing",
+                            (unsigned long long)missing.count, missing.count == 1 ? "" : "s", dir.c_str(),
+                            missing.directory + 1, missing.count == 1 ? "is" : "are");
+        else
+            report.warningf(path, "the archive ends early: %llu members are missing, of %s (entry %zu) and the "
+                                  "directories around it",
+                            (unsigned long long)missing.count, dir.c_str(), missing.directory + 1);
+        return true;
+    }
+    if (!ends_early && plan.shape != PsuError::ok && plan.shape != PsuError::empty)
         report.warningf(path, "not a well-formed PSU archive (%s); unpacked entry by entry",
                         psu_error_text(plan.shape));
     if (archive.empty()) report.warning(path, "the file is empty: the manifest lists no entries");
+    return ends_early;
+}
+
+/* A file QUILBAN does not unpack: what it is, else why it is no PSU archive. */
+void report_not_an_archive(const char* path, std::span<const uint8_t> archive, uint64_t file_size,
+                           const Reporter& report)
+{
+    const FileKind kind = recognise_file_kind(archive, file_size);
+    if (kind == FileKind::quilban_manifest) {
+        report.error(path, "a QUILBAN manifest, not a PSU archive: name it QUILBAN.TXT to rebuild from it; "
+                           "nothing written");
+    } else if (kind != FileKind::unknown && kind != FileKind::psu) {
+        Message m;
+        report.errorf(path, "%s; nothing written", describe_wrong_kind(kind, kTakesPsu, m.text));
+    } else {
+        report.error(path, "not a PSU archive: its first entry is not a directory followed by \".\" and \"..\"; "
+                           "nothing written");
+    }
 }
 
 } // namespace
 
-bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report)
+bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report, plat::OutputPolicy outputs)
 {
     const PathRules& rules = plat::native_path_rules();
     const char separator[2] = {rules.separator, '\0'};
@@ -153,6 +201,10 @@ bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report)
     plat::Block archive_block(archive_size + 1);
     if (!read_input(path, "archive", report, &archive_block, archive_size)) return false;
     const std::span<const uint8_t> archive(archive_block.data(), archive_size);
+    if (!begins_as_save_directory(archive)) {
+        report_not_an_archive(path, archive, archive_size, report);
+        return false;
+    }
 
     UnpackOptions options;
     options.temp_names = temp_names;
@@ -161,37 +213,43 @@ bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report)
     UnpackPlan plan;
     plan_unpack(archive, options, &plan);
 
-    plat::IoError err = plat::create_folder(folder.c_str());
-    if (err != plat::IoError::ok) {
+    if (plat::create_folder(folder.c_str()) != plat::IoError::ok) {
         const bool own_name = folder.length() == std::strlen(path);
-        report.errorf(path, "cannot create the folder %s%s: nothing written", folder.c_str(),
+        report.errorf(path, "cannot create the folder %s: %s%s; nothing written", folder.c_str(),
+                      plat::last_error_text(),
                       own_name ? " (the file has no extension, so the folder would take its own name)" : "");
         return false;
     }
 
     bool all_written = true;
+    size_t up_to_date = 0;
     /* The manifest records every entry, also those whose member file is not written. */
     plat::Block text(unpack_manifest_capacity(plan));
     ManifestWriter writer(text.span());
     if (!text.ok() || !write_unpack_manifest(archive, plan, &writer)) {
         report.error(manifest_path.c_str(), plat::io_error_text(plat::IoError::no_memory));
         all_written = false;
-    } else if ((err = plat::write_file_replace(manifest_path.c_str(), writer.bytes())) != plat::IoError::ok) {
-        report.error(manifest_path.c_str(), plat::io_error_text(err));
+    } else if (!write_one(manifest_path.c_str(), writer.bytes(), outputs, report, &up_to_date)) {
         all_written = false;
     }
 
     size_t members_written = 0;
+    std::vector<bool> superseded(plan.entries.size(), false);
+    for (const UnpackEntry& e : plan.entries)
+        if (e.replaces != kNoEntry) superseded[e.replaces] = true;
     for (size_t i = 0; i < plan.entries.size(); ++i) {
-        const MemberOutcome m = write_member_file(path, archive, plan.entries[i], i + 1, folder, separator, report);
+        const MemberOutcome m = write_member_file(path, archive, plan.entries[i], i + 1, folder, separator, report,
+                                                  outputs, superseded[i], &up_to_date);
         members_written += m == MemberOutcome::written;
         all_written = all_written && m != MemberOutcome::failed;
     }
-    report_cut_archive(path, archive, plan, report);
+    const bool ends_early = report_cut_archive(path, archive, plan, report);
 
-    report.notef(path, "unpacked %zu entries into %s: %s and %zu member file%s", plan.entries.size(),
-                 folder.c_str(), kManifestName, members_written, members_written == 1 ? "" : "s");
-    return all_written;
+    Message same;
+    report.notef(path, "unpacked %zu entries into %s: %s and %zu member file%s%s", plan.entries.size(),
+                 folder.c_str(), kManifestName, members_written, members_written == 1 ? "" : "s",
+                 up_to_date == 0 ? "" : same.format(", %zu of them up to date", up_to_date));
+    return all_written && !ends_early;
 }
 
 /* ---- rebuild ---- */
@@ -210,7 +268,7 @@ const char* read_member(void* context, std::string_view name2, std::span<uint8_t
     if (!path.append(name2.data(), name2.size())) return "its path would be longer than 1023 bytes";
     plat::FileRead got;
     const plat::IoError err = plat::read_file(path.c_str(), room, &got);
-    if (err != plat::IoError::ok) return plat::io_error_text(err);
+    if (err != plat::IoError::ok) return plat::describe_io_error(err);
     *file_size = got.file_size;
     *bytes_read = got.bytes_read;
     return nullptr;
@@ -242,6 +300,74 @@ const char* field_label(ManifestField f)
     }
 }
 
+/* A line as a message shows it: at most 40 bytes of it, control bytes as "?". */
+std::string shown_line(std::string_view line)
+{
+    std::string s(line.substr(0, 40));
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return line.size() > 40 ? "\"" + s + "...\"" : "\"" + s + "\"";
+}
+
+/* What a line of that kind is, in a message. */
+std::string line_kind_text(ManifestLineKind kind, ManifestField field)
+{
+    const std::string name(manifest_field_name(field));
+    switch (kind) {
+    case ManifestLineKind::rule: return "a rule line";
+    case ManifestLineKind::comment: return "the comment line of " + name;
+    case ManifestLineKind::value: break;
+    }
+    return "a " + name + " line";
+}
+
+/* The value the reader takes from a line that is not of its field's form. */
+std::string value_taken(const ManifestLineNote& n)
+{
+    Message m;
+    switch (n.field) {
+    case ManifestField::mode: return m.format("%04X", unsigned(uint16_t(parse_manifest_hex(n.text))));
+    case ManifestField::attr: return m.format("%08X", unsigned(parse_manifest_hex(n.text)));
+    case ManifestField::created:
+    case ManifestField::modified: {
+        uint8_t row[8] = {};
+        (void)parse_manifest_byte_row(n.text, row);
+        return m.format("%02X %02X %02X %02X %02X %02X %02X %02X", row[0], row[1], row[2], row[3], row[4], row[5],
+                        row[6], row[7]);
+    }
+    default: return m.format("%u", unsigned(parse_manifest_decimal(n.text)));
+    }
+}
+
+const char* field_form(ManifestField f)
+{
+    switch (f) {
+    case ManifestField::mode: return "up to 4 hexadecimal digits";
+    case ManifestField::attr: return "up to 8 hexadecimal digits";
+    case ManifestField::created:
+    case ManifestField::modified: return "8 bytes as hexadecimal pairs";
+    default: return "a decimal number below 4294967296";
+    }
+}
+
+void report_line_note(const char* path, const ManifestLineNote& n, const Reporter& report)
+{
+    if (n.fault == ManifestLineFault::shifted) {
+        const std::string expected = n.expected == ManifestLineKind::rule
+                                         ? std::string("the rule line of block ") + std::to_string(n.block)
+                                         : line_kind_text(n.expected, n.field);
+        const std::string found =
+            n.found == ManifestLineKind::value ? shown_line(n.text) : line_kind_text(n.found, n.found_field);
+        report.warningf(path, "line %zu: expected %s, found %s: a line is missing or one too many above it, so "
+                              "every later line is read out of place; mend the manifest before rebuilding",
+                        n.line, expected.c_str(), found.c_str());
+        return;
+    }
+    report.warningf(path, "line %zu: the %s %s is not %s; it is read as %s", n.line,
+                    std::string(manifest_field_name(n.field)).c_str(), shown_line(n.text).c_str(), field_form(n.field),
+                    value_taken(n).c_str());
+}
+
 void report_problem(const char* path, const RebuildProblem& p, const Reporter& report)
 {
     Message block;
@@ -255,7 +381,7 @@ void report_problem(const char* path, const RebuildProblem& p, const Reporter& r
         break;
     case RebuildError::member_unreadable:
         report.errorf(path, "%s: member file %s: %s", where, member.c_str(),
-                      p.detail ? p.detail : rebuild_error_text(p.error));
+                      p.detail.empty() ? rebuild_error_text(p.error) : p.detail.c_str());
         break;
     case RebuildError::too_large:
         report.errorf(path, "%s%s%s: the archive would take at least %llu bytes, more than the "
@@ -272,7 +398,7 @@ void report_problem(const char* path, const RebuildProblem& p, const Reporter& r
 
 } // namespace
 
-bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter& report)
+bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter& report, plat::OutputPolicy outputs)
 {
     const PathRules& rules = plat::native_path_rules();
     FolderSource source;
@@ -297,6 +423,7 @@ bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter
     RebuildResult result;
     const RebuildError err = rebuild_psu(text, members, rules, out.span(), &result);
 
+    for (const auto& note : result.line_notes) report_line_note(manifest_path, note, report);
     for (const auto& cut : result.cuts)
         report.warningf(manifest_path, "block %zu (line %zu): its %s", cut.block, cut.line, field_label(cut.field));
     if (result.partial_lines)
@@ -334,24 +461,20 @@ bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter
                       kPathCapacity - 1);
         return false;
     }
-    const plat::IoError werr = plat::write_file_replace(result_path.c_str(), archive);
-    if (werr != plat::IoError::ok) {
-        report.error(result_path.c_str(), plat::io_error_text(werr));
-        return false;
-    }
-    report.notef(manifest_path, "rebuilt %s: %zu entries, %zu member file%s, %zu bytes",
-                 result_path.c_str(), result.entries, result.files,
-                 result.files == 1 ? "" : "s", result.size);
+    size_t up_to_date = 0;
+    if (!write_one(result_path.c_str(), archive, outputs, report, &up_to_date)) return false;
+    report.notef(manifest_path, "%s %s: %zu entries, %zu member file%s, %zu bytes", up_to_date ? "up to date:" : "rebuilt",
+                 result_path.c_str(), result.entries, result.files, result.files == 1 ? "" : "s", result.size);
     return true;
 }
 
 /* ---- the dropped file ---- */
 
-bool handle_quilban_file(const char* path, const OptionBox& option, const Reporter& report)
+bool handle_quilban_file(const char* path, const OptionBox& option, const Reporter& report, plat::OutputPolicy outputs)
 {
     const bool temp_names = option.get(); /* read once, before choosing */
-    if (is_manifest_path(path, plat::native_path_rules())) return rebuild_psu_file(path, temp_names, report);
-    return unpack_psu_file(path, temp_names, report);
+    if (is_manifest_path(path, plat::native_path_rules())) return rebuild_psu_file(path, temp_names, report, outputs);
+    return unpack_psu_file(path, temp_names, report, outputs);
 }
 
 } // namespace ps2

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "common/platform.h"
 #include "common/report.h"
 
 namespace ps2 {
@@ -13,19 +14,30 @@ inline constexpr uint64_t kQuilbanInputLimit = 64u << 20;
 
 /* One dropped file, as QUILBAN's window hands it over: reads the option box
  * (USE TEMP NAME) once, then rebuilds when the path's name part is
- * "QUILBAN.TXT" (a-z folded) and unpacks otherwise.
- * Returns true when everything was written (warnings allowed). */
-bool handle_quilban_file(const char* path, const OptionBox& option, const Reporter& report);
+ * "QUILBAN.TXT" (a-z folded) and unpacks otherwise. Every file written meets
+ * an existing one of its name as `outputs` says: the window replaces it; the
+ * command line keeps one of other content unless --force is given.
+ * Returns true when everything was written or up to date (warnings allowed)
+ * and the archive was whole. */
+bool handle_quilban_file(const char* path, const OptionBox& option, const Reporter& report,
+                         plat::OutputPolicy outputs = plat::OutputPolicy::replace);
 
 /* Unpacks an archive into the folder named after it (the path without its
  * extension): the manifest QUILBAN.TXT and one member file per file entry.
- * A member whose name cannot be used, or whose path would not fit, is not
- * written; the others are. */
-bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report);
+ * A file whose first entry is not a directory followed by "." and ".." is
+ * refused, named for what it is. A member whose name cannot be used, or
+ * whose path would not fit, is not written; the others are. An archive that
+ * ends early is unpacked as far as its data goes, every member cut or
+ * missing named in a warning, and gives false. */
+bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report,
+                     plat::OutputPolicy outputs = plat::OutputPolicy::replace);
 
 /* Rebuilds the archive from a manifest and the member files beside it and
  * writes it beside the manifest, named after its first entry (or
- * "temp.psu"). Any fault writes nothing and leaves an existing result as it was. */
-bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter& report);
+ * "temp.psu"). Any fault writes nothing and leaves an existing result as it
+ * was. Lines that do not read as their place in the manifest holds are
+ * warnings. */
+bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter& report,
+                      plat::OutputPolicy outputs = plat::OutputPolicy::replace);
 
 } // namespace ps2

@@ -36,9 +36,11 @@ RebuildError rebuild_psu(std::span<const uint8_t> manifest, const MemberSource& 
             failed = true;
             return p;
         };
-        if (block.name_cut) result->cuts.push_back({index, block.first_line, ManifestField::name});
-        if (block.created_cut) result->cuts.push_back({index, block.first_line, ManifestField::created});
-        if (block.modified_cut) result->cuts.push_back({index, block.first_line, ManifestField::modified});
+        /* Once the lines are out of place, a cut is one more sign of that, not news of its own. */
+        const bool shifted = !reader.notes().empty() && reader.notes().back().fault == ManifestLineFault::shifted;
+        if (block.name_cut && !shifted) result->cuts.push_back({index, block.first_line, ManifestField::name});
+        if (block.created_cut && !shifted) result->cuts.push_back({index, block.first_line, ManifestField::created});
+        if (block.modified_cut && !shifted) result->cuts.push_back({index, block.first_line, ManifestField::modified});
 
         if (kPsuEntrySize > out.size() - pos) {
             problem(RebuildError::too_large).needed = uint64_t(pos) + kPsuEntrySize;
@@ -95,6 +97,7 @@ RebuildError rebuild_psu(std::span<const uint8_t> manifest, const MemberSource& 
         pos = data_at + size_t(padded);
     }
     result->partial_lines = reader.partial_lines();
+    result->line_notes = reader.notes();
     result->size = pos;
     if (!result->problems.empty()) return result->problems.front().error;
     if (result->entries == 0) return RebuildError::no_entries;

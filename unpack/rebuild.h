@@ -47,7 +47,7 @@ struct RebuildProblem {
     size_t line = 0;       /* the block's first line in the manifest */
     std::string name2;     /* the member file (files only) */
     MemberNameFault name_fault = MemberNameFault::none; /* unsafe_member_name */
-    const char* detail = nullptr;                        /* member_unreadable: the system's reason */
+    std::string detail;                                  /* member_unreadable: the system's reason */
     uint64_t needed = 0;   /* too_large: the bytes the archive would need up to this block */
 };
 
@@ -64,6 +64,7 @@ struct RebuildResult {
     size_t files = 0;          /* of them, file entries */
     size_t partial_lines = 0;  /* lines of an incomplete last block (ignored) */
     std::vector<RebuildCut> cuts;
+    std::vector<ManifestLineNote> line_notes; /* lines that do not read as their place holds (warnings) */
     std::vector<RebuildProblem> problems; /* every block that stops the rebuild */
 };
 

@@ -2,8 +2,11 @@
 #include "unpack/unpack.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <unordered_map>
+
+#include "common/save_kind.h"
 
 namespace ps2 {
 
@@ -77,6 +80,47 @@ void plan_unpack(std::span<const uint8_t> archive, const UnpackOptions& options,
         plan->entries.push_back(e);
     }
     if (reader.stop() == PsuReadStop::cut_entry) plan->ignored_tail = reader.remaining();
+}
+
+MissingMembers count_missing_members(std::span<const uint8_t> archive, const UnpackPlan& plan)
+{
+    MissingMembers missing;
+    /* Per open directory: its entry index and the members it still waits for. Every directory opened
+     * takes three entries, so the stack is bounded by the entries there are. */
+    struct Open {
+        size_t entry;
+        uint64_t left;
+    };
+    std::vector<Open> open;
+    const auto is_link = [&](size_t i) {
+        const std::string_view n = psu_record_name(archive.data() + plan.entries[i].offset);
+        return n == "." || n == "..";
+    };
+    for (size_t i = 0; i < plan.entries.size();) {
+        if (!open.empty()) --open.back().left;
+        const uint16_t mode = record_mode(archive.data() + plan.entries[i].offset);
+        if (mode_is_directory(mode) && !mode_is_file(mode)) {
+            const uint32_t length = record_length(archive.data() + plan.entries[i].offset);
+            size_t links = 0;
+            while (links < 2 && i + 1 + links < plan.entries.size() && is_link(i + 1 + links)) ++links;
+            open.push_back({i, length > 2 ? uint64_t(length - 2) : 0});
+            i += 1 + links;
+        } else {
+            ++i;
+        }
+        if (open.empty()) break; /* the first entry is not a directory: nothing is promised */
+        while (!open.empty() && open.back().left == 0) open.pop_back();
+        if (open.empty()) break;
+    }
+    for (const Open& o : open) missing.count += o.left;
+    missing.directories = open.size();
+    if (!open.empty()) missing.directory = open.back().entry;
+    return missing;
+}
+
+bool begins_as_save_directory(std::span<const uint8_t> archive)
+{
+    return recognise_file_kind(archive, archive.size()) == FileKind::psu && mode_is_directory(record_mode(archive.data()));
 }
 
 size_t unpack_manifest_capacity(const UnpackPlan& plan)

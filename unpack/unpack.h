@@ -62,6 +62,20 @@ struct UnpackPlan {
     size_t file_count() const;
 };
 
+/* What an archive that ends early lacks, told from its directories' counts: a directory entry (the first
+ * and every one with the directory bit behind it, followed by its "." and "..") counts its members, and
+ * the entries there are are taken in order as those members, depth first. */
+struct MissingMembers {
+    uint64_t count = 0;          /* members the counts promise that the bytes do not hold */
+    size_t directory = kNoEntry; /* the innermost directory still waiting for members (an entry index) */
+    size_t directories = 0;      /* directories still waiting for members */
+};
+MissingMembers count_missing_members(std::span<const uint8_t> archive, const UnpackPlan& plan);
+
+/* The archive's first entry is a directory followed by "." and ".." (as the recogniser of common/save_kind.h
+ * sees them): what QUILBAN unpacks. */
+bool begins_as_save_directory(std::span<const uint8_t> archive);
+
 /* Walks the archive linearly from offset 0: an entry; if it has the file
  * bit, its length bytes of data and the next entry behind the padding to
  * 1024. The walk stops at the archive's end; a last entry cut short is not

@@ -38,30 +38,30 @@ mkdir clean && cp card.ps2 clean/ && "$BIN/sorvik" -q clean/card.ps2 || fail "a 
 ln -s full card
 run sorvik -q card.ps2
 expect_status 1 "sorvik on a full disk"
-expect_err_has "sorvik: card.ps2: cannot write card/" "sorvik on a full disk"
-expect_err_has "(cannot write the file)" "sorvik on a full disk"
+expect_err_has "sorvik: card.ps2: card/" "sorvik on a full disk"
+expect_err_has ": cannot write the file: No space left on device" "sorvik on a full disk"
 expect_same card.ps2 card.keep "sorvik keeps its image"
 only_whole full clean/card
 rm card
 
-# TAVIRO: an older card on the full file system stays as it was.
+# TAVIRO: an older card on the full file system stays as it was, even when --force would replace it.
 fresh 8
 printf 'older card' > full/card.bin
-run taviro -q -o full/card.bin saves/
+run taviro -q -f -o full/card.bin saves/
 expect_status 1 "taviro on a full disk"
-expect_err "taviro: full/card.bin: cannot write the file" "taviro on a full disk"
+expect_err "taviro: full/card.bin: cannot write the file: No space left on device" "taviro on a full disk"
 [ "$(cat full/card.bin)" = "older card" ] || fail "taviro lost the older card"
 [ "$(ls full)" = "card.bin
 filler" ] || fail "taviro left $(ls full)"
 
 # VARKON: a conversion beside the dropped file, and a MAX archive named .psu that would replace itself.
 mkdir work && cp saves/BASLUS-20001GAME.psu work/game.psu && "$BIN/varkon" -q work/game.psu || fail "to max"
-"$BIN/varkon" -q work/game.max || fail "to psu"
+"$BIN/varkon" -q -f work/game.max || fail "to psu"
 fresh 40
 cp work/game.max full/self.psu
 ln -s "$WORK/saves/BASLUS-20001GAME.psu" full/game.psu
 fresh_left=$(ls full)
-run varkon -q full/self.psu full/game.psu
+run varkon -q -f full/self.psu full/game.psu
 expect_status 1 "varkon on a full disk"
 expect_err_has "varkon: full/self.psu: cannot write the file" "varkon on a full disk"
 expect_same full/self.psu work/game.max "varkon keeps the archive it would replace"

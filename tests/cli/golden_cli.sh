@@ -3,7 +3,8 @@
 # (status 1). Standard output, standard error and what is left in the folder (every file with its
 # SHA-256, so the outputs are pinned byte for byte) must be what is recorded beside each input
 # (<case>.out, <case>.err, <case>.files; a missing .out or .err means empty; the case's folder reads <dir>).
-# A case is a file, or a folder holding a manifest (QUILBAN); <case>.args replaces the arguments
+# A case is a file, or a folder (a manifest and its member files, or several files named by <case>.args);
+# <case>.args replaces the arguments
 # ($CASE is the case's name). GOLDEN_BLESS=1 records what the tools do now instead of comparing.
 . "$(dirname "$0")/lib.sh"
 GOLDEN=$SRC/tests/golden

@@ -23,7 +23,7 @@ expect_status 1 "refusals"
 expect_out "" "quiet"
 expect_err "maleto: again.psu: not renamed: a file of the new name exists already
 maleto: text.txt: not renamed: the save's name has fewer than two characters (not a PSU archive?)
-maleto: missing.psu: cannot open the file" "refusals"
+maleto: missing.psu: cannot open the file: No such file or directory" "refusals"
 expect_file again.psu
 
 run maleto

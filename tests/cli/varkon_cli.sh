@@ -46,7 +46,7 @@ run varkon text.txt missing.psu -- -x.psu
 expect_status 1 "refusals"
 expect_out "-x.psu -> -x.max" "refusals"
 expect_err 'varkon: text.txt: neither a MAX archive (no "Ps2PowerSave") nor a PSU archive (no "." and ".." entries), nor a CodeBreaker, SharkPort/X-Port or PSV save; nothing written
-varkon: missing.psu: cannot open the file' "refusals"
+varkon: missing.psu: cannot open the file: No such file or directory' "refusals"
 expect_no_file text.max
 
 # --check verifies and writes nothing.
@@ -100,11 +100,22 @@ varkon: cut.cbs: CodeBreaker save of BESCES-50501REZ is damaged; nothing written
   expect_status 0 "salvage"
   expect_out "cut.cbs: CodeBreaker save of BESCES-50501REZ: 1 file (salvaged) -> cut.psu" "salvage"
   expect_err_has 'file 2 "rez.ico": left out: its data is cut short' "salvage"
-  # A save whose PSU archive would take its own name is kept; a PlayStation save is refused.
+  # Its PSU archive beside it: up to date, kept when other (rez.psu of the card), replaced with --force.
+  run varkon rez.cbs
+  expect_out "rez.cbs: CodeBreaker save of BESCES-50501REZ: 3 files -> rez.psu: up to date" "foreign again"
+  cp "$REALDATA/rez.psu" rez.psu && cp rez.psu card-rez.psu
+  run varkon rez.cbs
+  expect_status 1 "foreign kept"
+  expect_err "varkon: rez.psu: exists already with other content; kept (--force or -f replaces it)" "foreign kept"
+  expect_same rez.psu card-rez.psu "foreign kept"
+  run varkon -f rez.cbs
+  expect_status 0 "foreign forced"
+  expect_out "rez.cbs: CodeBreaker save of BESCES-50501REZ: 3 files -> rez.psu" "foreign forced"
+  # A save whose PSU archive would take its own name is kept, even with --force; a PlayStation save is refused.
   cp rez.cbs same.psu
-  run varkon same.psu
+  run varkon --force same.psu
   expect_status 1 "same path"
-  expect_err_has "its PSU archive would replace this save, the only copy; kept it" "same path"
+  expect_err "varkon: same.psu: a CodeBreaker save named .psu: its PSU archive would replace it, the only copy; kept it (rename it to .cbs to convert it); nothing written" "same path"
   expect_same same.psu rez.cbs "same path"
   cp grandia-ii-usa.psv ps1.psv
   printf '\001' | dd of=ps1.psv bs=1 seek=60 conv=notrunc 2>/dev/null
@@ -124,7 +135,7 @@ expect_status 2 "unknown option"
 expect_err_has "unknown option '--bogus'" "unknown option"
 run varkon --help
 expect_status 0 "help"
-expect_out_has "Usage: varkon [-q] [--salvage] FILE..." "help"
+expect_out_has "Usage: varkon [-f] [-q] [--salvage] FILE..." "help"
 run varkon --version
 expect_out "varkon Version 20/05/24" "version"
 finish

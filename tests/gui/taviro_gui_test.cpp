@@ -297,18 +297,24 @@ GUI_TEST(taviro_full_card_writes_nothing)
 GUI_TEST(taviro_left_out_files_are_listed)
 {
     const std::string good = join(test_folder(), "alpha.psu"), text_file = join(test_folder(), "notes.txt");
+    const std::string copy = join(test_folder(), "alpha-copy.psu"), max = join(test_folder(), "alpha.max");
     REQUIRE(write_file(good, archive_bytes("alpha.psu")));
+    REQUIRE(write_file(copy, archive_bytes("alpha.psu")));
+    REQUIRE(write_file(max, std::string("Ps2PowerSave") + std::string(200, '\0')));
     REQUIRE(write_file(text_file, std::string("# notes\n") + std::string(3000, '.')));
     Program p;
     REQUIRE(start_taviro(&p));
-    REQUIRE(drop_files(p.window(), {good, text_file}));
+    REQUIRE(drop_files(p.window(), {good, text_file, copy, max}));
     const std::string out = join(test_folder(), "card.vm2");
     REQUIRE(save_as(p, kSaveCoded, out));
     HWND box = p.wait_for_dialog("TAVIRO");
     REQUIRE(box != nullptr);
     const std::string text = message_box_text(box);
     CHECK(text.find(text_file) != std::string::npos);
-    CHECK(text.find(good) == std::string::npos);
+    CHECK(text.find(good + ":") == std::string::npos);
+    /* A second save of one name is left out, and a file of another kind is named for what it is. */
+    CHECK(text.find(copy + ": a save of this name is already on the card") != std::string::npos);
+    CHECK(text.find(max + ": a MAX archive, not a PSU archive (convert it with varkon first)") != std::string::npos);
     CHECK(press_dialog_button(box, IDOK));
     CHECK(file_exists(out)); /* written from the others */
 }

@@ -120,6 +120,7 @@ GUI_TEST(other_writers_saves_convert_silently)
     const std::string ps2 = join(test_folder(), "SAVE.PSV"), ps1 = join(test_folder(), "old.psv");
     REQUIRE(write_file(ps2, psv_save(2)));
     REQUIRE(write_file(ps1, psv_save(1)));
+    REQUIRE(write_file(join(test_folder(), "SAVE.psu"), "an older archive")); /* the window replaces it */
     REQUIRE(drop_files(window, {ps2, ps1}));
     /* The directory, ".", "..", DATA and its 1024-byte block; 2000-01-01 stands in for the dates. */
     const std::string psu = contents(join(test_folder(), "SAVE.psu"));
