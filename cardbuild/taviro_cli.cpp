@@ -91,8 +91,9 @@ int main(int argc, char** argv)
     bool list_only = false;
     const char* sort_value = nullptr;
     cli::CommandLine args(argc, argv, con, kHelp, cli::ForceOption::taken);
+    args.keep_patterns(); /* matched by the list's own search, as a dropped folder's files are */
     while (const char* a = args.next_option()) {
-        if (args.takes("-o", &out, "the card image to write") || args.takes("--output", &out)) {
+        if (args.takes_path("-o", &out, "the card image to write") || args.takes_path("--output", &out)) {
         } else if (args.is("--raw", "--coded")) {
             const int f = int(a[2] == 'r' ? CardForm::raw : CardForm::coded);
             if (form != -1 && form != f) args.usage_error("--raw and --coded exclude each other");

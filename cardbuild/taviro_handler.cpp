@@ -85,9 +85,11 @@ struct PlacedName {
 };
 
 /* The note on a save placed, and a warning when not all of the file was read. */
-void report_placed(const Reporter& report, const char* path, const char* name, const ArchivePlan& plan,
+void report_placed(const Reporter& report, const char* path, const char* save_name, const ArchivePlan& plan,
                    uint32_t needed, size_t size)
 {
+    const std::string shown = report.shown(save_name);
+    const char* name = shown.c_str();
     const std::string clusters = counted(needed, "cluster");
     if (plan.top == ArchiveTop::file)
         report.notef(path, "placed \"%s\" as a file in the root (%s)", name, clusters.c_str());
@@ -209,8 +211,8 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
         for (const PlacedName& p : placed)
             if (compare_folded(p.name.c_str(), name.c_str()) == 0) same = &p;
         if (same) {
-            leave_out(why.format("a save of this name is already on the card (\"%s\", from %s)", same->name.c_str(),
-                                 list[same->index].c_str()));
+            leave_out(why.format("a save of this name is already on the card (\"%s\", from %s)",
+                                 report.shown(same->name).c_str(), list[same->index].c_str()));
             continue;
         }
         const uint32_t needed = builder.clusters_needed(plan);

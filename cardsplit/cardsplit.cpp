@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace ps2 {
 
@@ -261,9 +262,9 @@ bool archive_name_is_safe(std::string_view name, const PathRules& rules)
 {
     if (name.empty() || name == "." || name == "..") return false;
     const bool windows = rules.separator == '\\';
-    /* Step character by character within the name; the field is at most 32 bytes. */
-    char text[kPsuNameSize + 1] = {};
-    std::memcpy(text, name.data(), std::min(name.size(), kPsuNameSize));
+    /* Step character by character within the name: the field's 32 bytes, or the same converted. */
+    char text[kArchiveNameCapacity] = {};
+    std::memcpy(text, name.data(), std::min(name.size(), sizeof text - 1));
     for (const char* p = text; *p;) {
         const char* next = rules.step(p);
         if (next == p + 1 && (*p == '\\' || *p == '/' || (windows && *p == ':'))) return false;
@@ -282,7 +283,13 @@ void plan_archive_names(ConstRawImage card, const CardRoot& root, const NamingRu
             std::snprintf(a.text, sizeof a.text, "temp%04" PRIu32 ".psu", i);
             continue;
         }
-        const std::string_view name = psu_record_name(card_root_entry(card, *work, root, i));
+        const std::string_view stored = psu_record_name(card_root_entry(card, *work, root, i));
+        /* A Shift_JIS name converted for the file system is checked as it will be written: in it a trail
+         * byte 0x5C (as in "\x83\x5C") is no longer taken for a backslash. */
+        std::string converted;
+        a.converted = save_name_to_user(stored, rules.to_user, &converted) && converted.size() + 5 <= sizeof a.text &&
+                      archive_name_is_safe(converted, rules.path);
+        const std::string_view name = a.converted ? std::string_view(converted) : stored;
         std::memcpy(a.text, name.data(), name.size());
         std::memcpy(a.text + name.size(), ".psu", 5);
         if (!archive_name_is_safe(name, rules.path)) {

@@ -1,7 +1,7 @@
 /* cardsplit.h -- splitting a raw card image into PSU archives: the root directory, archive names, one archive per root entry
  *
  * Core code: works on a card image already in raw form (card/card.h) and on
- * one caller-supplied work area; no allocation, no file access. The handler
+ * one caller-supplied work area; no allocation (but a name converter's), no file access. The handler
  * (sorvik_handler.h) reads the image, makes the folder and writes each
  * archive this module builds.
  *
@@ -25,6 +25,7 @@
 #include "common/iconsys.h"
 #include "common/paths.h"
 #include "common/psu.h"
+#include "common/sjis.h"
 
 namespace ps2 {
 
@@ -36,8 +37,9 @@ namespace ps2 {
 inline constexpr size_t kSplitArchiveCapacity = kPsuEntrySize + size_t(kAllocClusters) * kClusterSize;
 /* A directory holds two entries per cluster of its chain. */
 inline constexpr uint32_t kMaxDirectoryEntries = 2 * kAllocClusters;
-/* "temp%04u.psu" of any 32-bit index, or a 32-byte name and ".psu", with the NUL. */
-inline constexpr size_t kArchiveNameCapacity = 40;
+/* "temp%04u.psu" of any 32-bit index, or a 32-byte name and ".psu", with the NUL; a Shift_JIS name in
+ * UTF-8 takes at most three bytes for each of its bytes (a half-width katakana). */
+inline constexpr size_t kArchiveNameCapacity = 3 * kPsuNameSize + 8;
 /* Member paths in reports ("SAVE/sub/file"), cut with "..." when longer. */
 inline constexpr size_t kSplitPathCapacity = 256;
 
@@ -97,6 +99,7 @@ struct ArchiveName {
     char text[kArchiveNameCapacity] = {};
     SplitError status = SplitError::ok; /* ok, unsafe_name or name_taken */
     uint32_t taken_by = 0;              /* name_taken: the root index that keeps the name */
+    bool converted = false;             /* the text is the entry's Shift_JIS name in the user's character set */
 };
 
 /* One directory being written (depth first). */
@@ -148,6 +151,9 @@ struct NamingRules {
     bool temp_names = false;       /* "USE TEMP NAME": temp%04u.psu by root index */
     PathRules path = kPosixRules;  /* separators and character stepping of the file system */
     bool case_insensitive = false; /* names differing in a-z/A-Z only are the same file (Windows) */
+    /* Where file names are in the user's character set (Linux): names that are neither ASCII nor UTF-8
+     * but convert whole from Shift_JIS name their archives converted (common/sjis.h). None: bytes. */
+    TextConverter to_user;
 };
 
 /* True when `name` (the entry's name up to its NUL) can be a file name in

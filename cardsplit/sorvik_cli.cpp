@@ -1,5 +1,4 @@
 /* sorvik_cli.cpp -- the sorvik command: split PS2 memory card images into PSU archives, or list what they hold */
-#include <clocale>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -20,7 +19,9 @@ const char kHelp[] =
     "named after the image without its extension (card.ps2 -> card/), which is made\n"
     "if missing. An archive of the same name there that holds exactly the bytes\n"
     "is left alone (\"up to date\"); one with other content is kept and named, and\n"
-    "the other entries are written: --force replaces it.\n"
+    "the other entries are written: --force replaces it. On Linux a save's name in\n"
+    "Shift_JIS names its archive in the locale's character set (UTF-8), as Windows\n"
+    "reads it, and the note says so; the archive keeps the card's bytes.\n"
     "\n"
     "Options:\n"
     "  -t, --temp-names  name the archives temp0002.psu, temp0003.psu, ... by their\n"
@@ -50,52 +51,8 @@ const char kHelp[] =
     "a run over several images shows \"[2/5] IMAGE\" on stderr while it works.\n"
     "More in the manual page sorvik(1) and the guide SORVIK.md.\n";
 
-/* Shift_JIS text from the card, shown in the terminal's character set; bytes
- * that do not convert are shown as \xNN. */
-class TextShower {
-public:
-    std::string show(const char* text) const
-    {
-        std::string out;
-        if (!plain_ascii(text) && to_locale_.convert(text, &out) && !has_control(out)) return out;
-        return escaped(text);
-    }
-
-private:
-    static bool plain_ascii(const char* s)
-    {
-        for (; *s; ++s)
-            if (static_cast<unsigned char>(*s) < 0x20 || static_cast<unsigned char>(*s) >= 0x7F) return false;
-        return true;
-    }
-    static bool has_control(const std::string& s)
-    {
-        for (unsigned char c : s)
-            if (c < 0x20 || c == 0x7F) return true;
-        return false;
-    }
-    static std::string escaped(const char* s)
-    {
-        std::string out;
-        for (; *s; ++s) {
-            const unsigned char c = static_cast<unsigned char>(*s);
-            if (c >= 0x20 && c < 0x7F && c != '\\') {
-                out += char(c);
-            } else {
-                char hex[5];
-                std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                out += hex;
-            }
-        }
-        return out;
-    }
-
-    ps2::plat::ShiftJisToLocale to_locale_;
-};
-
-int list_images(ps2::cli::Console& console, const std::vector<const char*>& images)
+int list_images(ps2::cli::Console& console, const std::vector<const char*>& images, const ps2::cli::TextShower& shower)
 {
-    const TextShower shower;
     for (const char* path : images) {
         ps2::CardListing listing;
         if (!ps2::list_card_image_file(path, console.reporter(), &listing)) continue;
@@ -122,8 +79,8 @@ int list_images(ps2::cli::Console& console, const std::vector<const char*>& imag
 
 int main(int argc, char** argv)
 {
-    std::setlocale(LC_ALL, "");
     ps2::cli::Console console("sorvik");
+    const ps2::cli::TextShower& shower = console.shower();
     bool temp_names = false;
     bool list = false;
     ps2::cli::CommandLine args(argc, argv, console, kHelp, ps2::cli::ForceOption::taken);
@@ -140,12 +97,14 @@ int main(int argc, char** argv)
         args.usage_error("--list writes nothing, so --temp-names has no use with it");
     if (args.stopped()) return args.exit_status();
     const std::vector<const char*>& images = args.files();
-    if (list) return list_images(console, images);
+    if (list) return list_images(console, images, shower);
 
     uint32_t refused = 0;
     const ps2::OptionBox option = ps2::OptionBox::fixed(temp_names);
     ps2::cli::run_batch(console, images, [&](const char* image) {
-        refused += ps2::split_card_image_file(image, option, console.reporter(), args.output_policy()).refused_names;
+        refused += ps2::split_card_image_file(image, option, console.reporter(), args.output_policy(),
+                                              shower.file_names())
+                       .refused_names;
     });
     if (refused > 0)
         std::fprintf(stderr, "sorvik: %u entr%s not written for %s name; --temp-names writes every entry as "

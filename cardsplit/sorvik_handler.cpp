@@ -93,7 +93,8 @@ bool make_split_folder(const char* path, const PathRules& rules, const Reporter&
 } // namespace
 
 SplitFileResult split_card_image_with(const char* path, const OptionBox& option, const Reporter& report,
-                                      plat::Block& card_buffer, plat::Block& work_buffer, plat::OutputPolicy outputs)
+                                      plat::Block& card_buffer, plat::Block& work_buffer, plat::OutputPolicy outputs,
+                                      const TextConverter& names)
 {
     SplitFileResult result;
     if (!load_card_image(path, card_buffer, report)) return result;
@@ -122,15 +123,14 @@ SplitFileResult split_card_image_with(const char* path, const OptionBox& option,
     naming.temp_names = option.get();
     naming.path = rules;
     naming.case_insensitive = rules.separator == '\\';
+    naming.to_user = names;
     plan_archive_names(card, root, naming, work);
 
     for (uint32_t i = 2; i < root.count; ++i) {
         const uint8_t* entry = card_root_entry(card, *work, root, i);
-        const std::string_view name = psu_record_name(entry);
-        char shown[kPsuNameSize + 1] = {};
-        std::memcpy(shown, name.data(), name.size());
+        const std::string shown = report.shown(psu_record_name(entry));
         auto refuse = [&](const char* why) {
-            report.errorf(path, "entry %" PRIu32 " \"%s\": %s; not written", i, shown, why);
+            report.errorf(path, "entry %" PRIu32 " \"%s\": %s; not written", i, shown.c_str(), why);
             ++result.failed;
         };
         const ArchiveName& a = work->names[i];
@@ -171,18 +171,21 @@ SplitFileResult split_card_image_with(const char* path, const OptionBox& option,
             continue;
         }
         ++result.written;
-        report.notef(path, "wrote %s", out.c_str());
+        if (a.converted)
+            report.notef(path, "wrote %s (the save's Shift_JIS name in %s)", out.c_str(), names.charset);
+        else
+            report.notef(path, "wrote %s", out.c_str());
     }
     return result;
 }
 
 SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report,
-                                      plat::OutputPolicy outputs)
+                                      plat::OutputPolicy outputs, const TextConverter& names)
 {
     /* Both buffers before anything is created, so that a failed allocation writes nothing. */
     plat::Block card_buffer(kCodedImageSize);
     plat::Block work_buffer(sizeof(SplitWork));
-    return split_card_image_with(path, option, report, card_buffer, work_buffer, outputs);
+    return split_card_image_with(path, option, report, card_buffer, work_buffer, outputs, names);
 }
 
 bool list_card_image_file(const char* path, const Reporter& report, CardListing* out)

@@ -33,16 +33,20 @@ struct SplitFileResult {
  * entry the card marks deleted). Nothing is created for a file that is not
  * a card image or when a buffer cannot be had. An archive of the same name in
  * the folder is dealt with as `outputs` says: the window replaces it; the
- * command line keeps one of other content unless --force is given. */
+ * command line keeps one of other content unless --force is given. With a
+ * converter for `names` (Linux), a Shift_JIS save name names its archive in
+ * the user's character set (NamingRules::to_user), and the note says so. */
 SplitFileResult split_card_image_file(const char* path, const OptionBox& option, const Reporter& report,
-                                      plat::OutputPolicy outputs = plat::OutputPolicy::replace);
+                                      plat::OutputPolicy outputs = plat::OutputPolicy::replace,
+                                      const TextConverter& names = {});
 
 /* As above with the two buffers given: card_buffer of kCodedImageSize bytes,
  * work_buffer of sizeof(SplitWork) bytes, both zero-filled. A buffer that
  * is missing (failed allocation) stops the image before anything is written. */
 SplitFileResult split_card_image_with(const char* path, const OptionBox& option, const Reporter& report,
                                       plat::Block& card_buffer, plat::Block& work_buffer,
-                                      plat::OutputPolicy outputs = plat::OutputPolicy::replace);
+                                      plat::OutputPolicy outputs = plat::OutputPolicy::replace,
+                                      const TextConverter& names = {});
 
 struct CardListing {
     CardRoot root;

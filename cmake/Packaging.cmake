@@ -78,6 +78,11 @@ else()
   endforeach()
   add_custom_target(man_pages ALL DEPENDS ${man_pages})
   install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # What `cmake --install` takes from the build tree: the six commands and their manual pages (the rest
+  # comes from the sources). scripts/demo.sh builds this target alone, and tests/release/install_test.sh
+  # installs from a tree built so.
+  add_custom_target(commands)
+  add_dependencies(commands ${PS2_TOOLS} man_pages)
 
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PS2_GUIDE_SOURCES} DESTINATION ${PS2_DOC_DIR})
   install(FILES ${PS2_GUIDE_IMAGES} DESTINATION ${PS2_DOC_DIR}/images)

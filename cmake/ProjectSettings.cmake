@@ -69,10 +69,27 @@ function(ps2_windows_program name)
   ps2_warnings(${name})
 endfunction()
 
-# A command-line tool (native build).
+# A command-line tool over the shared CLI plumbing (common/cli.h), from the same sources on both systems:
+#   ps2_cli_program(<name> SOURCES <files> LIBS <libs>)
+# Natively the program bin/<name>, installed to bin/. In the Windows build the console program
+# bin/cli/<name>.exe (static runtime), installed to cli/ in the zip: beside the windows, whose names
+# differ only in case (target <name>_cli, since the window TAVIRO is the target taviro there).
 function(ps2_cli_program name)
-  add_executable(${name} ${ARGN})
-  target_compile_options(${name} PRIVATE -fno-exceptions)
-  ps2_warnings(${name})
-  install(TARGETS ${name} RUNTIME DESTINATION bin)
+  cmake_parse_arguments(C "" "" "SOURCES;LIBS" ${ARGN})
+  set(target ${name})
+  if(WIN32)
+    set(target ${name}_cli)
+  endif()
+  add_executable(${target} ${C_SOURCES})
+  target_link_libraries(${target} PRIVATE ${C_LIBS} ps2_cli)
+  target_compile_options(${target} PRIVATE -fno-exceptions)
+  ps2_warnings(${target})
+  if(WIN32)
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${name}
+                          RUNTIME_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/cli)
+    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+    install(TARGETS ${target} RUNTIME DESTINATION cli)
+  else()
+    install(TARGETS ${target} RUNTIME DESTINATION bin)
+  endif()
 endfunction()

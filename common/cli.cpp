@@ -1,6 +1,7 @@
 /* cli.cpp -- shared command-line plumbing of the six tools */
 #include "common/cli.h"
 
+#include <clocale>
 #include <cstring>
 
 #include "common/platform.h"
@@ -17,6 +18,10 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 Console::Console(const char* tool) : tool_(tool)
 {
+    /* The user's character set, for the text of saves (plat::ShiftJisToLocale); numbers and the
+     * system's messages stay as they are. */
+    std::setlocale(LC_CTYPE, "");
+    shower_ = std::make_unique<TextShower>();
     if (plat::is_terminal(stderr)) {
         progress_ = stderr;
         width_ = plat::terminal_width(stderr);
@@ -30,6 +35,7 @@ Reporter Console::reporter()
 {
     Reporter r;
     r.emit = &Console::emit;
+    r.show = &Console::show;
     r.context = this;
     return r;
 }
@@ -37,6 +43,11 @@ Reporter Console::reporter()
 void Console::emit(void* context, Severity s, const char* subject, const char* text)
 {
     static_cast<Console*>(context)->print(s, subject, text);
+}
+
+std::string Console::show(void* context, std::string_view text)
+{
+    return static_cast<Console*>(context)->shower().show(text);
 }
 
 void Console::print(Severity s, const char* subject, const char* text)
@@ -91,7 +102,10 @@ void Console::step(const char* name)
 {
     ++done_;
     if (!progress_shown()) return;
-    current_ = "[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " + name;
+    char counter[48];
+    std::snprintf(counter, sizeof counter, "[%zu/%zu] ", done_, total_);
+    current_ = counter;
+    current_ += name;
     if (progress_lines_) {
         erase_progress();
         std::fflush(stdout);
@@ -152,6 +166,40 @@ void Console::erase_progress()
     drawn_ = 0;
 }
 
+std::string TextShower::show(std::string_view text) const
+{
+    auto clean = [](std::string_view t) {
+        for (const char c : t)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+        return true;
+    };
+    if (is_plain_ascii(text) && clean(text)) return std::string(text);
+    /* As the file names take it (save_name_to_user): UTF-8 as it stands, anything else as Shift_JIS. */
+    std::string out;
+    if (is_valid_utf8(text)) {
+        if (std::strcmp(to_locale_.charset(), "UTF-8") == 0 && clean(text)) return std::string(text);
+    } else if (to_locale_.convert(text, &out) && clean(out)) {
+        return out;
+    }
+    out.clear();
+    for (const char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += ch;
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+TextConverter TextShower::file_names() const
+{
+    return plat::kSaveNamesConvertedForFiles ? to_locale_.converter() : TextConverter{};
+}
+
 bool handle_standard_option(const char* arg, const char* tool, const char* help_text, int* exit_status)
 {
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -179,7 +227,7 @@ const char* CommandLine::next_option()
         const char* a = argv_[index_];
         int status = kExitOk;
         if (options_done_ || a[0] != '-' || a[1] == '\0')
-            files_.push_back(a);
+            add_file(argv_[index_]);
         else if (std::strcmp(a, "--") == 0)
             options_done_ = true;
         else if (handle_standard_option(a, console_.tool(), help_text_, &status))
@@ -218,6 +266,34 @@ bool CommandLine::takes(const char* name, const char** value, const char* what)
         return true;
     }
     *value = argv_[++index_];
+    return true;
+}
+
+void CommandLine::add_file(char* arg)
+{
+    plat::make_native_path(arg); /* as a dropped file's path reads */
+    const PathRules& rules = plat::native_path_rules();
+    const char* name = find_name_part(arg, rules);
+    std::vector<plat::FoundEntry> found;
+    if (plat::kShellExpandsPatterns || keep_patterns_ || std::strpbrk(name, "*?") == nullptr ||
+        plat::find_entries(arg, &found) != plat::IoError::ok) {
+        files_.push_back(arg);
+        return;
+    }
+    const size_t before = files_.size();
+    for (const plat::FoundEntry& e : found) {
+        if (e.name == "." || e.name == "..") continue;
+        matched_.push_back(std::string(arg, size_t(name - arg)) + e.name);
+        files_.push_back(matched_.back().c_str());
+    }
+    if (files_.size() == before) files_.push_back(arg);
+}
+
+bool CommandLine::takes_path(const char* name, const char** value, const char* what)
+{
+    if (!takes(name, value, what)) return false;
+    /* The value lies in argv (or is the empty text of a missing one, which is left alone). */
+    if (**value != '\0') plat::make_native_path(const_cast<char*>(*value));
     return true;
 }
 

@@ -8,7 +8,10 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <deque>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/platform.h"
@@ -25,6 +28,21 @@ inline constexpr int kExitUsage = 2;       /* bad command line */
 /* What --version prints after the tool's name. */
 inline constexpr const char* kVersionText = PS2_VERSION_TEXT;
 
+/* A save's own text (a name or a title: Shift_JIS) as the terminal shows it: ASCII as it stands,
+ * otherwise read as the file names read it (save_name_to_user: UTF-8 as it stands where the locale's
+ * set is UTF-8, anything else as Shift_JIS in the locale's set), else with its bytes written as \xNN
+ * (so are control characters). */
+class TextShower {
+public:
+    std::string show(std::string_view text) const;
+    /* Where file names are in the user's character set (Linux), the converter of save names into it;
+     * elsewhere none. */
+    TextConverter file_names() const;
+
+private:
+    plat::ShiftJisToLocale to_locale_;
+};
+
 /* Prints "tool: subject: text" lines: notes to stdout (unless quiet),
  * warnings and errors to stderr; counts errors for the exit status.
  *
@@ -39,7 +57,10 @@ public:
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 
+    /* Its reporter shows a save's names and titles through shower(). */
     Reporter reporter();
+    /* The locale's character set, set by the console: save names for files and terminals. */
+    const TextShower& shower() const { return *shower_; }
     const char* tool() const { return tool_; }
     void set_quiet(bool q) { quiet_ = q; }
     bool quiet() const { return quiet_; }
@@ -73,11 +94,13 @@ public:
 
 private:
     static void emit(void* context, Severity s, const char* subject, const char* text);
+    static std::string show(void* context, std::string_view text);
     bool progress_shown() const { return progress_ != nullptr && total_ > 1 && !quiet_; }
     void draw_progress();
     void erase_progress();
 
     const char* tool_;
+    std::unique_ptr<TextShower> shower_; /* made once the locale is set */
     bool quiet_ = false;
     int errors_ = 0;
     int warnings_ = 0;
@@ -98,7 +121,8 @@ enum class ForceOption : uint8_t { none, taken };
 
 /* Walks a tool's command line. Options hold for every file, wherever they
  * stand. Every argument that is not an option ("-" alone is a file), and every
- * one after "--", is collected as a file; --help, -h, --version, -q and
+ * one after "--", is collected as a file (Windows: with "/" turned into "\",
+ * as a dropped file's path reads); --help, -h, --version, -q and
  * --quiet are dealt with here, and -f / --force for a tool that takes it
  * (output_policy() then says what its outputs do to existing files). Each
  * other option is handed to the tool:
@@ -126,6 +150,8 @@ public:
      * missing value is a usage error ("option NAME needs a value", then
      * ": what" when `what` is given). */
     bool takes(const char* name, const char** value, const char* what = nullptr);
+    /* As takes() for a value that is a path: in the system's form (plat::make_native_path), as files are. */
+    bool takes_path(const char* name, const char** value, const char* what = nullptr);
     /* Usage errors: an unknown current option, or any other text. Both stop
      * the walk; only the first is printed. */
     void unknown();
@@ -133,6 +159,11 @@ public:
     /* The usage error "no WHAT given" when the command line names no file
      * (and the walk has not stopped already). */
     void require_files(const char* what = "file");
+
+    /* Windows, where no shell expands "*" and "?": each file argument whose name part holds them
+     * stands for the files it matches, in the system's order (one that matches nothing stays as it
+     * is). A tool that matches patterns itself (TAVIRO) keeps them: call before the walk. */
+    void keep_patterns() { keep_patterns_ = true; }
 
     const std::vector<const char*>& files() const { return files_; }
     /* keep: an existing output is replaced only when it holds the same bytes (then left alone as up to
@@ -156,6 +187,10 @@ private:
     bool stopped_ = false;
     int exit_status_ = kExitOk;
     std::vector<const char*> files_;
+    bool keep_patterns_ = false;
+    std::deque<std::string> matched_; /* names found for patterns; files_ points into them */
+
+    void add_file(char* arg);
 };
 
 /* Hands each file to `handle` in command-line order, as if dropped one after

@@ -12,10 +12,12 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/errors.h"
 #include "common/paths.h"
+#include "common/sjis.h"
 
 namespace ps2::plat {
 
@@ -70,6 +72,15 @@ inline const char* describe_io_error(IoError e)
 /* The separator and code-page character stepping of this system
  * (Windows: "\" and CharNextA; POSIX: "/" and single bytes). */
 const PathRules& native_path_rules();
+
+/* A path typed on a command line in the form the system's own dialogs and drops give it, in place:
+ * Windows turns each "/" into "\" (stepped by the code page), POSIX leaves the path as it is. */
+void make_native_path(char* path);
+
+/* The full path of a file named relative to the current folder (absolute ones as they are): POSIX
+ * joins it to the current folder and drops its "./" parts; Windows asks GetFullPathNameA.
+ * path_too_long when it would not fit 1024 bytes. */
+[[nodiscard]] IoError full_path(const char* path, PathBuffer* out);
 
 /* ---- whole files ---- */
 
@@ -180,6 +191,9 @@ struct FoundEntry {
 [[nodiscard]] IoError get_module_path(char* buffer, size_t capacity);
 /* The Windows folder (POSIX: $WINDIR, else empty). */
 [[nodiscard]] IoError get_windows_folder(char* buffer, size_t capacity);
+/* The user's folder of settings files (POSIX: $XDG_CONFIG_HOME when it is an absolute path, else
+ * ~/.config; Windows: unsupported, its programs keep what they read beside themselves). */
+[[nodiscard]] IoError get_config_folder(char* buffer, size_t capacity);
 /* The folder holding the desktop's files (POSIX: $XDG_DESKTOP_DIR, else ~/Desktop). */
 [[nodiscard]] IoError get_desktop_folder(char* buffer, size_t capacity);
 [[nodiscard]] IoError set_current_folder(const char* path);
@@ -214,13 +228,16 @@ bool wait_for_end_or_message(ProcessHandle h);
 
 /* ---- terminals ---- */
 
-/* True when the stream is a terminal (a console on Windows). */
+/* True when the stream is a terminal (Windows: a console, as GetConsoleMode tells; the NUL device, a
+ * file or a pipe is none). */
 bool is_terminal(std::FILE* stream);
 /* The terminal's width in columns, or 80 when it cannot be told. */
 unsigned terminal_width(std::FILE* stream);
 
 /* Shift_JIS text (code page 932: names and titles of saves) in the character set of the user's
- * locale (POSIX: nl_langinfo(CODESET), so set the locale first; Windows: the console's code page). */
+ * locale (POSIX: nl_langinfo(CODESET), so set the locale first, as cli::Console does; Windows: the
+ * console's code page, or the ANSI code page without a console). glibc's "CP932" reads as Windows does (0x8160 is U+FF5E, 0x815F U+FF3C, 0x5C
+ * a backslash), where its "SHIFT_JIS" would give U+301C, U+005C and a yen sign. */
 class ShiftJisToLocale {
 public:
     ShiftJisToLocale();
@@ -231,10 +248,29 @@ public:
     /* False, with *out unchanged, when the locale's set is plain ASCII or a byte of text does not
      * convert; true with the whole text converted. */
     [[nodiscard]] bool convert(const char* text, std::string* out) const;
+    [[nodiscard]] bool convert(std::string_view text, std::string* out) const;
+    /* The same for the core's rules (common/sjis.h); valid while this object lives. */
+    TextConverter converter() const;
+    /* The name of the locale's character set ("UTF-8"; Windows: "CP850"), for messages. */
+    const char* charset() const { return charset_; }
 
 private:
     intptr_t handle_ = -1;
+    char charset_[40] = {};
 };
+
+/* Where file names are text in the user's locale (POSIX), the CLIs write the Shift_JIS names of saves
+ * as file names in the locale's character set (common/sjis.h). Windows takes a name's bytes in its
+ * ANSI code page, as the windows do, and converts nothing. */
+/* And where a shell expands "*" and "?" in the arguments of a command (POSIX), the CLIs take them as
+ * they come; on Windows they match the files themselves (cli::CommandLine). */
+#ifdef _WIN32
+inline constexpr bool kSaveNamesConvertedForFiles = false;
+inline constexpr bool kShellExpandsPatterns = false;
+#else
+inline constexpr bool kSaveNamesConvertedForFiles = true;
+inline constexpr bool kShellExpandsPatterns = true;
+#endif
 
 /* ---- large blocks ---- */
 

@@ -97,6 +97,24 @@ const PathRules& native_path_rules()
     return rules;
 }
 
+void make_native_path(char*) {}
+
+IoError full_path(const char* path, PathBuffer* out)
+{
+    std::string full;
+    if (path[0] == '/') {
+        full = path;
+    } else {
+        char cwd[kPathCapacity];
+        if (const IoError e = current_folder(cwd, sizeof cwd); e != IoError::ok) return e;
+        full = std::string(cwd) + "/" + path;
+    }
+    /* Drop "./" components that a shell's completion or a relative name adds. */
+    for (size_t p; (p = full.find("/./")) != std::string::npos;) full.erase(p, 2);
+    if (full.size() >= 2 && full.compare(full.size() - 2, 2, "/.") == 0) full.resize(full.size() - 2);
+    return out->assign(full.c_str()) ? IoError::ok : fail(IoError::path_too_long, ENAMETOOLONG);
+}
+
 /* ---- whole files ---- */
 
 static bool read_fully(int fd, uint8_t* p, size_t n, size_t* got)
@@ -484,6 +502,16 @@ IoError get_windows_folder(char* buffer, size_t capacity)
     return copy_out(w ? w : "", buffer, capacity);
 }
 
+IoError get_config_folder(char* buffer, size_t capacity)
+{
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && x[0] == '/') return copy_out(x, buffer, capacity);
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return fail(IoError::unsupported, ENOENT);
+    PathBuffer p;
+    if (!p.assign(home) || !p.append("/.config")) return fail(IoError::path_too_long, ENAMETOOLONG);
+    return copy_out(p.c_str(), buffer, capacity);
+}
+
 IoError get_desktop_folder(char* buffer, size_t capacity)
 {
     if (const char* x = std::getenv("XDG_DESKTOP_DIR"); x && *x) return copy_out(x, buffer, capacity);
@@ -516,6 +544,7 @@ unsigned terminal_width(std::FILE* stream)
 ShiftJisToLocale::ShiftJisToLocale()
 {
     const char* codeset = ::nl_langinfo(CODESET);
+    (void)copy_string(charset_, sizeof charset_, codeset ? codeset : "");
     if (codeset && std::strcmp(codeset, "ANSI_X3.4-1968") != 0) {
         const iconv_t cd = ::iconv_open(codeset, "CP932");
         if (cd != iconv_t(-1)) handle_ = reinterpret_cast<intptr_t>(cd);
@@ -529,20 +558,33 @@ ShiftJisToLocale::~ShiftJisToLocale()
 
 bool ShiftJisToLocale::convert(const char* text, std::string* out) const
 {
+    return convert(std::string_view(text), out);
+}
+
+bool ShiftJisToLocale::convert(std::string_view text, std::string* out) const
+{
     if (handle_ == -1) return false;
     const iconv_t cd = reinterpret_cast<iconv_t>(handle_);
-    const size_t n = std::strlen(text);
-    std::string converted(n * 4 + 4, '\0'); /* room for any character set's longest form */
-    char* in = const_cast<char*>(text);
-    size_t in_left = n;
+    std::string converted(text.size() * 4 + 4, '\0'); /* room for any character set's longest form */
+    char* in = const_cast<char*>(text.data());
+    size_t in_left = text.size();
     char* o = converted.data();
     size_t out_left = converted.size();
     ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
     if (::iconv(cd, &in, &in_left, &o, &out_left) == size_t(-1) || in_left != 0) return false;
+    /* A stateful target set (ISO-2022-JP) ends in its initial state. */
+    if (::iconv(cd, nullptr, nullptr, &o, &out_left) == size_t(-1)) return false;
     converted.resize(converted.size() - out_left);
     *out = std::move(converted);
     return true;
 }
+
+static bool convert_with(const void* context, std::string_view text, std::string* out)
+{
+    return static_cast<const ShiftJisToLocale*>(context)->convert(text, out);
+}
+
+TextConverter ShiftJisToLocale::converter() const { return TextConverter{&convert_with, this, charset_}; }
 
 /* ---- large blocks ---- */
 

@@ -75,6 +75,21 @@ const PathRules& native_path_rules()
     return rules;
 }
 
+void make_native_path(char* path)
+{
+    for (char* p = path; *p != '\0'; p = CharNextA(p))
+        if (*p == '/') *p = '\\';
+}
+
+IoError full_path(const char* path, PathBuffer* out)
+{
+    char buffer[kPathCapacity];
+    const DWORD n = GetFullPathNameA(path, DWORD(sizeof buffer), buffer, nullptr);
+    if (n == 0) return fail(IoError::open_failed);
+    if (n >= sizeof buffer) return fail(IoError::path_too_long, ERROR_FILENAME_EXCED_RANGE);
+    return out->assign(buffer) ? IoError::ok : fail(IoError::path_too_long, ERROR_FILENAME_EXCED_RANGE);
+}
+
 /* ---- whole files ---- */
 
 /* Open for reading: other readers allowed. */
@@ -374,6 +389,12 @@ IoError get_windows_folder(char* buffer, size_t capacity)
     return IoError::ok;
 }
 
+IoError get_config_folder(char* buffer, size_t capacity)
+{
+    if (capacity > 0) buffer[0] = '\0';
+    return fail(IoError::unsupported, ERROR_NOT_SUPPORTED);
+}
+
 IoError get_desktop_folder(char* buffer, size_t capacity)
 {
     if (capacity < MAX_PATH) return fail(IoError::path_too_long, ERROR_INSUFFICIENT_BUFFER);
@@ -401,7 +422,13 @@ IoError current_folder(char* buffer, size_t capacity)
 
 /* ---- terminals ---- */
 
-bool is_terminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+bool is_terminal(std::FILE* stream)
+{
+    /* _isatty alone also says yes for the NUL device; a console answers GetConsoleMode. */
+    if (_isatty(_fileno(stream)) == 0) return false;
+    DWORD mode = 0;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
 
 unsigned terminal_width(std::FILE* stream)
 {
@@ -412,21 +439,32 @@ unsigned terminal_width(std::FILE* stream)
     return 80;
 }
 
-/* The handle is the console's code page. */
-ShiftJisToLocale::ShiftJisToLocale() { handle_ = intptr_t(GetConsoleOutputCP()); }
+/* The handle is the console's code page, or the ANSI code page without a console (output into a
+ * file or a pipe reads as the windows' texts do). */
+ShiftJisToLocale::ShiftJisToLocale()
+{
+    const UINT console = GetConsoleOutputCP();
+    handle_ = intptr_t(console != 0 ? console : GetACP());
+    std::snprintf(charset_, sizeof charset_, "CP%u", unsigned(handle_));
+}
 ShiftJisToLocale::~ShiftJisToLocale() = default;
 
 bool ShiftJisToLocale::convert(const char* text, std::string* out) const
 {
+    return convert(std::string_view(text), out);
+}
+
+bool ShiftJisToLocale::convert(std::string_view text, std::string* out) const
+{
     const UINT page = UINT(handle_);
     if (page == 0 || page == 20127) return false; /* no console, or US-ASCII */
-    const int n = int(std::strlen(text));
+    const int n = int(text.size());
     if (n == 0) {
         out->clear();
         return true;
     }
     std::wstring wide(size_t(n), L'\0');
-    const int w = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, n, wide.data(), n);
+    const int w = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text.data(), n, wide.data(), n);
     if (w <= 0) return false;
     /* UTF-8 loses nothing and takes neither the flag nor the question. */
     BOOL lost = FALSE;
@@ -439,6 +477,13 @@ bool ShiftJisToLocale::convert(const char* text, std::string* out) const
     *out = std::move(converted);
     return true;
 }
+
+static bool convert_with(const void* context, std::string_view text, std::string* out)
+{
+    return static_cast<const ShiftJisToLocale*>(context)->convert(text, out);
+}
+
+TextConverter ShiftJisToLocale::converter() const { return TextConverter{&convert_with, this, charset_}; }
 
 /* ---- large blocks ---- */
 

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 namespace ps2 {
 
@@ -56,6 +58,12 @@ enum class Severity : uint8_t {
 struct Reporter {
     void (*emit)(void* context, Severity severity, const char* subject, const char* text) = nullptr;
     void* context = nullptr;
+    /* The CLIs' way of showing a save's own text (a name, a title: Shift_JIS) in the terminal's
+     * character set (cli::TextShower); none: as it stands. */
+    std::string (*show)(void* context, std::string_view text) = nullptr;
+
+    /* A save's own text as a message shows it. */
+    std::string shown(std::string_view text) const { return show ? show(context, text) : std::string(text); }
 
     void note(const char* subject, const char* text) const { send(Severity::note, subject, text); }
     void warning(const char* subject, const char* text) const { send(Severity::warning, subject, text); }

@@ -36,11 +36,14 @@ const char kHelp[] =
     "shell. Put \"%path%\" in double quotes when names may hold spaces.\n"
     "\n"
     "Options:\n"
-    "      --list LIST     read the presets from LIST (default: this program's path\n"
-    "                      with the extension .lst)\n"
+    "      --list LIST     read the presets from LIST (default: the first that\n"
+    "                      exists of ~/.config/droprun/droprun.lst, in\n"
+    "                      $XDG_CONFIG_HOME when set, and this program's path with\n"
+    "                      .lst; Windows: cli\\droprun.lst, then DROPRUN.lst above)\n"
     "      --preset N|NAME use preset number N (from 1) or the first one named NAME\n"
     "                      (default: the first preset)\n"
-    "      --show-presets  list the presets with their fields and exit\n"
+    "      --show-presets  name the list read, list its presets with their fields\n"
+    "                      and exit\n"
     "  -n, --dry-run       print what would be done for each FILE; start nothing\n"
     "  -q, --quiet         print only warnings and errors\n"
     "  -h, --help          show this help and exit\n"
@@ -58,6 +61,10 @@ const char kHelp[] =
     "     or the list could not be read (a FILE skipped as missing does not count)\n"
     "  2  bad usage: an unknown option, a missing value, no FILE, no such preset\n"
     "\n"
+    "The package's example list is\n"
+    "/usr/share/doc/ps2-save-tools/examples/droprun-linux.example.lst: copy it to\n"
+    "~/.config/droprun/droprun.lst and edit it. --show-presets names the list read.\n"
+    "\n"
     "Each problem is one line on stderr, \"droprun: FILE: message\". On a terminal,\n"
     "a run over several files prints \"[2/5] FILE\" on stderr before each file.\n"
     "More in the manual page droprun(1) and the guide DROPRUN.md.\n";
@@ -71,8 +78,10 @@ const char* label_of(FormField f) { return kFieldLabels[size_t(int(f) - kFirstFo
  * made of harmless characters only, otherwise in single quotes. */
 std::string shell_quoted(const std::string& arg)
 {
-    const bool plain = !arg.empty() && arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                             "0123456789@%+=:,./_-") == std::string::npos;
+    /* The system's separator is a plain character of paths (Windows: "\\", which cmd takes as it is). */
+    const std::string harmless = std::string("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789@%+=:,./_-") +
+                                 plat::native_path_rules().separator;
+    const bool plain = !arg.empty() && arg.find_first_not_of(harmless) == std::string::npos;
     if (plain) return arg;
     std::string q = "'";
     for (const char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -120,19 +129,20 @@ public:
         }
     }
 
-    void start_command(FormField field, const char* command_line, bool /*hide_window*/, bool wait) override
+    void start_command(FormField field, const char* command_line, bool hide_window, bool wait) override
     {
         if (dry_run_) {
             std::printf("  %s%s: %s\n", label_of(field), wait ? "" : " (not waited for)", command_line);
             std::string args;
             for (const std::string& a : split_command_line(command_line, plat::native_path_rules().step))
-                args += " " + shell_quoted(a);
+                args.append(" ").append(shell_quoted(a));
             std::printf("    arguments:%s\n", args.empty() ? " (none)" : args.c_str());
             return;
         }
         std::fflush(stdout); /* our notes before the program's output */
         plat::ProcessHandle process;
-        if (plat::start_process(command_line, false, &process) != plat::IoError::ok) {
+        /* Hide window: Windows starts the program hidden, as the window does; POSIX has no windows to hide. */
+        if (plat::start_process(command_line, hide_window, &process) != plat::IoError::ok) {
             const std::string text = std::string("cannot start ") + label_of(field) + " (" + plat::last_error_text() +
                                      "): " + command_line;
             console_.print(Severity::error, file_, text.c_str());
@@ -184,18 +194,24 @@ void show_preset(size_t index, const Preset& preset)
             std::printf("    %-15s %s\n", kFieldLabels[f], preset.fields.field[f].c_str());
 }
 
-/* A file named relative to the folder droprun was started in stays so,
- * even after a working folder changes the current folder. */
-bool full_path_of(const char* arg, const std::string& start_folder, std::string* out)
+/* The first list of cli_preset_list_candidates() that exists; none (reported): false. */
+bool find_default_list(cli::Console& console, PathBuffer* list_path)
 {
-    if (arg[0] == '/')
-        *out = arg;
+    const std::vector<std::string> candidates = cli_preset_list_candidates();
+    for (const std::string& c : candidates)
+        if (plat::file_exists(c.c_str())) return list_path->assign(c.c_str());
+    std::string tried;
+    for (size_t i = 0; i < candidates.size(); ++i)
+        tried += (i == 0 ? "" : i + 1 == candidates.size() ? " nor " : ", ") + candidates[i];
+    std::string text = "no preset list: " + std::string(candidates.size() > 1 ? "neither " : "") + tried +
+                       (candidates.size() > 1 ? " exists" : " does not exist");
+    const std::string example = installed_example_list();
+    if (!example.empty() && !candidates.empty())
+        text += "; copy the example " + example + " to " + candidates.front() + ", or name a list with --list";
     else
-        *out = start_folder + "/" + arg;
-    /* Drop "./" components that a shell's completion or a relative name adds. */
-    for (size_t p; (p = out->find("/./")) != std::string::npos;) out->erase(p, 2);
-    if (out->size() >= 2 && out->compare(out->size() - 2, 2, "/.") == 0) out->resize(out->size() - 2);
-    return out->size() < kPathCapacity;
+        text += "; name a list with --list";
+    console.print(Severity::error, nullptr, text.c_str());
+    return false;
 }
 
 } // namespace
@@ -209,7 +225,7 @@ int main(int argc, char** argv)
     bool dry_run = false;
     cli::CommandLine args(argc, argv, console, kHelp);
     while (args.next_option()) {
-        if (args.takes("--list", &list_arg) || args.takes("--preset", &preset_arg)) {
+        if (args.takes_path("--list", &list_arg) || args.takes("--preset", &preset_arg)) {
         } else if (args.is("--show-presets")) {
             show_presets = true;
         } else if (args.is("-n", "--dry-run")) {
@@ -235,8 +251,7 @@ int main(int argc, char** argv)
             console.print(Severity::error, list_arg, plat::io_error_text(plat::IoError::path_too_long));
             return cli::kExitSomeFailed;
         }
-    } else if (const plat::IoError e = default_preset_list_path(&list_path); e != plat::IoError::ok) {
-        console.print(Severity::error, "preset list", plat::io_error_text(e));
+    } else if (!find_default_list(console, &list_path)) {
         return cli::kExitSomeFailed;
     }
 
@@ -257,6 +272,7 @@ int main(int argc, char** argv)
     }
 
     if (show_presets) {
+        std::printf("%s: %zu preset%s\n", list_path.c_str(), presets.size(), presets.size() == 1 ? "" : "s");
         for (size_t i = 0; i < presets.size(); ++i)
             if (!preset_arg || i == index) show_preset(i, presets[i]);
         return cli::kExitOk;
@@ -265,16 +281,11 @@ int main(int argc, char** argv)
 
     /* Relative names are taken from where droprun was started, before any
      * working folder changes the current folder. */
-    std::string start_folder;
-    {
-        char cwd[4096];
-        if (plat::current_folder(cwd, sizeof cwd) == plat::IoError::ok) start_folder = cwd;
-    }
     std::vector<std::string> paths;
     for (const char* f : files) {
-        std::string full;
-        if (!full_path_of(f, start_folder, &full)) {
-            console.print(Severity::error, f, plat::io_error_text(plat::IoError::path_too_long));
+        PathBuffer full;
+        if (const plat::IoError e = plat::full_path(f, &full); e != plat::IoError::ok) {
+            console.print(Severity::error, f, plat::io_error_text(e));
             continue;
         }
         /* A mistyped name would run every command on a file that is not there. */
@@ -282,11 +293,14 @@ int main(int argc, char** argv)
             console.print(Severity::warning, f, "no such file or folder; skipped");
             continue;
         }
-        paths.push_back(std::move(full));
+        paths.push_back(full.c_str());
     }
 
     const SystemFolders folders = query_system_folders();
     CliHost host(fields, dry_run, console);
+    const PathRules& rules = plat::native_path_rules();
+    /* Names on Windows hold no double quotes; POSIX names may, and are escaped within their quotes. */
+    const ValueQuoting quoting = rules.separator == '\\' ? ValueQuoting::as_is : ValueQuoting::escape_double_quotes;
     /* A dry run prints for every file anyway; a real run heads each file with
      * a progress line, since the programs it starts write to the terminal too. */
     console.set_progress_lines(true);
@@ -294,7 +308,7 @@ int main(int argc, char** argv)
     for (const std::string& path : paths) {
         host.set_file(path.c_str());
         if (!dry_run) console.step(path.c_str());
-        (void)run_file(path, folders, plat::native_path_rules(), host, ValueQuoting::escape_double_quotes);
+        (void)run_file(path, folders, rules, host, quoting);
     }
     console.end_batch();
     std::fflush(stdout);

@@ -56,6 +56,33 @@ plat::IoError default_preset_list_path(PathBuffer* out)
                                                                      : plat::IoError::path_too_long;
 }
 
+std::vector<std::string> cli_preset_list_candidates()
+{
+    std::vector<std::string> out;
+    const PathRules& rules = plat::native_path_rules();
+    char folder[kPathCapacity];
+    if (plat::get_config_folder(folder, sizeof folder) == plat::IoError::ok)
+        out.push_back(std::string(folder) + "/droprun/droprun.lst");
+    PathBuffer beside;
+    if (default_preset_list_path(&beside) == plat::IoError::ok) out.push_back(beside.c_str());
+    char program[kPathCapacity];
+    if (rules.separator == '\\' && plat::get_module_path(program, sizeof program) == plat::IoError::ok) {
+        const std::string above(folder_part(folder_part(program, rules), rules));
+        if (!above.empty()) out.push_back(above + "\\DROPRUN.lst");
+    }
+    return out;
+}
+
+std::string installed_example_list()
+{
+    const PathRules& rules = plat::native_path_rules();
+    char program[kPathCapacity];
+    if (rules.separator != '/' || plat::get_module_path(program, sizeof program) != plat::IoError::ok) return "";
+    const std::string prefix(folder_part(folder_part(program, rules), rules));
+    const std::string example = prefix + "/share/doc/ps2-save-tools/examples/droprun-linux.example.lst";
+    return plat::file_exists(example.c_str()) ? example : "";
+}
+
 SystemFolders query_system_folders()
 {
     SystemFolders f;

@@ -268,8 +268,8 @@ bool check_save_file(const char* path, const Reporter& report)
             return false;
         }
         const MaxHeader h = read_max_header(work.build.data());
-        report.notef(path, "PSU archive of %.*s: %" PRIu32 " files, %" PRIu32 " bytes of MAX payload; sound",
-                     int(h.dir_name.size()), h.dir_name.data(), info.file_count, info.unpacked_size);
+        report.notef(path, "PSU archive of %s: %" PRIu32 " files, %" PRIu32 " bytes of MAX payload; sound",
+                     report.shown(h.dir_name).c_str(), info.file_count, info.unpacked_size);
         return true;
     }
 
@@ -303,8 +303,8 @@ bool check_save_file(const char* path, const Reporter& report)
     }
     if (!sound) return false;
     const MaxHeader h = read_max_header(work.build.data());
-    report.notef(path, "MAX archive of %.*s: %" PRIu32 " files, %" PRIu32 " bytes of payload, CRC ok%s; sound",
-                 int(h.dir_name.size()), h.dir_name.data(), info.file_count, info.unpacked_size,
+    report.notef(path, "MAX archive of %s: %" PRIu32 " files, %" PRIu32 " bytes of payload, CRC ok%s; sound",
+                 report.shown(h.dir_name).c_str(), info.file_count, info.unpacked_size,
                  info.trailing_bytes ? ", bytes after the stream (ignored)" : "");
     return true;
 }

@@ -100,6 +100,29 @@ void remove_sjis(char* name)
     for (char* p = name; *p != '\0'; ++p) *p = file_name_char(uint8_t(*p));
 }
 
+size_t name_in_user_charset(std::string_view name, const TextConverter& to_user, std::string* out)
+{
+    out->clear();
+    size_t fell_back = 0;
+    std::string converted;
+    for (size_t at = 0; at < name.size();) {
+        const size_t n = shift_jis_char_size(name.substr(at));
+        const std::string_view c = name.substr(at, n);
+        at += n;
+        if (uint8_t(c[0]) < 0x80) {
+            out->append(c);
+        } else if (to_user(c, &converted)) {
+            out->append(converted);
+        } else {
+            char folded[3] = {c[0], n > 1 ? c[1] : '\0', '\0'};
+            remove_sjis(folded);
+            out->append(folded, n);
+            ++fell_back;
+        }
+    }
+    return fell_back;
+}
+
 bool name_stays_in_folder(const char* name, const PathRules& rules)
 {
     if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;

@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "common/errors.h"
 #include "common/iconsys.h"
 #include "common/paths.h"
+#include "common/sjis.h"
 
 namespace ps2 {
 
@@ -57,6 +59,13 @@ std::string_view read_title(std::span<const uint8_t> block);
  * (controls, " * / < > ? \ | and bytes 0x7F-0xFF become "_", ":" becomes ";").
  * The length never changes. */
 void remove_sjis(char* name);
+
+/* The new name part in the user's character set (file names on Linux): ASCII as it stands, every other
+ * Shift_JIS character converted by to_user, and a character that does not convert (a broken byte, a
+ * code the set lacks, or any with no converter) written as remove_sjis writes it ("_" plus the ASCII
+ * letter or digit of a full-width one, else "__"; "_" for a single byte). Returns how many characters
+ * did not convert. */
+size_t name_in_user_charset(std::string_view name, const TextConverter& to_user, std::string* out);
 
 /* True when the new name part would keep the file in its own folder: no
  * separator ("/" or the rules' separator) at a character start, and not

@@ -55,7 +55,7 @@ MaletoError search_title(plat::ReadHandle file, std::string* title)
 } // namespace
 
 MaletoError maleto_rename_file(const char* path, const OptionBox& remove_sjis_option, const Reporter& report,
-                               const PathRules& rules)
+                               const PathRules& rules, const TextConverter& names)
 {
     plat::ReadHandle file;
     if (plat::open_for_reading(path, &file) != plat::IoError::ok)
@@ -85,7 +85,15 @@ MaletoError maleto_rename_file(const char* path, const OptionBox& remove_sjis_op
     size_t name_at = 0;
     e = format_new_path(path, name, title, rules, &new_path, &name_at);
     if (e != MaletoError::ok) return fail(report, path, e);
-    if (remove_sjis_option.get()) remove_sjis(new_path.data() + name_at);
+    size_t fell_back = 0;
+    if (remove_sjis_option.get()) {
+        remove_sjis(new_path.data() + name_at);
+    } else if (names.convert) {
+        std::string in_user;
+        fell_back = name_in_user_charset(new_path.c_str() + name_at, names, &in_user);
+        new_path.cut(name_at);
+        if (!new_path.append(in_user.data(), in_user.size())) return fail(report, path, MaletoError::path_too_long);
+    }
     /* The new name always stays in the file's own folder. */
     if (!name_stays_in_folder(new_path.c_str() + name_at, rules)) return fail(report, path, MaletoError::unsafe_name);
 
@@ -100,6 +108,11 @@ MaletoError maleto_rename_file(const char* path, const OptionBox& remove_sjis_op
         return fail_with_reason(report, path, MaletoError::rename_failed);
     }
     report.notef(nullptr, "%s -> %s", path, new_path.c_str());
+    if (fell_back)
+        report.warningf(path, "%zu character%s of the name ha%s no form in the locale's character set (%s): "
+                              "written as --remove-sjis writes %s; --sjis-bytes keeps the Shift_JIS bytes",
+                        fell_back, fell_back == 1 ? "" : "s", fell_back == 1 ? "s" : "ve", names.charset,
+                        fell_back == 1 ? "it" : "them");
     return MaletoError::ok;
 }
 

@@ -1,19 +1,30 @@
 #!/bin/sh
-# demo.sh -- the main job: installs what is missing, builds the six command-line tools, and takes the
-# bundled sample saves (samples/) through the whole journey: build a card (TAVIRO), split it (SORVIK),
-# convert to MAX and back (VARKON), unpack and rebuild (QUILBAN), rename (MALETO). Prints a summary
-# with sizes and timings, and shows that what came back equals what went in. Output in demo/.
+# demo.sh -- the main job: installs what is missing, builds the six command-line tools and their manual
+# pages, and takes the bundled sample saves (samples/) through the whole journey: build a card (TAVIRO),
+# split it (SORVIK), convert to MAX and back (VARKON), unpack and rebuild (QUILBAN), rename (MALETO).
+# Prints a summary with sizes and timings, and shows that what came back equals what went in. Output in
+# demo/. Afterwards `cmake --install build --prefix DIR` installs the tools, their manual pages and the guide.
+#   scripts/demo.sh --build-only DIR   only the demo's build, into DIR (the install test uses it)
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$PWD
+
+# build_commands DIR: configures DIR as the README's build (unless it is configured already: its other
+# settings stay) and builds the target `commands`, what `cmake --install` takes: the six tools and their
+# manual pages. The Windows programs and the tests are built by scripts/test-all.sh.
+build_commands() {
+  log=$1.log
+  if [ -f "$1/CMakeCache.txt" ]; then cmake -S . -B "$1" >"$log" 2>&1; else cmake -S . -B "$1" -G Ninja >"$log" 2>&1; fi ||
+    { cat "$log"; exit 1; }
+  cmake --build "$1" -j "${JOBS:-2}" --target commands >>"$log" 2>&1 || { tail -40 "$log"; exit 1; }
+  rm -f "$log"
+}
+if [ "${1:-}" = --build-only ]; then
+  build_commands "$2"
+  exit 0
+fi
 scripts/setup-debian.sh minimal
-# Only the command-line tools are built, so the build folder keeps its other settings (the Windows
-# programs and the tests are built by scripts/test-all.sh).
-if [ -f build/CMakeCache.txt ]; then cmake -S . -B build >build.log 2>&1; else cmake -S . -B build -G Ninja >build.log 2>&1; fi ||
-  { cat build.log; exit 1; }
-cmake --build build -j "${JOBS:-2}" --target sorvik taviro varkon quilban maleto droprun >>build.log 2>&1 ||
-  { tail -40 build.log; exit 1; }
-rm -f build.log
+build_commands build
 BIN=$ROOT/build/bin
 OUT=$ROOT/demo
 rm -rf "$OUT"
@@ -90,10 +101,10 @@ same_rebuilt=1
 for a in unpack/*.psu; do b=${a%.psu}; cmp -s "$a" "$b/${b#unpack/}.psu" || same_rebuilt=0; done
 check "every rebuilt archive equals the archive unpacked" "[ $same_rebuilt -eq 1 ]"
 
-# MALETO: the archives renamed after their save's name and title (plain ASCII names).
+# MALETO: the archives renamed after their save's name and title, in the locale's character set.
 mkdir renamed
 cp card/*.psu renamed/
-t0=$(now); "$BIN/maleto" -q --remove-sjis renamed/*.psu; t1=$(now)
+t0=$(now); "$BIN/maleto" -q renamed/*.psu; t1=$(now)
 row MALETO "rename after name and title" "$(bytes renamed/*)" "$(bytes renamed/*)" "$(ms "$t0" "$t1")"
 check "every archive was renamed" "[ \$(ls renamed | grep -c -- '-\[.*\]\.psu\$') -eq $n_saves ]"
 
@@ -109,4 +120,5 @@ echo "  renamed:"
 ls renamed | sed 's/^/    /'
 echo
 echo "Everything is in $OUT; the tools are in $BIN (try $BIN/sorvik --help)."
+echo "To install them with their manual pages and the guide: cmake --install build --prefix ~/.local"
 exit $FAILED

@@ -177,7 +177,25 @@ TEST(Platform, ShiftJisInTheLocalesCharacterSet)
     EXPECT_EQ(out, "\xE3\x82\xBD\xE3\x82\xB2 A");
     EXPECT_FALSE(utf8.convert("A\x83", &out)); /* a lead byte without its second byte */
     EXPECT_EQ(out, "\xE3\x82\xBD\xE3\x82\xB2 A");
+    /* As Windows reads code page 932, not as JIS's Shift_JIS: U+FF3C U+FF5E U+FF0D, a backslash, a tilde. */
+    EXPECT_TRUE(utf8.convert("\x81\x5F\x81\x60\x81\x7C\x5C\x7E", &out));
+    EXPECT_EQ(out, "\xEF\xBC\xBC\xEF\xBD\x9E\xEF\xBC\x8D\\~");
+
+    /* Names: ASCII and UTF-8 stay, Shift_JIS that converts whole is converted, the rest stays. */
+    const TextConverter names = utf8.converter();
+    EXPECT_STREQ(names.charset, "UTF-8");
+    for (const char* kept : {"BESCES-50501REZ", "\xE3\x82\xBD", "\x83\x5C\x80"}) {
+        out = "kept";
+        EXPECT_FALSE(save_name_to_user(kept, names, &out)) << kept;
+        EXPECT_EQ(out, "kept");
+    }
+    EXPECT_TRUE(save_name_to_user("\x83\x5C.dat", names, &out));
+    EXPECT_EQ(out, "\xE3\x82\xBD.dat");
     std::setlocale(LC_ALL, "C");
+
+    for (const char* bad : {"\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE3\x82", "\x82\xA0"})
+        EXPECT_FALSE(is_valid_utf8(bad)) << bad; /* overlong, surrogate, past U+10FFFF, cut, Shift_JIS */
+    EXPECT_TRUE(is_valid_utf8("a\xC3\xA9\xE3\x82\xBD\xF0\x9F\x98\x80"));
 }
 
 TEST(Platform, BlocksAreZeroFilled)

@@ -103,8 +103,16 @@ std::vector<Record> records_of(const std::string& file)
 /* Each test gets a scratch folder, its own record file, and the recorder's path. */
 class DroprunCli : public ::testing::Test {
 protected:
-    void SetUp() override { setenv("DROPRUN_RECORD", record_.c_str(), 1); }
-    void TearDown() override { unsetenv("DROPRUN_RECORD"); }
+    void SetUp() override
+    {
+        setenv("DROPRUN_RECORD", record_.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1); /* never the user's own list */
+    }
+    void TearDown() override
+    {
+        unsetenv("DROPRUN_RECORD");
+        unsetenv("XDG_CONFIG_HOME");
+    }
 
     Result droprun(const std::vector<std::string>& args, const std::string& folder = "")
     {
@@ -295,7 +303,7 @@ TEST_F(DroprunCli, ChoosingAndShowingPresets)
 
     const Result shown = droprun({"--list", lst, "--show-presets"});
     EXPECT_EQ(shown.status, 0);
-    EXPECT_EQ(shown.out, "1: First\n    command 1       " + recorder_ + " --tag=first\n2: Second\n    command 1       " +
+    EXPECT_EQ(shown.out, lst + ": 3 presets\n1: First\n    command 1       " + recorder_ + " --tag=first\n2: Second\n    command 1       " +
                              recorder_ + " --tag=second\n3: 3\n    command 1       " + recorder_ + " --tag=three\n");
 }
 
@@ -313,10 +321,17 @@ TEST_F(DroprunCli, ListBesideTheProgram)
     ASSERT_EQ(recs.size(), 2u);
     EXPECT_EQ(recs[0].args, std::vector<std::string>{dir_.path()});
 
+    /* The user's own list comes first; --show-presets names the list it read. */
+    fs::create_directories(dir_ / "config/droprun");
+    put(dir_ / "config/droprun/droprun.lst", preset_list({{"Own"}}));
+    EXPECT_EQ(run_program(copy, {"--show-presets"}, dir_).out, dir_ / "config/droprun/droprun.lst: 1 preset\n1: Own\n");
+
     fs::remove(dir_ / "launcher.lst");
+    fs::remove(dir_ / "config/droprun/droprun.lst");
     const Result missing = run_program(copy, {dir_ / "a.psu"}, dir_);
     EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find(dir_ / "launcher.lst: cannot read the preset list"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.err, "droprun: no preset list: neither " + dir_ / "config/droprun/droprun.lst" + " nor " +
+                               dir_ / "launcher.lst" + " exists; name a list with --list\n");
 }
 
 TEST_F(DroprunCli, Usage)

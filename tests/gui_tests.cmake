@@ -53,3 +53,10 @@ foreach(source ${PS2_GUI_DRIVER_SOURCES})
   set_tests_properties(${tests} PROPERTIES
     FIXTURES_REQUIRED gui_wine RESOURCE_LOCK gui_wineprefix LABELS gui TIMEOUT 300)
 endforeach()
+
+# The Windows console programs (cli/ of the Windows build) on the golden folders, as tests/cli/golden_cli.sh
+# runs the Linux tools on them; it says which cases differ by design.
+add_test(NAME gui_cli_golden COMMAND ${PS2_GUI_RUNNER} --sh ${CMAKE_CURRENT_SOURCE_DIR}/cli/golden_cli.sh
+                                     ${CMAKE_BINARY_DIR} ${PS2_GUI_BIN}/cli ${PROJECT_SOURCE_DIR})
+set_tests_properties(gui_cli_golden PROPERTIES ENVIRONMENT GOLDEN_WINE=${PS2_WINE}
+  FIXTURES_REQUIRED gui_wine RESOURCE_LOCK gui_wineprefix LABELS gui TIMEOUT 300)

@@ -19,6 +19,8 @@ add_test(NAME install_prefix COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/release/inst
          ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
 add_test(NAME package_deb COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/release/package_test.sh deb ${CMAKE_BINARY_DIR})
 set_tests_properties(install_prefix package_deb PROPERTIES LABELS package TIMEOUT 300)
+# The install test builds a tree of its own first, as scripts/demo.sh does (the first time: minutes).
+set_tests_properties(install_prefix PROPERTIES TIMEOUT 900)
 set_tests_properties(package_deb PROPERTIES RESOURCE_LOCK ps2_build_tree)
 if(PS2_WINDOWS)
   add_test(NAME package_windows_zip

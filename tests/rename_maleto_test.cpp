@@ -111,3 +111,32 @@ TEST(MaletoNames, NewNameStaysInItsFolder)
     EXPECT_FALSE(name_stays_in_folder("..", kPosixRules));
     EXPECT_FALSE(name_stays_in_folder("", kPosixRules));
 }
+
+TEST(MaletoNames, NameInTheUsersCharacterSet)
+{
+    /* Converts the katakana row (lead byte 0x83) to "K"; every other character has no form. */
+    const TextConverter katakana{[](const void*, std::string_view c, std::string* out) {
+                                     return c.size() == 2 && uint8_t(c[0]) == 0x83 ? (*out = "K", true) : false;
+                                 },
+                                 nullptr, "test"};
+    struct Case {
+        const char* name;
+        const char* want;
+        size_t fell_back;
+    } const cases[] = {
+        {"GAME-[a:b?].psu", "GAME-[a:b?].psu", 0},           /* ASCII as it stands, unlike the fold */
+        {"\x83\x5A\x83\x75", "KK", 0},                      /* converted, trail 0x5C-free or not */
+        {"\x82\x60\x81\x40\x83\x5C", "_A__K", 2},           /* no form: as REMOVE SJIS writes it */
+        {"a\x80" "b\xFD", "a_b_", 2},                        /* broken single bytes */
+        {"\x83\x20x", "_ x", 1},                             /* a lead byte without its trail byte */
+        {"x\x83", "x_", 1},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        EXPECT_EQ(name_in_user_charset(c.name, katakana, &out), c.fell_back) << c.name;
+        EXPECT_EQ(out, c.want) << c.name;
+    }
+    std::string out;
+    EXPECT_EQ(name_in_user_charset("\x83\x5A!", TextConverter{}, &out), 1u); /* no converter at all */
+    EXPECT_EQ(out, "__!");
+}

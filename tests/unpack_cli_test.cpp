@@ -22,10 +22,11 @@ struct CliRun {
 
 class QuilbanCli : public ::testing::Test {
 protected:
-    /* Runs quilban in the test folder with the arguments (already shell-quoted). */
-    CliRun run(const std::string& args)
+    /* Runs quilban in the test folder with the arguments (already shell-quoted), in the locale given. */
+    CliRun run(const std::string& args, const std::string& locale = "C")
     {
-        const std::string cmd = "cd '" + dir_ + "' && '" QUILBAN_CLI_PATH "' " + args + " >out.txt 2>err.txt";
+        const std::string cmd =
+            "cd '" + dir_ + "' && LC_ALL=" + locale + " '" QUILBAN_CLI_PATH "' " + args + " >out.txt 2>err.txt";
         CliRun r;
         const int raw = std::system(cmd.c_str());
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -101,6 +102,21 @@ TEST_F(QuilbanCli, UnpackAndRebuild)
     r = run("-f ./-dash.psu -t");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::exists(dir_ + "/-dash/temp0003.bin"));
+}
+
+TEST_F(QuilbanCli, ShiftJisNamesInTheLocalesCharacterSet)
+{
+    /* ソウル: a save and a member named in Shift_JIS (0x835C: a trail byte 0x5C) become UTF-8 file names; the
+     * manifest's name lines keep the bytes, so the rebuild gives the archive back byte for byte. */
+    const Bytes archive = make_archive(dir("\x83\x5C\x83\x45\x83\x8B", {file("\x83\x5C.dat", pattern(99))}));
+    put("s.psu", archive);
+    CliRun r = run("s.psu", "C.UTF-8");
+    EXPECT_EQ(r.out, "s.psu: entry 4 \"\xE3\x82\xBD.dat\": member file s/\xE3\x82\xBD.dat (the Shift_JIS name in UTF-8)\n"
+                     "s.psu: unpacked 4 entries into s: QUILBAN.TXT and 1 member file\n");
+    EXPECT_NE(get_text(dir_ + "/s/QUILBAN.TXT").find("\r\n\x83\x5C.dat\r\n"), std::string::npos);
+    r = run("s/QUILBAN.TXT", "C.UTF-8");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(get(dir_ + "/s/\xE3\x82\xBD\xE3\x82\xA6\xE3\x83\xAB.psu"), archive);
 }
 
 TEST_F(QuilbanCli, FailuresWarningsAndExitStatus)

@@ -32,10 +32,12 @@ inline constexpr size_t kManifestFieldCount = 9;
 std::string_view manifest_comment(ManifestField field);
 
 /* The most bytes a name2 can take in a manifest written by this writer:
- * an entry name (32 bytes) or "temp%04d.bin" with a 32-bit counter (18). */
-inline constexpr size_t kManifestName2Max = 32;
+ * an entry name (32 bytes), the same in UTF-8 where a Linux unpack converts
+ * a Shift_JIS name (three bytes for each byte at most, a half-width katakana),
+ * or "temp%04d.bin" with a 32-bit counter (18). */
+inline constexpr size_t kManifestName2Max = 3 * 32;
 /* Upper bound of one block's bytes when name2 is at most kManifestName2Max bytes. */
-inline constexpr size_t kManifestBlockMax = 800;
+inline constexpr size_t kManifestBlockMax = 864;
 inline constexpr size_t kManifestHeaderSize = 9; /* "QUILBAN" CR LF */
 
 /* ---- writing ---- */

@@ -25,6 +25,12 @@ constexpr const char* kHelp =
     "(\"up to date\"); one with other content (an edited member file, say) is kept\n"
     "and named, and the others are written: --force replaces it.\n"
     "\n"
+    "The manifest's comment lines are Japanese in Shift_JIS (code page 932), as\n"
+    "the format has them; to read them on Linux: iconv -f CP932 QUILBAN.TXT | less\n"
+    "(or an editor set to Shift_JIS). On Linux a member named in Shift_JIS gets a\n"
+    "file name in the locale's character set (its name2 line); its name line keeps\n"
+    "the archive's bytes.\n"
+    "\n"
     "Options:\n"
     "  -t, --temp-names  unpack: name the member files temp0000.bin, temp0001.bin...\n"
     "                    (one number per entry) instead of the entries' names;\n"
@@ -72,7 +78,9 @@ int main(int argc, char** argv)
     bool all_whole = true;
     ps2::cli::run_batch(console, files, [&](const char* file) {
         /* An archive that ends early is told by a warning, and fails the run all the same. */
-        all_whole = ps2::handle_quilban_file(file, option, report, args.output_policy()) && all_whole;
+        all_whole =
+            ps2::handle_quilban_file(file, option, report, args.output_policy(), console.shower().file_names()) &&
+            all_whole;
     });
     return all_whole ? console.exit_status() : ps2::cli::kExitSomeFailed;
 }

@@ -18,7 +18,7 @@ namespace ps2 {
 
 namespace {
 
-/* A name in a message line, quoted byte for byte as it stands. */
+/* A file name in a message line, quoted byte for byte as it stands. */
 std::string quoted(std::string_view s)
 {
     std::string q = "\"";
@@ -26,6 +26,9 @@ std::string quoted(std::string_view s)
     q += '"';
     return q;
 }
+
+/* An entry's name (the save's own text), quoted as the reporter shows it. */
+std::string quoted(const Reporter& report, std::string_view s) { return quoted(report.shown(s)); }
 
 constexpr const char* kTempNameHint = "use temporary names (--temp-names, or USE TEMP NAME in the window)";
 
@@ -94,9 +97,9 @@ enum class MemberOutcome : uint8_t { written, none, failed };
  * folder, with the warnings its entry calls for; none for a directory entry. */
 MemberOutcome write_member_file(const char* path, std::span<const uint8_t> archive, const UnpackEntry& e, size_t n,
                                 const PathBuffer& folder, const char* separator, const Reporter& report,
-                                plat::OutputPolicy outputs, bool superseded, size_t* up_to_date)
+                                plat::OutputPolicy outputs, bool superseded, size_t* up_to_date, const char* charset)
 {
-    const std::string name = quoted(psu_record_name(archive.data() + e.offset));
+    const std::string name = quoted(report, psu_record_name(archive.data() + e.offset));
     if (e.name_breaks_line)
         report.warningf(path, "entry %zu %s: the name holds a line break, which its name line in "
                               "the manifest cannot carry; mend that line before rebuilding",
@@ -113,6 +116,9 @@ MemberOutcome write_member_file(const char* path, std::span<const uint8_t> archi
                       name.c_str(), kPathCapacity - 1);
         return MemberOutcome::failed;
     }
+    if (e.name2_converted)
+        report.notef(path, "entry %zu %s: member file %s (the Shift_JIS name in %s)", n, name.c_str(), member.c_str(),
+                     charset);
     if (e.data_cut)
         report.warningf(path, "entry %zu %s: the archive ends inside its data: %s holds %zu of its %lu bytes", n,
                         name.c_str(), member.c_str(), e.data.size(), (unsigned long)e.length);
@@ -176,7 +182,8 @@ void report_not_an_archive(const char* path, std::span<const uint8_t> archive, u
 
 } // namespace
 
-bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report, plat::OutputPolicy outputs)
+bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report, plat::OutputPolicy outputs,
+                     const TextConverter& names)
 {
     const PathRules& rules = plat::native_path_rules();
     const char separator[2] = {rules.separator, '\0'};
@@ -210,6 +217,7 @@ bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report, 
     options.temp_names = temp_names;
     options.rules = rules;
     options.names_fold_case = native_names_fold_case();
+    options.to_user = names;
     UnpackPlan plan;
     plan_unpack(archive, options, &plan);
 
@@ -239,7 +247,7 @@ bool unpack_psu_file(const char* path, bool temp_names, const Reporter& report, 
         if (e.replaces != kNoEntry) superseded[e.replaces] = true;
     for (size_t i = 0; i < plan.entries.size(); ++i) {
         const MemberOutcome m = write_member_file(path, archive, plan.entries[i], i + 1, folder, separator, report,
-                                                  outputs, superseded[i], &up_to_date);
+                                                  outputs, superseded[i], &up_to_date, names.charset);
         members_written += m == MemberOutcome::written;
         all_written = all_written && m != MemberOutcome::failed;
     }
@@ -398,7 +406,8 @@ void report_problem(const char* path, const RebuildProblem& p, const Reporter& r
 
 } // namespace
 
-bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter& report, plat::OutputPolicy outputs)
+bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter& report, plat::OutputPolicy outputs,
+                      const TextConverter& names)
 {
     const PathRules& rules = plat::native_path_rules();
     FolderSource source;
@@ -442,11 +451,12 @@ bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter
     const std::span<const uint8_t> archive(out.data(), result.size);
 
     std::string name;
-    const MemberNameFault fault = rebuild_result_name(archive, temp_names, rules, &name);
+    bool converted = false;
+    const MemberNameFault fault = rebuild_result_name(archive, temp_names, rules, &name, names, &converted);
     if (fault != MemberNameFault::none) {
         report.errorf(manifest_path, "the first entry's name %s cannot name the archive: %s; rebuild with temporary "
                                      "names (--temp-names, or USE TEMP NAME in the window) to write temp.psu",
-                      quoted(psu_record_name(archive.data())).c_str(), member_name_fault_text(fault));
+                      quoted(report, psu_record_name(archive.data())).c_str(), member_name_fault_text(fault));
         return false;
     }
     if (const size_t clash = find_member_named(text, name, native_names_fold_case())) {
@@ -463,18 +473,22 @@ bool rebuild_psu_file(const char* manifest_path, bool temp_names, const Reporter
     }
     size_t up_to_date = 0;
     if (!write_one(result_path.c_str(), archive, outputs, report, &up_to_date)) return false;
-    report.notef(manifest_path, "%s %s: %zu entries, %zu member file%s, %zu bytes", up_to_date ? "up to date:" : "rebuilt",
-                 result_path.c_str(), result.entries, result.files, result.files == 1 ? "" : "s", result.size);
+    report.notef(manifest_path, "%s %s: %zu entries, %zu member file%s, %zu bytes%s%s%s",
+                 up_to_date ? "up to date:" : "rebuilt", result_path.c_str(), result.entries, result.files,
+                 result.files == 1 ? "" : "s", result.size, converted ? " (the save's Shift_JIS name in " : "",
+                 converted ? names.charset : "", converted ? ")" : "");
     return true;
 }
 
 /* ---- the dropped file ---- */
 
-bool handle_quilban_file(const char* path, const OptionBox& option, const Reporter& report, plat::OutputPolicy outputs)
+bool handle_quilban_file(const char* path, const OptionBox& option, const Reporter& report, plat::OutputPolicy outputs,
+                         const TextConverter& names)
 {
     const bool temp_names = option.get(); /* read once, before choosing */
-    if (is_manifest_path(path, plat::native_path_rules())) return rebuild_psu_file(path, temp_names, report, outputs);
-    return unpack_psu_file(path, temp_names, report, outputs);
+    if (is_manifest_path(path, plat::native_path_rules()))
+        return rebuild_psu_file(path, temp_names, report, outputs, names);
+    return unpack_psu_file(path, temp_names, report, outputs, names);
 }
 
 } // namespace ps2

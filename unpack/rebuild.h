@@ -10,6 +10,7 @@
 
 #include "common/errors.h"
 #include "common/paths.h"
+#include "common/sjis.h"
 #include "unpack/manifest.h"
 #include "unpack/membername.h"
 
@@ -82,9 +83,12 @@ struct RebuildResult {
                                        const PathRules& rules, std::span<uint8_t> out, RebuildResult* result);
 
 /* The name the rebuilt archive is written under: "temp.psu" with temp names,
- * else the name field of its first entry followed by ".psu". A first name
- * that cannot be a file name gives its fault (and *name is empty). */
+ * else the name field of its first entry followed by ".psu" (a Shift_JIS
+ * name in the user's character set where `to_user` converts it, as the
+ * unpack's member files: *converted is then true). A first name that cannot
+ * be a file name gives its fault (and *name is empty). */
 [[nodiscard]] MemberNameFault rebuild_result_name(std::span<const uint8_t> archive, bool temp_names,
-                                                  const PathRules& rules, std::string* name);
+                                                  const PathRules& rules, std::string* name,
+                                                  const TextConverter& to_user = {}, bool* converted = nullptr);
 
 } // namespace ps2

@@ -58,7 +58,17 @@ void plan_unpack(std::span<const uint8_t> archive, const UnpackOptions& options,
         UnpackEntry e;
         e.offset = r.offset;
         const std::string_view name = psu_record_name(r.entry);
-        e.name2 = options.temp_names ? make_temp_name2(counter++) : make_name2(name);
+        std::string converted;
+        if (options.temp_names) {
+            e.name2 = make_temp_name2(counter++);
+        } else if (save_name_to_user(name, options.to_user, &converted) && converted.size() <= kManifestName2Max &&
+                   check_member_name(converted, options.rules) == MemberNameFault::none) {
+            /* Checked as written: a trail byte 0x5C of the Shift_JIS name is no backslash any more. */
+            e.name2 = make_name2(converted);
+            e.name2_converted = true;
+        } else {
+            e.name2 = make_name2(name);
+        }
         e.name_breaks_line = has_line_break(name);
         e.is_file = r.kind == PsuRecordKind::file;
         if (e.is_file) {

@@ -10,6 +10,7 @@
 
 #include "common/paths.h"
 #include "common/psu.h"
+#include "common/sjis.h"
 #include "unpack/manifest.h"
 #include "unpack/membername.h"
 
@@ -23,6 +24,10 @@ struct UnpackOptions {
     /* Member files whose names differ only in the case of a-z are one file
      * (file systems that ignore case); used to tell when one overwrites another. */
     bool names_fold_case = false;
+    /* Where file names are in the user's character set (Linux): an entry name that is neither ASCII
+     * nor UTF-8 but converts whole from Shift_JIS gives its name2 converted (common/sjis.h); the
+     * name line keeps the entry's bytes. None: name2 is the name's bytes. */
+    TextConverter to_user;
 };
 
 inline constexpr size_t kNoEntry = SIZE_MAX;
@@ -38,6 +43,7 @@ struct Name2 {
 struct UnpackEntry {
     size_t offset = 0; /* of the 512-byte record */
     Name2 name2;
+    bool name2_converted = false; /* name2 is the Shift_JIS name in the user's character set */
     bool is_file = false; /* the file bit: a member file is written from data */
 
     /* Files only. */

@@ -26,6 +26,36 @@ maleto: text.txt: not renamed: the save's name has fewer than two characters (no
 maleto: missing.psu: cannot open the file: No such file or directory" "refusals"
 expect_file again.psu
 
+# Linux: the name in the locale's character set, read as Windows reads code page 932; a character without
+# a form there as --remove-sjis writes it, with a warning; --sjis-bytes: the Shift_JIS bytes as formed.
+ADV='BISLPS-25001ADV-[ＡＢ　セーブ].psu'
+cp samples/BISLPS-25001ADV.psu d.psu
+LC_ALL=C.UTF-8 run maleto d.psu
+expect_out "d.psu -> $ADV" "utf-8"
+title=$(($(grep -obUa PS2D "$ADV" | head -n1 | cut -d: -f1) + 0xC6))
+printf '\200' | dd of="$ADV" bs=1 seek=$title conv=notrunc 2>/dev/null  # "セ" loses its lead byte
+LC_ALL=C.UTF-8 run maleto "$ADV"
+expect_out "$ADV -> BISLPS-25001ADV-[ＡＢ　_Zーブ].psu" "broken byte"
+expect_err "maleto: warning: $ADV: 1 character of the name has no form in the locale's character set (UTF-8): written as --remove-sjis writes it; --sjis-bytes keeps the Shift_JIS bytes" "broken byte"
+cp samples/BISLPS-25001ADV.psu e.psu
+LC_ALL=C.UTF-8 run maleto --sjis-bytes e.psu
+expect_file "$(printf 'BISLPS-25001ADV-[\202\140\202\141\201\100\203\132\201\133\203\165].psu')" "--sjis-bytes"
+mkdir c && cp samples/BISLPS-25001ADV.psu c/f.psu
+LC_ALL=C run maleto c/f.psu
+expect_file "c/BISLPS-25001ADV-[_A_B________].psu" "C locale"
+expect_err_has "6 characters of the name have no form in the locale's character set (ANSI_X3.4-1968)" "C locale"
+if [ -d "$REALDATA" ]; then
+  for s in kingdom-hearts-japan dot-hack-infection-japan grandia-ii-usa; do cp "$REALDATA/$s.psu" .; done
+  LC_ALL=C.UTF-8 run maleto kingdom-hearts-japan.psu dot-hack-infection-japan.psu grandia-ii-usa.psu
+  expect_out "kingdom-hearts-japan.psu -> BISLPS-25105-01-[キングダム　　ハーツ　　［０１］離れ小島：浜辺の小屋　　　　　　].psu
+dot-hack-infection-japan.psu -> BISLPS-25121DOTHACK-[ドットハック　Ｖｏｌ１～感染拡大～].psu
+grandia-ii-usa.psu -> BASLUS-20194G05-[ＧＲＡＮＤＩＡ２＿０６].psu" "real titles"
+else
+  echo "skipped: the real saves ($REALDATA) are not here"
+fi
+
+run maleto --remove-sjis --sjis-bytes a.psu
+expect_status 2 "both options"
 run maleto
 expect_status 2 "no files"
 run maleto --bogus a.psu

@@ -43,8 +43,15 @@ ADV=$TMP/s/BISLPS-25001ADV.psu   # flat: icon.sys, DATA, EMPTY
 RACE=$TMP/s/BESLES-50001RACE.psu # with a nested directory
 { record "$FILE" '\005\000\000\000' README; printf 'hello'; head -c 1019 /dev/zero; } > "$TMP/readme.psu"
 
+# A save named in Shift_JIS (BISLPS-250ソウル) with a member of such a name (ソウ): the Linux tools write their
+# files in the locale's character set and say so, Windows with code page 932 their bytes (the same name on disk).
+cp "$ADV" "$TMP/sjis.psu" && patch "$TMP/sjis.psu" 64 'BISLPS-250\203\134\203\105\203\213' &&
+  patch "$TMP/sjis.psu" 3136 '\203\134\203\105'
+
 # ---- valid ----
 short_card valid/sorvik/card.bin "$ADV" "$RACE" "$TMP/readme.psu"
+short_card valid/sorvik/sjis.bin "$TMP/sjis.psu"
+cp "$TMP/sjis.psu" valid/quilban/sjis.psu
 cp "$ADV" valid/taviro/adv.psu
 cp "$RACE" valid/taviro/race.psu
 cp "$TMP/readme.psu" valid/taviro/file-top.psu

@@ -7,6 +7,9 @@
 #       runs the driver with LC_ALL=LOCALE (default C.UTF-8; ja_JP.UTF-8 gives code page 932) and
 #       only the tests registered for that locale; its test folders are under BUILD_DIR/gui-work/RUN_NAME,
 #       its screenshots go to BUILD_DIR/screenshots (BMP turned into PNG when ImageMagick is there).
+#   run_under_wine.sh --sh SCRIPT BUILD_DIR [ARG...]
+#       runs a shell script that starts the console programs itself (tests/cli/golden_cli.sh) with the
+#       prefix ready and WINEPREFIX set, on its own Xvfb, with one wineserver kept for the whole run.
 #
 # Each run has its own Xvfb and ends every Wine process of the prefix when it is done, so runs that
 # share the prefix must not overlap (tests/gui_tests.cmake gives them one resource lock).
@@ -111,6 +114,21 @@ if [[ ${1:-} == --prepare ]]; then
     fi
     echo "$PREFIX_VERSION" > "$WINEPREFIX/.ps2-ready"
     exit 0
+fi
+
+if [[ ${1:-} == --sh ]]; then
+    SCRIPT=$2
+    BUILD=$(realpath -m "$3")
+    shift 3
+    export WINEPREFIX="$BUILD/wineprefix"
+    if [[ ! -f $WINEPREFIX/system.reg || $(cat "$WINEPREFIX/.ps2-ready" 2>/dev/null) != "$PREFIX_VERSION" ]]; then
+        "$0" --prepare "$BUILD" || exit 1
+    fi
+    start_xvfb || exit 1
+    trap cleanup EXIT
+    "$WINESERVER" -p
+    sh "$SCRIPT" "$@"
+    exit $?
 fi
 
 if [[ $# -lt 4 ]]; then

@@ -1,7 +1,8 @@
 #!/bin/sh
-# install_test.sh -- installs the build into a temporary prefix and uses what was installed: every
-# CLI's --help and manual page, then one real job through all six tools on the bundled samples.
-# Usage: install_test.sh BUILD_DIR SOURCE_DIR
+# install_test.sh -- builds a tree as the README's first command does (scripts/demo.sh --build-only: only
+# the target `commands`), installs it into a temporary prefix and uses what was installed: every CLI's
+# --help and manual page, then one real job through all six tools on the bundled samples.
+# Usage: install_test.sh BUILD_DIR SOURCE_DIR   (the tree is BUILD_DIR/demo-tree, kept between runs)
 set -u
 BUILD=$(cd "$1" && pwd)
 SRC=$(cd "$2" && pwd)
@@ -12,7 +13,10 @@ fail() { echo "FAIL: $*" >&2; FAILED=1; }
 PREFIX=$WORK/prefix
 TOOLS="sorvik taviro varkon quilban maleto droprun"
 
-cmake --install "$BUILD" --prefix "$PREFIX" >"$WORK/install.log" 2>&1 || { cat "$WORK/install.log"; fail "cmake --install"; exit 1; }
+TREE=$BUILD/demo-tree
+command -v ccache >/dev/null 2>&1 && export CMAKE_CXX_COMPILER_LAUNCHER=ccache
+sh "$SRC/scripts/demo.sh" --build-only "$TREE" || { fail "the demo's build"; exit 1; }
+cmake --install "$TREE" --prefix "$PREFIX" >"$WORK/install.log" 2>&1 || { cat "$WORK/install.log"; fail "cmake --install"; exit 1; }
 BIN=$PREFIX/bin
 DOC=$PREFIX/share/doc/ps2-save-tools
 for t in $TOOLS; do
@@ -31,6 +35,10 @@ for page in GUIDE SORVIK TAVIRO VARKON QUILBAN MALETO DROPRUN JOURNEYS README; d
   [ -f "$DOC/$page.md" ] || fail "$page.md is not installed"
 done
 [ -f "$DOC/examples/droprun-linux.example.lst" ] || fail "the DROPRUN example list is not installed"
+# Without a list of its own, droprun names the installed example to copy.
+XDG_CONFIG_HOME=$WORK/config "$BIN/droprun" --show-presets 2>"$WORK/err" && fail "droprun read a list that is not there"
+grep -q "copy the example $DOC/examples/droprun-linux.example.lst to $WORK/config/droprun/droprun.lst" "$WORK/err" ||
+  fail "droprun without a list: $(cat "$WORK/err")"
 # Nothing of the build tree (tests, benchmarks, fuzzers, the sample generator) comes along.
 extra=$(cd "$PREFIX" && find . -type f | grep -v -e '^./bin/\(sorvik\|taviro\|varkon\|quilban\|maleto\|droprun\)$' \
   -e '^./share/man/man1/' -e '^./share/doc/ps2-save-tools/')

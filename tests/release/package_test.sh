@@ -1,7 +1,7 @@
 #!/bin/sh
 # package_test.sh -- makes the packages and looks inside: the Debian package of the command-line tools
-# (deb), or the Windows zip (zip: six static programs that import only system DLLs, DROPRUN.lst, the guide
-# with a picture of every window).
+# (deb), or the Windows zip (zip: six static programs and, in cli/, the six console programs, all importing
+# only system DLLs; DROPRUN.lst, the guide with a picture of every window).
 # Usage: package_test.sh deb|zip BUILD_DIR      (exit 77: skipped, the zip's cross build is missing)
 set -u
 KIND=$1
@@ -38,13 +38,17 @@ zip)
   unzip -Z1 "$zip" >"$WORK/list"
   top=$(head -n1 "$WORK/list" | cut -d/ -f1)
   for p in SORVIK TAVIRO VARKON QUILBAN MALETO DROPRUN; do has "^$top/$p\.exe\$"; done
+  for t in sorvik taviro varkon quilban maleto droprun; do has "^$top/cli/$t\.exe\$"; done
   has "^$top/DROPRUN\.lst\$"
   has "^$top/guide/\(index\.html\|GUIDE\.md\)\$"   # HTML when cmark-gfm made it
   for shot in sorvik taviro varkon quilban maleto droprun; do has "^$top/guide/images/$shot\.png\$"; done
   if grep -q '\.dll$' "$WORK/list"; then fail "the zip holds DLLs"; fi
   mkdir "$WORK/x" && (cd "$WORK/x" && unzip -q "$zip") || fail "unzip"
   OBJDUMP=$(command -v x86_64-w64-mingw32-objdump || command -v objdump)
-  for exe in "$WORK/x/$top"/*.exe; do
+  for exe in "$WORK/x/$top"/cli/*.exe; do   # the command-line tools are console programs
+    "$OBJDUMP" -p "$exe" | grep -q '^Subsystem.*(Windows CUI)' || fail "cli/$(basename "$exe") is no console program"
+  done
+  for exe in "$WORK/x/$top"/*.exe "$WORK/x/$top"/cli/*.exe; do
     "$OBJDUMP" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'a-z' 'A-Z' >"$WORK/dlls"
     [ -s "$WORK/dlls" ] || fail "$(basename "$exe"): no imports read"
     # Windows' own DLLs only: nothing of the compiler's runtime (libstdc++, libgcc, winpthread).
