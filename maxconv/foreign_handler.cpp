@@ -20,7 +20,7 @@ struct TimeText {
     }
 };
 
-/* A name as it may be shown: bytes outside printable ASCII as \xNN (a garbage entry's name is random bytes). */
+/* A name with the bytes outside printable ASCII as \xNN (a garbage entry's name is random bytes). */
 struct NameText {
     char text[4 * 64 + 1];
     explicit NameText(std::string_view name)
@@ -39,6 +39,15 @@ struct NameText {
     }
 };
 
+} // namespace
+
+std::string shown_name(const Reporter& report, std::string_view name)
+{
+    return report.show ? report.shown(name) : std::string(NameText(name).text);
+}
+
+namespace {
+
 bool is_name_fault(ForeignError e)
 {
     return e == ForeignError::name_empty || e == ForeignError::name_dots || e == ForeignError::name_separator ||
@@ -51,7 +60,7 @@ void report_unreadable(const char* path, const ForeignSave& save, ForeignError e
     const std::string_view name = save.dir_name();
     if (is_name_fault(e))
         report.errorf(path, "%s: the save's name \"%s\" cannot be used: %s%s", foreign_format_name(save.format),
-                      NameText(name).text, foreign_error_text(e), tail);
+                      shown_name(report, name).c_str(), foreign_error_text(e), tail);
     else
         report.errorf(path, "%s: %s%s", foreign_format_name(save.format), foreign_error_text(e), tail);
 }
@@ -107,7 +116,7 @@ void report_faults(const char* path, const ForeignSave& s, bool salvage, const R
     if (s.damage != ForeignError::ok) {
         Message m;
         const bool unsure = s.damage == ForeignError::sps_bad_checksum || s.damage == ForeignError::cbs_stream_damaged;
-        report.sendf(sev, path, "%s of %s: %s%s%s", foreign_format_name(s.format), NameText(dir).text,
+        report.sendf(sev, path, "%s of %s: %s%s%s", foreign_format_name(s.format), shown_name(report, dir).c_str(),
                      foreign_error_text(s.damage), damage_detail(s, &m),
                      salvage && unsure ? "; the files written may hold damaged bytes" : "");
     }
@@ -116,7 +125,7 @@ void report_faults(const char* path, const ForeignSave& s, bool salvage, const R
         ++i;
         if (f.fault == ForeignError::ok) continue;
         Message m;
-        report.sendf(sev, path, "file %" PRIu32 " \"%s\": %s%s%s", i, NameText(f.name).text,
+        report.sendf(sev, path, "file %" PRIu32 " \"%s\": %s%s%s", i, shown_name(report, f.name).c_str(),
                      salvage ? "left out: " : "", foreign_error_text(f.fault), file_detail(s, f, &m));
     }
 }
@@ -147,7 +156,7 @@ bool build_foreign_psu(const char* path, std::span<const uint8_t> bytes, std::sp
         report_faults(path, s, salvage, report);
         if (!salvage || whole == 0) {
             report.errorf(path, "%s of %s is damaged; nothing written (%s)", foreign_format_name(s.format),
-                          NameText(dir).text,
+                          shown_name(report, dir).c_str(),
                           whole == 0 ? "no file of it is whole" : "--salvage writes the files that are whole");
             return false;
         }
@@ -192,20 +201,20 @@ bool describe_foreign_save(const char* path, std::span<const uint8_t> bytes, std
         break;
     }
     report.notef(path, "%s of %s: %" PRIu32 " %s, directory mode 0x%04" PRIX32 ", created %s, modified %s%s",
-                 foreign_format_name(s.format), NameText(dir).text, s.file_count, files_word(s.file_count), s.dir_mode,
-                 TimeText(s.created).text, TimeText(s.modified).text, extra.text);
+                 foreign_format_name(s.format), shown_name(report, dir).c_str(), s.file_count, files_word(s.file_count),
+                 s.dir_mode, TimeText(s.created).text, TimeText(s.modified).text, extra.text);
     uint32_t i = 0;
     for (const ForeignFile& f : s.file_list())
         report.notef(path, "  file %" PRIu32 " \"%s\": %" PRIu32 " bytes, mode 0x%04" PRIX32 ", modified %s", ++i,
-                     NameText(f.name).text, f.size, f.mode, TimeText(f.modified).text);
+                     shown_name(report, f.name).c_str(), f.size, f.mode, TimeText(f.modified).text);
     report_trailing(path, s, Severity::warning, report);
     if (s.is_whole()) {
-        report.notef(path, "%s of %s: whole", foreign_format_name(s.format), NameText(dir).text);
+        report.notef(path, "%s of %s: whole", foreign_format_name(s.format), shown_name(report, dir).c_str());
         return true;
     }
     report_faults(path, s, false, report);
     report.errorf(path, "%s of %s is damaged (--salvage would write %" PRIu32 " of its files)",
-                  foreign_format_name(s.format), NameText(dir).text, whole_files(s));
+                  foreign_format_name(s.format), shown_name(report, dir).c_str(), whole_files(s));
     return false;
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "common/platform.h"
 #include "common/report.h"
@@ -47,6 +49,10 @@ struct ForeignBuilt {
  * written. */
 [[nodiscard]] bool build_foreign_psu(const char* path, std::span<const uint8_t> bytes, std::span<uint8_t> body,
                                      bool salvage, ForeignBuffers& buffers, const Reporter& report, ForeignBuilt* built);
+
+/* A save's or a file's name as a message shows it: through the reporter's shower (the CLIs: Shift_JIS in
+ * the terminal's character set), or else with every byte outside printable ASCII as \xNN. */
+std::string shown_name(const Reporter& report, std::string_view name);
 
 /* "file" or "files". */
 inline const char* files_word(uint32_t n) { return n == 1 ? "file" : "files"; }

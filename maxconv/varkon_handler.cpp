@@ -156,9 +156,9 @@ void convert_foreign_file(const char* path, ForeignFormat format, std::span<cons
     if (!build_foreign_psu(path, bytes, work.build.span(), hooks.salvage, buffers, report, &built)) return;
     const plat::OutputOutcome written = write_result(built.psu, hooks, VarkonOutcome::wrote_foreign_psu, res);
     if (written == plat::OutputOutcome::none) return;
-    const std::string_view dir = built.save.dir_name();
-    report.notef(path, "%s of %.*s: %" PRIu32 " %s%s -> %s%s", foreign_format_name(built.save.format), int(dir.size()),
-                 dir.data(), built.info.files_written, files_word(built.info.files_written),
+    report.notef(path, "%s of %s: %" PRIu32 " %s%s -> %s%s", foreign_format_name(built.save.format),
+                 shown_name(report, built.save.dir_name()).c_str(), built.info.files_written,
+                 files_word(built.info.files_written),
                  built.salvaged ? " (salvaged)" : "", res->output.c_str(),
                  written == plat::OutputOutcome::up_to_date ? ": up to date" : "");
 }

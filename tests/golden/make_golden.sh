@@ -173,6 +173,8 @@ e = bytearray(60); e[0:8] = t; e[8:16] = t; struct.pack_into("<II", e, 16, 5, 0x
 struct.pack_into("<I", e, 56, 0xA0 + 60); open(sys.argv[1], "wb").write(bytes(h) + bytes(e) + b"hello")' invalid/varkon/beside/mini.psv
 printf '%s\n' '$CASE/mini.psv' > invalid/varkon/beside.args
 cp invalid/varkon/beside/mini.psv valid/varkon/mini.psv
+# The same save named in Shift_JIS (BISLPS-250ウル): its name is shown in the terminal's character set.
+cp valid/varkon/mini.psv valid/varkon/sjis.psv && patch valid/varkon/sjis.psv 128 'BISLPS-250\203\105\203\213\000'
 # sorvik: an archive the user changed in the card's folder is kept; the others are written.
 mkdir -p invalid/sorvik/kept/card && cp valid/sorvik/card.bin invalid/sorvik/kept/
 printf 'my own edit' > invalid/sorvik/kept/card/BISLPS-25001ADV.psu
