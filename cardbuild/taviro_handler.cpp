@@ -107,13 +107,24 @@ void report_placed(const Reporter& report, const char* path, const char* save_na
 }
 
 /* Why a listed file cannot go onto the card before it is planned, or nullptr: what it is when the
- * recogniser knows it as another kind, and a file too large to be an archive. Into m. */
-const char* refuse_before_planning(std::span<const uint8_t> head, uint64_t file_size, Message* m)
+ * recogniser knows it as another kind (into m, and in the window's words into w), and a file too large
+ * to be an archive. */
+const char* refuse_before_planning(FileKind kind, uint64_t file_size, Message* m, Message* w)
 {
-    const FileKind kind = recognise_file_kind(head, file_size);
-    if (kind != FileKind::unknown && kind != FileKind::psu) return describe_wrong_kind(kind, kTakesPsu, m->text);
+    if (kind != FileKind::unknown && kind != FileKind::psu) {
+        describe_wrong_kind_in_window(kind, kTakesPsu, w->text);
+        return describe_wrong_kind(kind, kTakesPsu, m->text);
+    }
     if (file_size > kArchiveReadLimit) return build_error_text(BuildError::too_large);
     return nullptr;
+}
+
+/* A file the recogniser does not know, which does not even begin as an archive, is to the window's user
+ * simply not a save archive; the command line gives the detail. */
+bool begins_as_no_archive(FileKind kind, BuildError e)
+{
+    return kind == FileKind::unknown &&
+           (e == BuildError::not_an_archive || e == BuildError::no_links || e == BuildError::truncated_entry);
 }
 
 /* The image written, compared (a dry run) or kept, as the options say. */
@@ -181,8 +192,8 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
 
     for (size_t i = 0; i < list.size(); ++i) {
         const char* path = list[i].c_str();
-        auto leave_out = [&](const char* reason) {
-            result.left_out.push_back({i, list[i], reason});
+        auto leave_out = [&](const char* reason, const char* window_reason = nullptr) {
+            result.left_out.push_back({i, list[i], reason, window_reason ? window_reason : reason});
             report.error(path, reason);
         };
 
@@ -194,14 +205,15 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
         }
         /* Only the bytes just read: whatever an earlier file left behind them is never looked at. */
         const std::span<const uint8_t> archive(work.data(), read.bytes_read);
-        Message why;
-        if (const char* reason = refuse_before_planning(archive, read.file_size, &why)) {
-            leave_out(reason);
+        const FileKind kind = recognise_file_kind(archive, read.file_size);
+        Message why, window_why;
+        if (const char* reason = refuse_before_planning(kind, read.file_size, &why, &window_why)) {
+            leave_out(reason, window_why.text[0] ? window_why.text : nullptr);
             continue;
         }
         ArchivePlan plan;
         if (const BuildError e = plan_archive(archive, &plan); e != BuildError::ok) {
-            leave_out(build_error_text(e));
+            leave_out(build_error_text(e), begins_as_no_archive(kind, e) ? file_kind_phrase(kind) : nullptr);
             continue;
         }
         /* Two root entries of one name make a broken card: other readers see one of them, and deleting
@@ -265,16 +277,17 @@ std::string describe_full_card(const CardBuildResult& r)
                     r.full_path.c_str(), r.full_needed, r.full_free, kAllocClusters);
 }
 
-std::string describe_left_out(const CardBuildResult& r, size_t max_lines)
+std::string describe_left_out(const CardBuildResult& r, size_t max_lines, const char* ellipsis)
 {
     std::string text = "The card was written without these files:\n\n";
     for (size_t k = 0; k < r.left_out.size(); ++k) {
         if (k == max_lines) {
             Message m;
-            text += m.format("... and %" PRIu64 " more\n", uint64_t(r.left_out.size() - k));
+            text += m.format("%s and %" PRIu64 " more (run the taviro command for the whole list)\n", ellipsis,
+                             uint64_t(r.left_out.size() - k));
             break;
         }
-        text += r.left_out[k].path + ": " + r.left_out[k].reason + "\n";
+        text += r.left_out[k].path + ": " + r.left_out[k].window_reason + "\n";
     }
     return text;
 }

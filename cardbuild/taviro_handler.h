@@ -41,9 +41,12 @@ enum class CardForm : uint8_t {
 CardForm card_form_for_path(const char* path, const PathRules& rules);
 
 struct LeftOutFile {
-    size_t index = 0; /* in the list */
+    size_t index = 0;          /* in the list */
     std::string path;
-    std::string reason;
+    std::string reason;        /* the command line's words */
+    std::string window_reason; /* the window's: the programs named in capitals ("a MAX archive: convert it
+                                * with VARKON first"), a file the recogniser does not know that does not
+                                * begin as an archive "not a save archive"; else the same words */
 };
 
 /* How a build meets the world around it. */
@@ -105,7 +108,11 @@ size_t find_output_in_list(std::span<const std::string> list, const char* out_pa
 
 /* The texts the window shows in its message boxes. */
 std::string describe_full_card(const CardBuildResult& result);
-/* At most `max_lines` files, then a line telling how many more. */
-std::string describe_left_out(const CardBuildResult& result, size_t max_lines = 20);
+/* The window's list of the files left out, each with its window_reason, that fits the screen: at most
+ * `max_lines` files, then "<ellipsis> and N more (run the taviro command for the whole list)". The
+ * window passes the ellipsis character in its code page. */
+inline constexpr size_t kLeftOutLines = 15;
+std::string describe_left_out(const CardBuildResult& result, size_t max_lines = kLeftOutLines,
+                              const char* ellipsis = "...");
 
 } // namespace ps2

@@ -100,10 +100,21 @@ void choose_and_add_file(HWND window)
     if (GetOpenFileNameA(&ofn)) add_to_list(window, path);
 }
 
-/* The save commands: the save dialog gives the path (an existing file is
- * replaced without a question); then the card is built and written. The
- * window tells when the card is full (nothing written), when the file
- * cannot be written, and which listed files were left out. */
+/* "…" in the system's code page (one byte in 1252, two in 932), or "..." where the code page has none. */
+std::string ellipsis_in_code_page()
+{
+    char text[8] = {};
+    BOOL defaulted = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, 0, L"\u2026", 1, text, sizeof text - 1, nullptr, &defaulted);
+    return n > 0 && !defaulted ? std::string(text, size_t(n)) : std::string("...");
+}
+
+/* The save commands: the save dialog gives the path, and asks before an
+ * existing file is replaced (No goes back to the dialog, whose Cancel ends
+ * the command with nothing written); then the card is built and written.
+ * The window tells when the card is full (nothing written; the first file
+ * that does not fit is selected in the list), when the file cannot be
+ * written, and which listed files were left out. */
 void save_card(HWND window, CardForm form)
 {
     char path[kPathCapacity] = "";
@@ -114,6 +125,7 @@ void save_card(HWND window, CardForm form)
     ofn.lpstrDefExt = form == CardForm::coded ? "vm2" : "bin";
     ofn.lpstrFile = path;
     ofn.nMaxFile = sizeof path;
+    ofn.Flags = OFN_OVERWRITEPROMPT;
     if (!GetSaveFileNameA(&ofn)) return;
 
     const std::vector<std::string> texts = list_of(window).texts();
@@ -122,6 +134,7 @@ void save_card(HWND window, CardForm form)
     SetCursor(old_cursor);
 
     if (result.card_full) {
+        list_of(window).select(int(result.full_index));
         MessageBoxA(window, describe_full_card(result).c_str(), "TAVIRO", MB_OK | MB_ICONEXCLAMATION);
         return;
     }
@@ -133,7 +146,8 @@ void save_card(HWND window, CardForm form)
         return;
     }
     if (!result.left_out.empty())
-        MessageBoxA(window, describe_left_out(result).c_str(), "TAVIRO", MB_OK | MB_ICONEXCLAMATION);
+        MessageBoxA(window, describe_left_out(result, kLeftOutLines, ellipsis_in_code_page().c_str()).c_str(),
+                    "TAVIRO", MB_OK | MB_ICONEXCLAMATION);
 }
 
 /* Help and About: closed by OK or the close box, with result 1. */

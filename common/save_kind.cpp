@@ -95,6 +95,19 @@ void put_takes_phrase(std::span<char> out, size_t* at, FileKindSet takes)
     }
 }
 
+/* The tools' names in a way out, in capitals as their windows are captioned. */
+constexpr std::string_view kToolNames[] = {"varkon", "sorvik", "taviro", "quilban", "maleto", "droprun"};
+
+void put_with_window_names(std::span<char> out, size_t* at, std::string_view text)
+{
+    const size_t from = *at;
+    put_text(out, at, text);
+    const std::string_view put(out.data() + from, *at - from);
+    for (const std::string_view name : kToolNames)
+        for (size_t k = put.find(name); k != std::string_view::npos; k = put.find(name, k + name.size()))
+            for (size_t i = 0; i < name.size(); ++i) out[from + k + i] = char(name[i] - 'a' + 'A');
+}
+
 } // namespace
 
 /* ---- public functions ---- */
@@ -145,6 +158,19 @@ const char* file_kind_way_out(FileKind found, FileKindSet takes)
         if (is_foreign_save(found)) return "convert it with varkon, then put it on a card with taviro";
     }
     return "";
+}
+
+const char* describe_wrong_kind_in_window(FileKind found, FileKindSet takes, std::span<char> out)
+{
+    if (out.empty()) return out.data();
+    size_t at = 0;
+    put_text(out, &at, file_kind_phrase(found));
+    if (const std::string_view way = file_kind_way_out(found, takes); !way.empty()) {
+        put_text(out, &at, ": ");
+        put_with_window_names(out, &at, way);
+    }
+    out[at] = '\0';
+    return out.data();
 }
 
 const char* describe_wrong_kind(FileKind found, FileKindSet takes, std::span<char> out)

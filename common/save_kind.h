@@ -53,6 +53,14 @@ const char* file_kind_phrase(FileKind kind);
  * "convert it with varkon first"; "" when there is no such way (an unknown file, a kind taken already). */
 const char* file_kind_way_out(FileKind found, FileKindSet takes);
 
+/* The same in the words of a window, which names the programs as their windows are captioned, into out
+ * (cut to fit, always terminated):
+ *   "a MAX archive: convert it with VARKON first"
+ *   "a CodeBreaker save"                (no way out for what the tool takes)
+ *   "not a save archive"                (an unknown file)
+ * Returns out.data(). */
+const char* describe_wrong_kind_in_window(FileKind found, FileKindSet takes, std::span<char> out);
+
 /* The words after "NAME: " for a file of the wrong kind, into out (cut to fit, always terminated):
  *   "a MAX archive, not a PSU archive (convert it with varkon first)"
  *   "a CodeBreaker save, not a PSU or MAX archive"

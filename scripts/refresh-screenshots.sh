@@ -1,7 +1,8 @@
 #!/bin/sh
 # refresh-screenshots.sh -- makes the user guide's pictures anew from a build: runs the GUI test driver
 # tests/gui/guide_gui_test.cpp under Wine (each program in the state the guide shows) and copies its
-# screenshots to docs/images/<tool>.png.
+# screenshots to docs/images/<tool>.png and the pictures of the messages the guide shows
+# (taviro_overwrite, taviro_left_out, varkon_not_written).
 # Usage: scripts/refresh-screenshots.sh [BUILD_DIR]      (default: build; it must hold the Windows programs)
 # The Japanese texts show only with a Japanese font installed (scripts/setup-debian.sh installs one).
 set -eu
@@ -14,9 +15,9 @@ ctest --test-dir "$BUILD" -R '^(gui_wineprefix|gui_guide_ja_JP)$' --output-on-fa
   exit 1
 }
 mkdir -p docs/images
-for tool in sorvik taviro varkon quilban maleto droprun; do
-  shot="$BUILD/screenshots/guide_$tool.png"
+for picture in sorvik taviro taviro_overwrite taviro_left_out varkon varkon_not_written quilban maleto droprun; do
+  shot="$BUILD/screenshots/guide_$picture.png"
   [ -f "$shot" ] || { echo "refresh-screenshots: $shot was not made" >&2; exit 1; }
-  cp "$shot" "docs/images/$tool.png"
-  echo "docs/images/$tool.png ($(wc -c < "docs/images/$tool.png") bytes)"
+  cp "$shot" "docs/images/$picture.png"
+  echo "docs/images/$picture.png ($(wc -c < "docs/images/$picture.png") bytes)"
 done

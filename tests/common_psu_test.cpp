@@ -237,4 +237,11 @@ TEST(FileKindRecogniser, NamesEveryKindAndItsWayOut)
     EXPECT_STREQ(file_kind_phrase(FileKind::unknown), "not a save archive");
     char small[8];
     EXPECT_STREQ(describe_wrong_kind(FileKind::max, kTakesPsu, small), "a MAX a"); /* cut, terminated */
+    /* A window's words name the programs as their windows are captioned. */
+    EXPECT_STREQ(describe_wrong_kind_in_window(FileKind::psv, kTakesPsu, text), "a PS3 save: convert it with VARKON first");
+    EXPECT_STREQ(describe_wrong_kind_in_window(FileKind::card_coded, kTakesPsu, text), "a card image: split it with SORVIK first");
+    EXPECT_STREQ(describe_wrong_kind_in_window(FileKind::max, kTakesCard, text), "a MAX archive: convert it with VARKON, then put it on a card with TAVIRO");
+    EXPECT_STREQ(describe_wrong_kind_in_window(FileKind::codebreaker, kTakesPsuOrMax, text), "a CodeBreaker save");
+    EXPECT_STREQ(describe_wrong_kind_in_window(FileKind::unknown, kTakesPsu, text), "not a save archive");
+    EXPECT_STREQ(describe_wrong_kind_in_window(FileKind::max, kTakesPsu, std::span<char>(text, 25)), "a MAX archive: convert i");
 }

@@ -84,6 +84,61 @@ GUI_TEST_LOCALE(guide_taviro, "ja_JP.UTF-8")
     CHECK_EQ(code, DWORD(0));
 }
 
+/* The boxes the guide shows, and their run under code page 932: TAVIRO asking before it replaces a card, its
+ * list of the files left out of a card (more than fit the box, "…" as 81 63), VARKON telling why a damaged MAX
+ * archive gave nothing. */
+GUI_TEST_LOCALE(guide_taviro_messages, "ja_JP.UTF-8")
+{
+    const std::string folder = picture_folder("downloads");
+    for (const ps2::samples::Save& s : ps2::samples::demo_saves()) REQUIRE(write_file(join(folder, s.name + ".psu"), ps2::samples::build_save(s)));
+    REQUIRE(write_file(join(folder, "BESCES-50501REZ.max"), std::string("Ps2PowerSave") + std::string(500, '\0')));
+    REQUIRE(write_file(join(folder, "BASLUS-21050SOUL.psv"), std::string("\0VSP", 4) + std::string(500, '\0')));
+    for (int k = 10; k < 27; ++k)
+        REQUIRE(write_file(join(folder, "page" + std::to_string(k) + ".htm"), "<html>" + std::string(2000, ' ')));
+    const std::string card = join(picture_folder("cards"), "mine.vm2");
+    REQUIRE(write_file(card, std::string("a card of mine")));
+
+    Program p;
+    REQUIRE(p.start(program_path("TAVIRO.exe")));
+    const HWND w = p.wait_for_window("TAVIRO");
+    REQUIRE(w != nullptr);
+    REQUIRE(drop_files(w, {folder}));
+    REQUIRE(send_command(w, 264)); /* Ascending sort */
+    REQUIRE(send_command(w, 257, 0, nullptr, true));
+    HWND dialog = p.wait_for_dialog(nullptr);
+    REQUIRE(dialog && enter_file_name(dialog, card));
+    const HWND question = wait_for_owned_dialog(dialog);
+    REQUIRE(question != nullptr);
+    CHECK(save_screenshot(question, "guide_taviro_overwrite"));
+    REQUIRE(press_dialog_button(question, IDYES));
+    const HWND box = p.wait_for_dialog("TAVIRO");
+    REQUIRE(box != nullptr);
+    CHECK(message_box_text(box).ends_with("\x81\x63 and 4 more (run the taviro command for the whole list)\n"));
+    CHECK(save_screenshot(box, "guide_taviro_left_out"));
+    CHECK(press_dialog_button(box, IDOK));
+}
+
+GUI_TEST_LOCALE(guide_varkon_not_written, "ja_JP.UTF-8")
+{
+    /* A download cut short: its check value cannot match, and its stream runs past the end. */
+    std::string cut = std::string("Ps2PowerSave") + std::string(4, '\0') + "BESCES-50501REZ" + std::string(49, '\0');
+    cut += std::string("\0\x30\0\0\x03\0\0\0\0\x90\0\0", 12) + std::string(500, '\x5A');
+    const std::string max = join(picture_folder("cut"), "BESCES-50501REZ.max");
+    REQUIRE(write_file(max, cut));
+    Program p;
+    REQUIRE(p.start(program_path("VARKON.exe")));
+    const HWND w = p.wait_for_window("VARKON", "#32770");
+    REQUIRE(w != nullptr);
+    REQUIRE(post_drop_files(w, {max}));
+    HWND box = p.wait_for_dialog("BAD CRC");
+    REQUIRE(box && press_dialog_button(box, IDOK));
+    box = p.wait_for_dialog("VARKON");
+    REQUIRE(box != nullptr);
+    CHECK(message_box_text(box).find("packed_size runs past the end of the file") != std::string::npos);
+    CHECK(save_screenshot(box, "guide_varkon_not_written"));
+    CHECK(press_dialog_button(box, IDOK));
+}
+
 /* DROPRUN beside the example list that the Windows zip ships as DROPRUN.lst, its third preset chosen. */
 GUI_TEST_LOCALE(guide_droprun, "ja_JP.UTF-8")
 {

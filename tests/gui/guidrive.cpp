@@ -402,6 +402,7 @@ struct WindowSearch {
     const char* class_name;
     HWND except;
     HWND found;
+    HWND owner = nullptr; /* when set, only windows it owns */
 };
 
 BOOL CALLBACK match_window(HWND window, LPARAM param)
@@ -411,6 +412,7 @@ BOOL CALLBACK match_window(HWND window, LPARAM param)
     GetWindowThreadProcessId(window, &pid);
     if (pid != search->pid || window == search->except || !IsWindowVisible(window)) return TRUE;
     if (search->class_name && class_of(window) != search->class_name) return TRUE;
+    if (search->owner && GetWindow(window, GW_OWNER) != search->owner) return TRUE;
     if (search->caption) {
         char text[512] = "";
         GetWindowTextA(window, text, sizeof text);
@@ -820,7 +822,7 @@ bool press_dialog_button(HWND dialog, int id, unsigned timeout_ms)
     return wait_until([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeout_ms);
 }
 
-bool fill_file_dialog(HWND dialog, const std::string& file_name, unsigned timeout_ms)
+bool enter_file_name(HWND dialog, const std::string& file_name, unsigned timeout_ms)
 {
     if (!wait_until_shown(dialog, timeout_ms)) return false;
     /* The name field: the edit inside combo box cmb13 (Explorer style), else edit edt1. */
@@ -830,7 +832,27 @@ bool fill_file_dialog(HWND dialog, const std::string& file_name, unsigned timeou
     if (!field) return false;
     if (!send_timeout(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file_name.c_str()), nullptr)) return false;
     if (window_text(field) != file_name) return false;
-    return press_dialog_button(dialog, IDOK, timeout_ms);
+    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(find_child(dialog, "Button", IDOK)));
+}
+
+bool fill_file_dialog(HWND dialog, const std::string& file_name, unsigned timeout_ms)
+{
+    return enter_file_name(dialog, file_name, timeout_ms) &&
+           wait_until([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeout_ms);
+}
+
+HWND wait_for_owned_dialog(HWND owner, unsigned timeout_ms)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(owner, &pid);
+    WindowSearch search{pid, nullptr, "#32770", nullptr, nullptr, owner};
+    wait_until(
+        [&] {
+            EnumWindows(match_window, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr || !IsWindow(owner);
+        },
+        timeout_ms);
+    return search.found;
 }
 
 /* ---- window state ---- */

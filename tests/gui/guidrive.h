@@ -232,6 +232,10 @@ std::string message_box_text(HWND box);
 bool press_dialog_button(HWND dialog, int id, unsigned timeout_ms = kTimeoutMs);
 /* Fills the file name of an open or save dialog and presses its OK/Save button; waits until it is gone. */
 bool fill_file_dialog(HWND dialog, const std::string& file_name, unsigned timeout_ms = kTimeoutMs);
+/* The same without waiting: for a dialog that asks a question first (a save dialog's "replace it?"). */
+bool enter_file_name(HWND dialog, const std::string& file_name, unsigned timeout_ms = kTimeoutMs);
+/* Waits for a visible dialog (a message box...) owned by the window, such as a file dialog's question. */
+HWND wait_for_owned_dialog(HWND owner, unsigned timeout_ms = kTimeoutMs);
 
 /* ---- window state ---- */
 

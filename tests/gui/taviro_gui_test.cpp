@@ -218,9 +218,19 @@ GUI_TEST(taviro_drop_edit_and_save_both_forms)
     REQUIRE(save_as(p, kSaveRaw, join(test_folder(), "card")));
     REQUIRE(wait_for_file(join(test_folder(), "card.bin")));
     CHECK_EQ(file_fingerprint(join(test_folder(), "card.bin")), fx::kRawFingerprint);
-    /* Saving again replaces the file without a question. */
+    /* Saving again over it asks first: No goes back to the dialog, whose Cancel writes nothing; Yes replaces. */
     REQUIRE(write_file(join(test_folder(), "card.bin"), std::string("older")));
-    REQUIRE(save_as(p, kSaveRaw, join(test_folder(), "card.bin")));
+    for (const int answer : {IDNO, IDYES}) {
+        REQUIRE(send_command(p.window(), kSaveRaw, 0, nullptr, true));
+        const HWND dialog = p.wait_for_dialog(nullptr);
+        REQUIRE(dialog && enter_file_name(dialog, join(test_folder(), "card.bin")));
+        const HWND question = wait_for_owned_dialog(dialog);
+        REQUIRE(question && GetDlgItem(question, IDNO));
+        if (answer == IDNO) CHECK(save_screenshot(question, "taviro_overwrite"));
+        REQUIRE(press_dialog_button(question, answer));
+        if (answer == IDNO) REQUIRE(IsWindowVisible(dialog) && press_dialog_button(dialog, IDCANCEL));
+        if (answer == IDNO) CHECK(flush_posted(p.window()) && file_size(join(test_folder(), "card.bin")) == 5);
+    }
     /* Watched by its size: a read while the program replaces the file would make the replacement fail. */
     CHECK(wait_until([&] { return file_size(join(test_folder(), "card.bin")) == 8 * 1024 * 1024; }));
     CHECK_EQ(file_fingerprint(join(test_folder(), "card.bin")), fx::kRawFingerprint);
@@ -292,29 +302,37 @@ GUI_TEST(taviro_full_card_writes_nothing)
     CHECK(save_screenshot(box, "taviro_full_card"));
     CHECK(press_dialog_button(box, IDOK));
     CHECK(!file_exists(out));
+    CHECK_EQ(list_selection(list_of(p)), 1); /* the file that does not fit */
 }
 
 GUI_TEST(taviro_left_out_files_are_listed)
 {
     const std::string good = join(test_folder(), "alpha.psu"), text_file = join(test_folder(), "notes.txt");
     const std::string copy = join(test_folder(), "alpha-copy.psu"), max = join(test_folder(), "alpha.max");
+    const std::string psv = join(test_folder(), "alpha.psv");
+    REQUIRE(write_file(psv, std::string("\0VSP", 4) + std::string(200, '\0')));
     REQUIRE(write_file(good, archive_bytes("alpha.psu")));
     REQUIRE(write_file(copy, archive_bytes("alpha.psu")));
     REQUIRE(write_file(max, std::string("Ps2PowerSave") + std::string(200, '\0')));
     REQUIRE(write_file(text_file, std::string("# notes\n") + std::string(3000, '.')));
     Program p;
     REQUIRE(start_taviro(&p));
-    REQUIRE(drop_files(p.window(), {good, text_file, copy, max}));
+    std::vector<std::string> drop = {good, text_file, copy, max, psv};
+    for (int k = 0; k < 14; ++k) drop.push_back(text_file); /* 18 left out: 15 shown */
+    REQUIRE(drop_files(p.window(), drop));
     const std::string out = join(test_folder(), "card.vm2");
     REQUIRE(save_as(p, kSaveCoded, out));
     HWND box = p.wait_for_dialog("TAVIRO");
     REQUIRE(box != nullptr);
     const std::string text = message_box_text(box);
-    CHECK(text.find(text_file) != std::string::npos);
+    CHECK(save_screenshot(box, "taviro_left_out"));
+    CHECK(text.find(text_file + ": not a save archive\n") != std::string::npos);
     CHECK(text.find(good + ":") == std::string::npos);
     /* A second save of one name is left out, and a file of another kind is named for what it is. */
     CHECK(text.find(copy + ": a save of this name is already on the card") != std::string::npos);
-    CHECK(text.find(max + ": a MAX archive, not a PSU archive (convert it with varkon first)") != std::string::npos);
+    CHECK(text.find(max + ": a MAX archive: convert it with VARKON first\n") != std::string::npos);
+    CHECK(text.find(psv + ": a PS3 save: convert it with VARKON first\n") != std::string::npos);
+    CHECK(text.ends_with(text_file + ": not a save archive\n\x85 and 3 more (run the taviro command for the whole list)\n"));
     CHECK(press_dialog_button(box, IDOK));
     CHECK(file_exists(out)); /* written from the others */
 }

@@ -1,7 +1,7 @@
 /* varkon_gui_test.cpp -- VARKON.exe under Wine: dropped PSU and MAX archives (and other writers' saves) are
  * converted beside themselves;
  * a MAX archive with a bad check value shows the "BAD CRC" box, and its PSU archive is written once the box
- * is dismissed, except over the damaged file itself */
+ * is dismissed, except over the damaged file itself, which a second box tells */
 #include "guidrive.h"
 
 #include <cstring>
@@ -170,7 +170,16 @@ GUI_TEST(a_damaged_max_archive_named_psu_is_kept)
     REQUIRE(box != nullptr);
     check_bad_crc_box(box, window);
     REQUIRE(press_dialog_button(box, IDOK));
-    /* The next file of the drop is converted once the box is gone. */
+    /* Then a second box, owned by the window too, tells why nothing was written. */
+    box = tool.wait_for_dialog("VARKON");
+    REQUIRE(box != nullptr);
+    CHECK(GetWindow(box, GW_OWNER) == window);
+    CHECK_EQ(message_box_text(box), "No PSU archive was written for this MAX archive:\n\n" + only +
+                                        "\n\nthe PSU archive would replace this damaged file, the only copy; kept it "
+                                        "(rename it to .max to convert it); nothing written");
+    CHECK(save_screenshot(box, "varkon_not_written"));
+    REQUIRE(press_dialog_button(box, IDOK));
+    /* The next file of the drop is converted once the boxes are gone. */
     REQUIRE(wait_for_file(join(test_folder(), "good.max")));
     REQUIRE(flush_posted(window));
     CHECK(contents(only) == with_bad_crc(max_archive()));

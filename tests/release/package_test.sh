@@ -41,7 +41,7 @@ zip)
   for t in sorvik taviro varkon quilban maleto droprun; do has "^$top/cli/$t\.exe\$"; done
   has "^$top/DROPRUN\.lst\$"
   has "^$top/guide/\(index\.html\|GUIDE\.md\)\$"   # HTML when cmark-gfm made it
-  for shot in sorvik taviro varkon quilban maleto droprun; do has "^$top/guide/images/$shot\.png\$"; done
+  for shot in sorvik taviro taviro_overwrite taviro_left_out varkon varkon_not_written quilban maleto droprun; do has "^$top/guide/images/$shot\.png\$"; done
   if grep -q '\.dll$' "$WORK/list"; then fail "the zip holds DLLs"; fi
   mkdir "$WORK/x" && (cd "$WORK/x" && unzip -q "$zip") || fail "unzip"
   OBJDUMP=$(command -v x86_64-w64-mingw32-objdump || command -v objdump)
