@@ -1,5 +1,6 @@
 /* cardbuild_build_bench.cpp -- a coded build of a full card: end to end from archive files, and in memory
- * alone, next to a plain read of 8 MB and a write of 8.25 MB through the same platform calls
+ * alone, next to a plain read of 8 MB and a write of 8.25 MB through the same platform calls, and one
+ * save added to the same card in place
  *
  * The saves are generated (fixed seeds) until the next one would not fit: about 8,100 of the card's
  * 8,135 clusters end up in use. Files live in a fresh folder under /tmp. */
@@ -12,6 +13,7 @@
 
 #include "card/ecc.h"
 #include "cardbuild/cardbuild.h"
+#include "cardbuild/taviro_edit_handler.h"
 #include "cardbuild/taviro_handler.h"
 #include "common/platform.h"
 #include "tools/samplegen.h"
@@ -82,6 +84,28 @@ void BM_CodedBuildInMemory(benchmark::State& state)
     }
 }
 BENCHMARK(BM_CodedBuildInMemory)->Name("CardBuild/coded_full_card_in_memory")->Unit(benchmark::kMillisecond);
+
+/* One save added to a full coded card in place (read, check, place, re-code the changed pages, safe
+ * write), against the coded build of the same card from all its files above. */
+void BM_AddOneSaveInPlace(benchmark::State& state)
+{
+    FullCardInput& in = input();
+    const std::string base = in.dir + "/base.vm2", card = in.dir + "/edit.vm2";
+    const std::vector<std::string> all_but_last(in.paths.begin(), in.paths.end() - 1);
+    const std::vector<std::string> last(in.paths.end() - 1, in.paths.end());
+    if (!build_card_file(all_but_last, CardForm::coded, base.c_str(), Reporter{}).written) std::abort();
+    CardEditRequest rq;
+    rq.items = last;
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::copy_file(base, card, fs::copy_options::overwrite_existing);
+        state.ResumeTiming();
+        const CardEditResult r = edit_card_file(card.c_str(), rq, Reporter{});
+        if (!r.written) state.SkipWithError("not written");
+        state.counters["free_after"] = double(r.free_after);
+    }
+}
+BENCHMARK(BM_AddOneSaveInPlace)->Name("CardEdit/add_one_save_to_full_coded_card")->Unit(benchmark::kMillisecond);
 
 /* The floor of any build: one 8 MB read and one 8.25 MB safe write. */
 void BM_PlainReadWrite(benchmark::State& state)

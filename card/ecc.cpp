@@ -70,20 +70,88 @@ void ecc_page_spare(const uint8_t* page, uint8_t* spare)
     std::memset(spare + kEccChunksPerPage * kEccCodeSize, 0, kSpareSize - kEccChunksPerPage * kEccCodeSize);
 }
 
-size_t coded_end_offset(ConstRawImage card) { return kAllocOffset + kClusterSize * size_t(find_first_free_cluster(card)); }
-
-void build_coded_image(ConstRawImage card, std::span<uint8_t, kCodedImageSize> out)
+size_t coded_end_offset(ConstRawImage card, const CardGeometry& g)
 {
-    const size_t end = coded_end_offset(card);
-    for (size_t p = 0; p < kCardPages; ++p) {
+    return g.cluster_offset(find_first_free_cluster(card, g));
+}
+
+void build_coded_image(ConstRawImage card, std::span<uint8_t> out, const CardGeometry& g)
+{
+    const size_t end = coded_end_offset(card, g);
+    const size_t first_coded = size_t(g.ifat[0]) * kClusterSize;
+    const size_t pages = g.card_pages();
+    for (size_t p = 0; p < pages; ++p) {
         const size_t r = p * kPageSize;
         uint8_t* dst = out.data() + p * kCodedPageSize;
         std::memcpy(dst, card.data() + r, kPageSize);
-        if (r == 0 || (r >= kIndirectFatOffset && r < end))
+        if (r == 0 || (r >= first_coded && r < end))
             ecc_page_spare(card.data() + r, dst + kPageSize);
         else
             std::memset(dst + kPageSize, 0xFF, kSpareSize);
     }
+}
+
+uint32_t recode_changed_pages(ConstRawImage card, std::span<uint8_t> coded, const CardGeometry& g)
+{
+    uint32_t written = 0;
+    const size_t pages = g.card_pages();
+    const size_t alloc_start = g.cluster_offset(0);
+    const size_t alloc_end = g.cluster_offset(g.alloc_clusters);
+    for (size_t p = 0; p < pages; ++p) {
+        const uint8_t* src = card.data() + p * kPageSize;
+        uint8_t* dst = coded.data() + p * kCodedPageSize;
+        if (std::memcmp(src, dst, kPageSize) == 0) continue;
+        std::memcpy(dst, src, kPageSize);
+        const size_t r = p * kPageSize;
+        bool erased = r >= alloc_start && r < alloc_end &&
+                      (fat_entry(card, uint32_t((r - alloc_start) / kClusterSize), g) & kFatInUse) == 0;
+        for (size_t k = 0; erased && k < kPageSize; ++k) erased = src[k] == 0xFF;
+        if (erased)
+            std::memset(dst + kPageSize, 0xFF, kSpareSize);
+        else
+            ecc_page_spare(src, dst + kPageSize);
+        ++written;
+    }
+    return written;
+}
+
+/* ---- checking ---- */
+
+EccChunkState ecc_check_chunk(uint8_t* chunk, const uint8_t* code)
+{
+    const auto have = ecc_chunk_code(chunk);
+    const unsigned column = (have[0] ^ code[0]) & 0x77u;
+    const unsigned line_b = (have[1] ^ code[1]) & 0x7Fu; /* from the complemented indexes */
+    const unsigned line_a = (have[2] ^ code[2]) & 0x7Fu; /* from the plain indexes */
+    if ((column | line_b | line_a) == 0) return EccChunkState::clean;
+    /* One data bit: every parity pair turned by one bit; line A names the byte, the column's top three bits the bit. */
+    if (((column >> 4) ^ (column & 7u)) == 7u && (line_a ^ line_b) == 0x7Fu) {
+        chunk[line_a] = uint8_t(chunk[line_a] ^ (1u << (column >> 4)));
+        return EccChunkState::data_bit_corrected;
+    }
+    if (std::popcount(column) + std::popcount(line_b) + std::popcount(line_a) == 1) return EccChunkState::code_bit_flipped;
+    return EccChunkState::uncorrectable;
+}
+
+EccPageState ecc_check_page(uint8_t* page, const uint8_t* spare)
+{
+    const uint64_t head = load_u64le(spare);
+    const uint64_t tail = load_u64le(spare + 8);
+    if ((head & tail) == ~uint64_t(0) || (head | tail) == 0) return EccPageState::no_code; /* all 0xFF, all 0x00 */
+    for (size_t k = kEccChunksPerPage * kEccCodeSize; k < kSpareSize; ++k)
+        if (spare[k] != 0x00 && spare[k] != 0xFF) return EccPageState::no_code; /* another writer's data */
+    EccPageState state = EccPageState::clean;
+    for (size_t c = 0; c < kEccChunksPerPage; ++c) {
+        switch (ecc_check_chunk(page + c * kEccChunkSize, spare + c * kEccCodeSize)) {
+        case EccChunkState::clean: break;
+        case EccChunkState::data_bit_corrected:
+        case EccChunkState::code_bit_flipped:
+            if (state == EccPageState::clean) state = EccPageState::corrected;
+            break;
+        case EccChunkState::uncorrectable: state = EccPageState::uncorrectable; break;
+        }
+    }
+    return state;
 }
 
 } // namespace ps2

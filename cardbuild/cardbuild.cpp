@@ -17,9 +17,6 @@ const char* build_error_text(BuildError e)
 
 namespace {
 
-/* Token of the root directory for the walk's visitors. */
-constexpr uint32_t kRootDirectory = kRootCluster;
-
 /* TAVIRO's reading: node by node, nested directories included; the
  * directory bit is tested first; a member of neither kind ends the reading
  * and what came before it stays; a directory length below 2 has no members. */
@@ -30,7 +27,7 @@ constexpr PsuReadPolicy kTaviroReading{true, PsuKindRule::directory_first, false
  * record with the token of the directory that receives it and returns a
  * token for a new directory. */
 template <class Visitor>
-BuildError walk_archive_records(std::span<const uint8_t> archive, Visitor& visitor, ArchivePlan* plan)
+BuildError walk_archive_records(std::span<const uint8_t> archive, Visitor& visitor, ArchivePlan* plan, uint32_t root)
 {
     if (archive.empty()) return BuildError::empty_file;
     /* A save's directory entry is followed by its "." and ".."; text or any
@@ -45,7 +42,7 @@ BuildError walk_archive_records(std::span<const uint8_t> archive, Visitor& visit
     PsuRecord r;
     bool any = false;
     while (reader.next(&r)) {
-        const uint32_t parent = r.depth == 0 ? kRootDirectory : open[r.depth - 1];
+        const uint32_t parent = r.depth == 0 ? root : open[r.depth - 1];
         if (!any) plan->top = r.kind == PsuRecordKind::directory ? ArchiveTop::directory : ArchiveTop::file;
         any = true;
         if (r.kind == PsuRecordKind::directory) {
@@ -73,7 +70,8 @@ BuildError walk_archive_records(std::span<const uint8_t> archive, Visitor& visit
 }
 
 /* Counts what an archive will take: per directory its entries (two per
- * cluster), per file its clusters. Token 0 stands for the root, whose
+ * cluster), per file its clusters. Token 0 stands for the root (the walk's
+ * token for it), whose
  * clusters are not the archive's own. */
 struct PlanVisitor {
     std::span<const uint8_t> archive;
@@ -123,7 +121,7 @@ struct PlaceVisitor {
     void file(size_t pos, uint32_t parent)
     {
         const uint8_t* rec = archive.data() + pos;
-        uint32_t first = 0;
+        uint32_t first = kFatEnd;
         if (!builder->store_file_data(archive.subspan(pos + kPsuEntrySize, record_length(rec)), &first) ||
             !builder->insert_entry(parent, rec, first))
             failed = true;
@@ -136,7 +134,7 @@ BuildError plan_archive(std::span<const uint8_t> archive, ArchivePlan* plan)
 {
     *plan = ArchivePlan{};
     PlanVisitor v{archive, plan};
-    const BuildError e = walk_archive_records(archive, v, plan);
+    const BuildError e = walk_archive_records(archive, v, plan, 0);
     if (e != BuildError::ok) {
         const ArchivePlan cleared{};
         *plan = cleared;
@@ -149,37 +147,50 @@ BuildError plan_archive(std::span<const uint8_t> archive, ArchivePlan* plan)
 
 /* ---- CardBuilder ---- */
 
-CardBuilder::CardBuilder(RawImage card) : card_(card)
+CardBuilder::CardBuilder(RawImage card, const CardGeometry& geometry) : card_(card), g_(geometry)
 {
-    layout_fresh_card(card_);
-    next_free_ = find_first_free_cluster(card_);
+    layout_fresh_card(card_, g_);
+    next_free_ = find_first_free_cluster(card_, g_);
+    free_ = g_.alloc_clusters - next_free_;
 }
 
-uint32_t CardBuilder::root_entries() const { return record_length(cluster_bytes(card(), kRootCluster)); }
+CardBuilder::CardBuilder(RawImage card, const CardGeometry& geometry, AsItStands) : card_(card), g_(geometry)
+{
+    next_free_ = find_first_free_cluster(card_, g_);
+    for (uint32_t c = next_free_; c < g_.alloc_clusters; ++c)
+        if ((fat_entry(ConstRawImage(card_), c, g_) & kFatInUse) == 0) ++free_;
+}
+
+uint32_t CardBuilder::root_entries() const { return record_length(cluster_bytes(card(), g_.root_cluster, g_)); }
 
 uint32_t CardBuilder::clusters_needed(const ArchivePlan& plan) const
 {
-    return plan.clusters + (root_entries() % 2 == 0 ? 1 : 0);
+    if (reuse_slot_ != UINT32_MAX) return plan.clusters;
+    /* A new entry at an even index starts a new cluster, unless the root's chain already holds it. */
+    const uint32_t old = root_entries();
+    uint32_t held = 0;
+    return plan.clusters + (old % 2 == 0 && !walk_steps(g_.root_cluster, old / 2, &held) ? 1 : 0);
 }
 
 bool CardBuilder::take_free_cluster(uint32_t* cluster)
 {
-    if (next_free_ >= kAllocClusters) return false;
+    if (next_free_ >= g_.alloc_clusters) return false;
     *cluster = next_free_;
-    set_fat_entry(card_, next_free_, kFatEnd);
+    set_fat_entry(card_, next_free_, kFatEnd, g_);
+    --free_;
     /* Clusters are never given back, so the next free one lies above. */
     do {
         ++next_free_;
-    } while (next_free_ < kAllocClusters && (fat_entry(card(), next_free_) & kFatInUse) != 0);
+    } while (next_free_ < g_.alloc_clusters && (fat_entry(card(), next_free_, g_) & kFatInUse) != 0);
     return true;
 }
 
 /* Follows `steps` links from `first`. Every walk is bounded by the size of
- * the allocatable area, whatever the FAT holds. */
+ * the allocatable area, whatever the FAT holds (the builder's own chains
+ * have no loops, so the cursor needs no seen-set). */
 bool CardBuilder::walk_steps(uint32_t first, uint32_t steps, uint32_t* reached) const
 {
-    ClusterSet seen{};
-    ChainCursor chain(card(), first, &seen);
+    ChainCursor chain(CardView(card(), g_), first, nullptr);
     uint32_t c = 0;
     for (uint64_t i = 0; i <= steps; ++i)
         if (!chain.next(&c)) return false;
@@ -189,15 +200,14 @@ bool CardBuilder::walk_steps(uint32_t first, uint32_t steps, uint32_t* reached) 
 
 bool CardBuilder::find_chain_end(uint32_t first, uint32_t* last) const
 {
-    ClusterSet seen{};
-    ChainCursor chain(card(), first, &seen);
+    ChainCursor chain(CardView(card(), g_), first, nullptr);
     for (uint32_t c = 0; chain.next(&c);) *last = c;
     return chain.stop() == ChainStop::ended;
 }
 
 bool CardBuilder::store_file_data(std::span<const uint8_t> data, uint32_t* first)
 {
-    *first = 0;
+    *first = kFatEnd; /* an empty file owns no cluster */
     if (data.empty()) return true;
     const uint64_t clusters = round_up_1024(data.size()) / kClusterSize;
     if (clusters > free_clusters()) return false;
@@ -207,54 +217,65 @@ bool CardBuilder::store_file_data(std::span<const uint8_t> data, uint32_t* first
     size_t done = 0;
     for (;;) {
         const size_t piece = data.size() - done < kClusterSize ? data.size() - done : kClusterSize;
-        uint8_t* dst = cluster_bytes(card_, c);
+        uint8_t* dst = cluster_bytes(card_, c, g_);
         if (piece < kClusterSize) std::memset(dst, 0, kClusterSize);
         std::memcpy(dst, data.data() + done, piece);
         done += piece;
         if (done == data.size()) return true;
         uint32_t next = 0;
         if (!take_free_cluster(&next)) return false; /* not reached: room was checked above */
-        set_fat_entry(card_, c, kFatInUse + next);
+        set_fat_entry(card_, c, kFatInUse + next, g_);
         c = next;
     }
 }
 
 bool CardBuilder::insert_entry(uint32_t directory, const uint8_t* record, uint32_t cluster)
 {
-    if (directory >= kAllocClusters) return false;
+    if (directory >= g_.alloc_clusters) return false;
+    const bool root = directory == g_.root_cluster;
     /* The entry that holds the directory's count. */
     uint8_t* count_entry = nullptr;
-    if (directory == kRootCluster) {
-        count_entry = cluster_bytes(card_, kRootCluster);
+    if (root) {
+        count_entry = cluster_bytes(card_, g_.root_cluster, g_);
     } else {
-        const uint8_t* dot = cluster_bytes(card_, directory);
+        const uint8_t* dot = cluster_bytes(card_, directory, g_);
         const uint32_t parent = record_cluster(dot);
         const uint32_t index = record_dir_entry(dot);
         uint32_t holder = 0;
         if (!walk_steps(parent, index / 2, &holder)) return false;
-        count_entry = cluster_bytes(card_, holder) + kPsuEntrySize * (index % 2);
+        count_entry = cluster_bytes(card_, holder, g_) + kPsuEntrySize * (index % 2);
     }
     const uint32_t old = record_length(count_entry);
-    uint32_t last = 0;
-    if (!find_chain_end(directory, &last)) return false;
-
     uint8_t* slot = nullptr;
-    if (old % 2 == 1) {
-        slot = cluster_bytes(card_, last) + kPsuEntrySize;
+    uint32_t index = old;
+    uint32_t holder = 0;
+    if (root && reuse_slot_ < old) {
+        /* A slot a deleted entry left: the count stays. */
+        index = reuse_slot_;
+        if (!walk_steps(directory, index / 2, &holder)) return false;
+        slot = cluster_bytes(card_, holder, g_) + kPsuEntrySize * (index % 2);
+        reuse_slot_ = UINT32_MAX;
+    } else if (walk_steps(directory, old / 2, &holder)) {
+        /* The second half of the last cluster, or a cluster the chain already holds. */
+        slot = cluster_bytes(card_, holder, g_) + kPsuEntrySize * (old % 2);
+    } else if (old % 2 == 1) {
+        return false; /* the chain holds fewer entries than its count */
     } else {
+        uint32_t last = 0;
+        if (!find_chain_end(directory, &last)) return false;
         uint32_t grown = 0;
         if (!take_free_cluster(&grown)) return false;
-        set_fat_entry(card_, last, kFatInUse + grown);
+        set_fat_entry(card_, last, kFatInUse + grown, g_);
         /* Not cleared: its second half stays 0xFF until the next entry fills it. */
-        slot = cluster_bytes(card_, grown);
+        slot = cluster_bytes(card_, grown, g_);
     }
-    set_record_length(count_entry, old + 1);
+    if (index == old) set_record_length(count_entry, old + 1);
     std::memcpy(slot, record, kPsuEntrySize);
     set_record_cluster(slot, cluster);
-    if (mode_is_directory(record_mode(slot)) && cluster < kAllocClusters) {
-        uint8_t* dot = cluster_bytes(card_, cluster);
+    if (mode_is_directory(record_mode(slot)) && cluster < g_.alloc_clusters) {
+        uint8_t* dot = cluster_bytes(card_, cluster, g_);
         set_record_cluster(dot, directory);
-        set_record_dir_entry(dot, old);
+        set_record_dir_entry(dot, index);
     }
     return true;
 }
@@ -266,7 +287,7 @@ BuildError CardBuilder::place_archive(std::span<const uint8_t> archive, const Ar
     [[maybe_unused]] const uint32_t used_before = used_clusters();
     PlaceVisitor v{archive, this};
     ArchivePlan walked;
-    const BuildError e = walk_archive_records(archive, v, &walked);
+    const BuildError e = walk_archive_records(archive, v, &walked, g_.root_cluster);
     if (e != BuildError::ok) return e;
     if (v.failed) return BuildError::damaged_card;
     assert(used_clusters() - used_before == needed);

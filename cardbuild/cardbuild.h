@@ -54,20 +54,31 @@ struct ArchivePlan {
 [[nodiscard]] BuildError plan_archive(std::span<const uint8_t> archive, ArchivePlan* plan);
 
 /* A card being built in a raw image buffer. Clusters are taken lowest
- * free first and never given back, so the clusters in use are always
- * relative clusters 0 up to used_clusters() - 1. */
+ * free first and never given back: on a fresh card the clusters in use are
+ * always relative clusters 0 up to used_clusters() - 1; on a card taken as
+ * it stands (an edit in place) the free clusters are taken in ascending
+ * order wherever they lie, and nothing else of the card is touched. */
 class CardBuilder {
 public:
-    /* Lays out a fresh card in the image. */
-    explicit CardBuilder(RawImage card);
+    /* Lays out a fresh card of the geometry in the image (geometry.raw_size() bytes). */
+    explicit CardBuilder(RawImage card, const CardGeometry& geometry = kStandardGeometry);
+    /* Takes the card in the image as it stands: new entries go into its free clusters. */
+    struct AsItStands {};
+    CardBuilder(RawImage card, const CardGeometry& geometry, AsItStands);
 
-    uint32_t used_clusters() const { return next_free_; }
-    uint32_t free_clusters() const { return kAllocClusters - next_free_; }
+    const CardGeometry& geometry() const { return g_; }
+    uint32_t used_clusters() const { return g_.alloc_clusters - free_; }
+    uint32_t free_clusters() const { return free_; }
     /* Entries of the root, "." and ".." included. */
     uint32_t root_entries() const;
 
+    /* The next archive placed takes root entry `index` (below root_entries(),
+     * a slot a deleted entry left) instead of a new entry at the root's end;
+     * the root's count stays. Holds for one top entry. */
+    void reuse_root_slot(uint32_t index) { reuse_slot_ = index; }
+
     /* Clusters that placing the planned archive takes now: its own, and one
-     * more for the root when the root's entry count is even. */
+     * more for the root when a new entry at its end needs a new cluster. */
     uint32_t clusters_needed(const ArchivePlan& plan) const;
 
     /* Places a planned archive under the root as its next entry. card_full,
@@ -81,8 +92,9 @@ public:
     /* ---- the steps of placing, in their allocation order ---- */
 
     /* Stores bytes in a new chain of contiguous clusters, the tail of the
-     * last one zero-filled; *first receives its first cluster, 0 for no
-     * bytes. False when the card has no room (nothing taken then). */
+     * last one zero-filled; *first receives its first cluster, 0xFFFFFFFF
+     * (no cluster, as consoles write it) for no bytes. False when the card
+     * has no room (nothing taken then). */
     [[nodiscard]] bool store_file_data(std::span<const uint8_t> data, uint32_t* first);
 
     /* Makes a copy of the 512-byte record the next entry of the directory
@@ -104,7 +116,10 @@ private:
     bool find_chain_end(uint32_t first, uint32_t* last) const;
 
     RawImage card_;
+    CardGeometry g_;
     uint32_t next_free_ = 0;
+    uint32_t free_ = 0;
+    uint32_t reuse_slot_ = UINT32_MAX; /* none */
 };
 
 } // namespace ps2

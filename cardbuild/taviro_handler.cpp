@@ -132,9 +132,13 @@ void write_image(std::span<const uint8_t> image, const char* out_path, CardForm 
                  const Reporter& report, CardBuildResult* result)
 {
     const std::string saves = counted(result->saves_placed, "save");
+    const uint32_t megabytes = options.geometry.card_megabytes();
+    const std::string size = megabytes == 8 ? "" : std::to_string(megabytes) + " MB ";
+    const char* form_word = form == CardForm::raw ? "raw" : "coded";
+    const uint32_t all = options.geometry.alloc_clusters;
     if (out_path == nullptr) { /* a dry run without an output */
-        report.notef(nullptr, "the card would hold %s: %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
-                     saves.c_str(), result->clusters_used, kAllocClusters, result->clusters_free);
+        report.notef(nullptr, "the %scard would hold %s: %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
+                     size.c_str(), saves.c_str(), result->clusters_used, all, result->clusters_free);
         return;
     }
     plat::OutputOutcome outcome = plat::OutputOutcome::none;
@@ -147,19 +151,16 @@ void write_image(std::span<const uint8_t> image, const char* out_path, CardForm 
         return;
     }
     result->up_to_date = outcome == plat::OutputOutcome::up_to_date;
-    if (options.dry_run) {
-        const char* would = result->up_to_date ? "up to date, would be left alone"
-                            : outcome == plat::OutputOutcome::replaced ? "would be replaced"
-                                                                        : "would be written";
-        report.notef(out_path, "%s image %s: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
-                     form == CardForm::raw ? "raw" : "coded", would, saves.c_str(), result->clusters_used,
-                     kAllocClusters, result->clusters_free);
-        return;
-    }
-    result->written = true;
-    report.notef(out_path, "%s image %s: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free",
-                 form == CardForm::raw ? "raw" : "coded", result->up_to_date ? "up to date" : "written", saves.c_str(),
-                 result->clusters_used, kAllocClusters, result->clusters_free);
+    const char* what = nullptr;
+    if (options.dry_run)
+        what = result->up_to_date ? "up to date, would be left alone"
+               : outcome == plat::OutputOutcome::replaced ? "would be replaced"
+                                                           : "would be written";
+    else
+        what = result->up_to_date ? "up to date" : "written";
+    result->written = !options.dry_run;
+    report.notef(out_path, "%s %simage %s: %s, %" PRIu32 " of %" PRIu32 " clusters used, %" PRIu32 " free", form_word,
+                 size.c_str(), what, saves.c_str(), result->clusters_used, all, result->clusters_free);
 }
 
 } // namespace
@@ -178,16 +179,18 @@ size_t find_output_in_list(std::span<const std::string> list, const char* out_pa
 CardBuildResult build_card_file(std::span<const std::string> list, CardForm form, const char* out_path,
                                 const Reporter& report, const CardBuildOptions& options)
 {
+    const CardGeometry& geometry = options.geometry;
     CardBuildResult result;
-    plat::Block card_block(kRawImageSize);
-    /* Holds each file as read; receives the coded image at the end. */
-    plat::Block work(kCodedImageSize);
+    result.alloc_clusters = geometry.alloc_clusters;
+    plat::Block card_block(geometry.raw_size());
+    /* Holds each file as read (at most 8,192,000 bytes); receives the coded image at the end. */
+    plat::Block work(geometry.coded_size());
     if (!card_block.ok() || !work.ok()) {
         result.no_memory = true;
         report.error(out_path ? out_path : "the card", plat::io_error_text(plat::IoError::no_memory));
         return result;
     }
-    CardBuilder builder(RawImage(card_block.data(), kRawImageSize));
+    CardBuilder builder(RawImage(card_block.data(), geometry.raw_size()), geometry);
     std::vector<PlacedName> placed;
 
     for (size_t i = 0; i < list.size(); ++i) {
@@ -259,10 +262,10 @@ CardBuildResult build_card_file(std::span<const std::string> list, CardForm form
     }
     std::span<const uint8_t> image;
     if (form == CardForm::raw || out_path == nullptr) {
-        image = std::span<const uint8_t>(card_block.data(), kRawImageSize);
+        image = std::span<const uint8_t>(card_block.data(), geometry.raw_size());
     } else {
-        build_coded_image(builder.card(), std::span<uint8_t, kCodedImageSize>(work.data(), kCodedImageSize));
-        image = std::span<const uint8_t>(work.data(), kCodedImageSize);
+        build_coded_image(builder.card(), work.span(), geometry);
+        image = std::span<const uint8_t>(work.data(), geometry.coded_size());
     }
     write_image(image, out_path, form, options, report, &result);
     return result;
@@ -274,7 +277,7 @@ std::string describe_full_card(const CardBuildResult& r)
     return m.format("The card is full. This file does not fit:\n\n%s\n\nIt needs %" PRIu32 " clusters; %" PRIu32
                     " of the card's %" PRIu32 " clusters are free after the files listed above it.\n\n"
                     "Nothing was written.",
-                    r.full_path.c_str(), r.full_needed, r.full_free, kAllocClusters);
+                    r.full_path.c_str(), r.full_needed, r.full_free, r.alloc_clusters);
 }
 
 std::string describe_left_out(const CardBuildResult& r, size_t max_lines, const char* ellipsis)

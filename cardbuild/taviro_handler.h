@@ -32,11 +32,6 @@ AddPathResult add_path(const char* path, const PathRules& rules, std::vector<std
 
 /* ---- building and writing a card ---- */
 
-enum class CardForm : uint8_t {
-    raw,   /* 8,388,608 bytes of pages */
-    coded, /* 8,650,752 bytes: each page followed by its spare area with the page code */
-};
-
 /* The form a file name asks for: ".bin" (any case) raw, anything else coded. */
 CardForm card_form_for_path(const char* path, const PathRules& rules);
 
@@ -59,6 +54,8 @@ struct CardBuildOptions {
     /* The list came from paths named on a command line: when no save could be placed, nothing is written
      * (an empty card is made only when no path is named). */
     bool needs_a_save = false;
+    /* The card's size and layout: 8 MB unless another is given. */
+    CardGeometry geometry = kStandardGeometry;
 };
 
 struct CardBuildResult {
@@ -79,26 +76,28 @@ struct CardBuildResult {
      * lengths, or a second save of a name already on the card. */
     std::vector<LeftOutFile> left_out;
     size_t saves_placed = 0;
-    uint32_t clusters_used = 0;            /* of the 8,135 allocatable clusters, the root's included */
+    uint32_t clusters_used = 0;            /* of the allocatable clusters (8,135 on 8 MB), the root's included */
     uint32_t clusters_free = 0;
+    uint32_t alloc_clusters = kAllocClusters; /* the card's allocatable clusters */
 };
 
-/* Builds a fresh card from the listed files in list order and writes it to
- * out_path with one safe write (nothing is written unless the whole image
- * is; an existing file is met as options.outputs says). Each file is read
- * (at most 8,192,000 bytes) and checked before it is placed; a file that
- * cannot be placed whole is left out and the others still go onto the card:
- * a file of another kind is named for what it is ("a MAX archive, not a PSU
- * archive (convert it with varkon first)"), and a save whose name is that of
- * one placed already (a-z folded, as the card compares names) is left out,
- * since a card with two root directories of one name is broken. When the
- * listed files need more clusters than the card has, the build is refused
- * before anything is written. Reports a note per save placed, a warning per
- * archive cut short by a record of neither kind and per archive with bytes
- * behind its end, and an error per file left out, for a full card, for no
- * save placed (needs_a_save), for a kept output and for a failed write; a
- * dry run ends with whether the list fits and what the write would do (out_path
- * may then be null: no output to compare). */
+/* Builds a fresh card of options.geometry from the listed files in list
+ * order and writes it to out_path with one safe write (nothing is written
+ * unless the whole image is; an existing file is met as options.outputs
+ * says). Each file is read (at most 8,192,000 bytes) and checked before it
+ * is placed; a file that cannot be placed whole is left out and the others
+ * still go onto the card: a file of another kind is named for what it is
+ * ("a MAX archive, not a PSU archive (convert it with varkon first)"), and a
+ * save whose name is that of one placed already (a-z folded, as the card
+ * compares names) is left out, since a card with two root directories of
+ * one name is broken. When the listed files need more clusters than the
+ * card has, the build is refused before anything is written. Reports a note
+ * per save placed, a warning per archive cut short by a record of neither
+ * kind and per archive with bytes behind its end, and an error per file
+ * left out, for a full card, for no save placed (needs_a_save), for a kept
+ * output and for a failed write; a dry run ends with whether the list fits
+ * and what the write would do (out_path may then be null: no output to
+ * compare). */
 CardBuildResult build_card_file(std::span<const std::string> list, CardForm form, const char* out_path,
                                 const Reporter& report, const CardBuildOptions& options = {});
 

@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace ps2 {
@@ -21,6 +22,8 @@ const char* chain_stop_text(ChainStop s)
     case ChainStop::ended: return "ends";
     case ChainStop::out_of_range: return "leaves the allocatable area";
     case ChainStop::repeated: return "runs into a cluster already written (a loop or a cross-link)";
+    case ChainStop::reused: return "runs into a cluster a live save now uses";
+    case ChainStop::beyond_end: return "reaches beyond the end of the image";
     }
     return "stops";
 }
@@ -53,6 +56,18 @@ void format_split_problem(const SplitProblem& p, char* out, size_t capacity)
         std::snprintf(out, capacity, "%s: the file claims %" PRIu64 " bytes, more than the card holds; left out",
                       p.path, p.wanted);
         return;
+    case SplitProblemKind::member_deleted:
+        std::snprintf(out, capacity, "%s: marked deleted; left out", p.path);
+        return;
+    case SplitProblemKind::damaged_cluster:
+        if (p.pages > 1)
+            std::snprintf(out, capacity, "%s: pages %" PRIu32 " and %" PRIu32 " (cluster %" PRIu32
+                          ") hold damage their page codes cannot mend; copied as they are", p.path, p.page, p.page + 1,
+                          p.cluster);
+        else
+            std::snprintf(out, capacity, "%s: page %" PRIu32 " (cluster %" PRIu32
+                          ") holds damage its page code cannot mend; copied as it is", p.path, p.page, p.cluster);
+        return;
     }
     std::snprintf(out, capacity, "%s: damaged", p.path);
 }
@@ -61,9 +76,9 @@ namespace {
 
 uint64_t clusters_for_bytes(uint64_t length) { return (length + kClusterSize - 1) / kClusterSize; }
 
-const uint8_t* frame_entry(ConstRawImage card, const SplitWork& w, const SplitFrame& f, uint32_t j)
+const uint8_t* frame_entry(const CardView& card, const SplitWork& w, const SplitFrame& f, uint32_t j)
 {
-    return cluster_bytes(card, w.dir_chains[f.chain_first + j / 2]) + kPsuEntrySize * (j % 2);
+    return card.cluster(w.dir_chains[f.chain_first + j / 2]) + kPsuEntrySize * (j % 2);
 }
 
 /* "TOP/sub/member" from the open directories and the member's record. */
@@ -98,8 +113,8 @@ const char* member_path(SplitWork* w, uint32_t depth, const uint8_t* member)
  * seen-set, so no cluster is written twice. */
 class ArchiveBuild {
 public:
-    ArchiveBuild(ConstRawImage card, const ProblemSink& sink, SplitWork* work)
-        : card_(card), sink_(sink), w_(work), out_(std::span<uint8_t>(work->archive, kSplitArchiveCapacity))
+    ArchiveBuild(const CardView& card, const ProblemSink& sink, SplitWork* work)
+        : card_(card), sink_(sink), w_(work), out_(std::span<uint8_t>(work->archive, work->archive_capacity))
     {
     }
 
@@ -108,7 +123,9 @@ public:
 private:
     /* Reports a problem of `record`, a member of the open directories. */
     void emit(SplitProblemKind kind, const uint8_t* record, uint64_t wanted, uint64_t found = 0,
-              ChainStop stop = ChainStop::ended);
+              ChainStop stop = ChainStop::ended, uint32_t cluster = 0, uint32_t page = 0, uint32_t pages = 0);
+    /* A cluster is about to be copied: report it when its page code found damage. */
+    void check_cluster(const uint8_t* record, uint32_t cluster);
     /* Gathers as many clusters of the directory's chain as its length needs
      * and opens it for writing its entries (those its chain holds). False,
      * with the reason, when its chain gives no cluster at all. */
@@ -120,16 +137,18 @@ private:
     /* Writes the next entry of the innermost open directory, or closes it. */
     SplitError put_next_entry();
 
-    ConstRawImage card_;
+    CardView card_;
     const ProblemSink& sink_;
     SplitWork* w_;
     ByteWriter out_;
-    uint32_t depth_ = 0;     /* open directories: frames[0 .. depth_) */
-    uint32_t chain_top_ = 0; /* their clusters: dir_chains[0 .. chain_top_) */
-    uint32_t problems_ = 0;
+    ChainRules rules_;        /* live chains, or through freed links for a deleted top entry */
+    uint32_t depth_ = 0;      /* open directories: frames[0 .. depth_) */
+    uint32_t chain_top_ = 0;  /* their clusters: dir_chains[0 .. chain_top_) */
+    BuiltArchive result_;
 };
 
-void ArchiveBuild::emit(SplitProblemKind kind, const uint8_t* record, uint64_t wanted, uint64_t found, ChainStop stop)
+void ArchiveBuild::emit(SplitProblemKind kind, const uint8_t* record, uint64_t wanted, uint64_t found, ChainStop stop,
+                        uint32_t cluster, uint32_t page, uint32_t pages)
 {
     SplitProblem p;
     p.kind = kind;
@@ -137,23 +156,41 @@ void ArchiveBuild::emit(SplitProblemKind kind, const uint8_t* record, uint64_t w
     p.path = member_path(w_, depth_, record);
     p.wanted = wanted;
     p.found = found;
+    p.cluster = cluster;
+    p.page = page;
+    p.pages = pages;
     sink_.send(p);
-    ++problems_;
+    ++result_.problems;
+    if (kind != SplitProblemKind::member_deleted) ++result_.damage;
+}
+
+void ArchiveBuild::check_cluster(const uint8_t* record, uint32_t cluster)
+{
+    if (!w_->any_damaged) return;
+    const uint32_t first = (card_.geometry->alloc_offset + cluster) * 2;
+    const bool a = w_->damaged.contains(first), b = w_->damaged.contains(first + 1);
+    if (!a && !b) return;
+    ++result_.damaged_clusters;
+    emit(SplitProblemKind::damaged_cluster, record, 0, 0, ChainStop::ended, cluster, a ? first : first + 1, a && b ? 2 : 1);
 }
 
 bool ArchiveBuild::open_directory(const uint8_t* record, size_t entry_offset, ChainStop* stop)
 {
     const uint32_t stored = record_length(record);
     const uint64_t need = (uint64_t(stored) + 1) / 2;
-    ChainCursor chain(card_, record_cluster(record), &w_->taken);
+    ChainCursor chain(card_, record_cluster(record), &w_->taken, rules_);
     uint32_t got = 0;
-    /* Each step takes a cluster no other step can take again, so at most 8,135 steps. */
+    /* Each step takes a cluster no other step can take again, so at most alloc_clusters steps. */
     for (uint32_t c = 0; got < need && chain.next(&c);) w_->dir_chains[chain_top_ + got++] = c;
     *stop = got < need ? chain.stop() : ChainStop::ended;
     if (got == 0) return false;
     const uint32_t readable = uint64_t(got) * 2 < stored ? got * 2 : stored;
-    if (readable < stored) emit(SplitProblemKind::directory_cut, record, stored, readable, *stop);
-    w_->frames[depth_] = SplitFrame{entry_offset, chain_top_, got, stored, readable, 0, 0};
+    if (readable < stored) {
+        result_.entries_lost += stored - readable;
+        emit(SplitProblemKind::directory_cut, record, stored, readable, *stop);
+    }
+    for (uint32_t k = 0; k < got; ++k) check_cluster(record, w_->dir_chains[chain_top_ + k]);
+    w_->frames[depth_] = SplitFrame{uint32_t(entry_offset), chain_top_, got, stored, readable, 0, 0};
     chain_top_ += got;
     ++depth_;
     return true;
@@ -163,12 +200,16 @@ bool ArchiveBuild::put_file_data(const uint8_t* record)
 {
     const uint64_t need = clusters_for_bytes(record_length(record));
     if (!out_.can_put(need * kClusterSize)) return false;
-    ChainCursor chain(card_, record_cluster(record), &w_->taken);
+    ChainCursor chain(card_, record_cluster(record), &w_->taken, rules_);
     uint64_t got = 0;
     /* The room for every cluster is checked above. */
-    for (uint32_t c = 0; got < need && chain.next(&c); ++got) (void)out_.put(cluster_bytes(card_, c), kClusterSize);
+    for (uint32_t c = 0; got < need && chain.next(&c); ++got) {
+        check_cluster(record, c);
+        (void)out_.put(card_.cluster(c), kClusterSize);
+    }
     if (got < need) {
         (void)out_.put_zeros((need - got) * kClusterSize);
+        ++result_.files_cut;
         emit(SplitProblemKind::file_cut, record, need, got, chain.stop());
     } else if (!chain.ended()) {
         emit(SplitProblemKind::file_chain_long, record, need, got);
@@ -197,16 +238,26 @@ SplitError ArchiveBuild::put_next_entry()
     const uint16_t mode = record_mode(e);
     const uint32_t length = record_length(e);
     auto leave_out = [&](SplitProblemKind kind) {
+        if (kind != SplitProblemKind::member_deleted) ++result_.entries_lost;
         emit(kind, e, length);
         out_.rewind(entry_offset);
         --f.written;
     };
+    /* In a live directory a deleted member is what the console left behind; a deleted save is taken whole. */
+    if (!result_.recovered && !mode_exists(mode)) {
+        leave_out(SplitProblemKind::member_deleted);
+        return SplitError::ok;
+    }
     ChainStop stop;
     if (mode_is_directory(mode)) {
         if (length != 0 && !open_directory(e, entry_offset, &stop))
             leave_out(stop == ChainStop::repeated ? SplitProblemKind::member_cycle : SplitProblemKind::member_unreadable);
-    } else if (mode_is_file(mode) && length != 0) {
-        if (!put_file_data(e)) leave_out(SplitProblemKind::member_too_large);
+    } else if (mode_is_file(mode)) {
+        ++result_.files;
+        if (length != 0 && !put_file_data(e)) {
+            --result_.files;
+            leave_out(SplitProblemKind::member_too_large);
+        }
     }
     return SplitError::ok;
 }
@@ -216,30 +267,109 @@ SplitError ArchiveBuild::build(const uint8_t* top, BuiltArchive* result)
     (void)out_.put(top, kPsuEntrySize); /* the archive's capacity holds far more */
     const uint16_t mode = record_mode(top);
     const uint32_t length = record_length(top);
+    result_.recovered = !mode_exists(mode);
+    if (result_.recovered) {
+        rules_.through_freed = true;
+        rules_.live = w_->live_known ? &w_->live : nullptr;
+    }
     ChainStop stop;
     if (mode_is_directory(mode)) {
-        if (length != 0 && !open_directory(top, 0, &stop)) return SplitError::unreadable_directory;
-    } else if (mode_is_file(mode) && length != 0) {
-        if (!put_file_data(top)) return SplitError::too_large;
+        if (length != 0 && !open_directory(top, 0, &stop)) {
+            if (stop == ChainStop::beyond_end) return SplitError::directory_beyond_end;
+            if (stop == ChainStop::reused) return SplitError::directory_reused;
+            return SplitError::unreadable_directory;
+        }
+    } else if (mode_is_file(mode)) {
+        ++result_.files;
+        if (length != 0 && !put_file_data(top)) return SplitError::too_large;
     }
     while (depth_ > 0)
         if (const SplitError e = put_next_entry(); e != SplitError::ok) return e;
-    result->size = out_.size();
-    result->problems = problems_;
+    result_.size = out_.size();
+    *result = result_;
     return SplitError::ok;
 }
 
 } // namespace
 
+/* ---- the work area ---- */
+
+namespace {
+
+/* The work area's tables, in the order they follow the header, each aligned for its type. */
+struct WorkLayout {
+    size_t archive, root_chain, dir_chains, frames, taken, live, damaged, names, order, end;
+
+    explicit WorkLayout(const CardGeometry& g)
+    {
+        const size_t alloc = g.alloc_clusters;
+        const size_t words = ClusterSet::words_for(g.alloc_clusters) * sizeof(uint64_t);
+        const size_t page_words = ClusterSet::words_for(g.card_pages()) * sizeof(uint64_t);
+        size_t at = sizeof(SplitWork);
+        auto take = [&at](size_t bytes, size_t align) {
+            at = (at + align - 1) / align * align;
+            const size_t here = at;
+            at += bytes;
+            return here;
+        };
+        archive = take(split_archive_capacity(g), 8);
+        root_chain = take(alloc * sizeof(uint32_t), alignof(uint32_t));
+        dir_chains = take(alloc * sizeof(uint32_t), alignof(uint32_t));
+        frames = take(alloc * sizeof(SplitFrame), alignof(SplitFrame));
+        taken = take(words, alignof(uint64_t));
+        live = take(words, alignof(uint64_t));
+        damaged = take(page_words, alignof(uint64_t));
+        names = take(2 * alloc * sizeof(ArchiveName), alignof(ArchiveName));
+        order = take(2 * alloc * sizeof(uint32_t), alignof(uint32_t));
+        end = at;
+    }
+};
+
+} // namespace
+
+size_t split_work_size(const CardGeometry& g) { return WorkLayout(g).end; }
+
+void mark_damaged_pages(SplitWork* work, std::span<const uint32_t> pages)
+{
+    for (uint32_t p : pages) work->damaged.insert(p);
+    work->any_damaged = work->any_damaged || !pages.empty();
+}
+
+SplitWork* place_split_work(std::span<uint8_t> block, const CardGeometry& g)
+{
+    const WorkLayout l(g);
+    if (block.size() < l.end || reinterpret_cast<uintptr_t>(block.data()) % alignof(SplitWork) != 0) return nullptr;
+    uint8_t* base = block.data();
+    /* Starts the objects' lives in the block; the tables keep the block's zeros. */
+    SplitWork* w = new (base) SplitWork;
+    w->archive = base + l.archive;
+    w->archive_capacity = split_archive_capacity(g);
+    w->root_chain = reinterpret_cast<uint32_t*>(base + l.root_chain);
+    w->root_clusters = 0;
+    w->dir_chains = reinterpret_cast<uint32_t*>(base + l.dir_chains);
+    w->frames = new (base + l.frames) SplitFrame[g.alloc_clusters];
+    w->taken = ClusterSet(reinterpret_cast<uint64_t*>(base + l.taken), g.alloc_clusters);
+    w->live = ClusterSet(reinterpret_cast<uint64_t*>(base + l.live), g.alloc_clusters);
+    w->live_known = false;
+    w->damaged = ClusterSet(reinterpret_cast<uint64_t*>(base + l.damaged), g.card_pages());
+    w->any_damaged = false;
+    w->names = new (base + l.names) ArchiveName[2 * size_t(g.alloc_clusters)];
+    w->order = reinterpret_cast<uint32_t*>(base + l.order);
+    w->path[0] = '\0';
+    return w;
+}
+
 /* ---- root ---- */
 
-CardRoot read_card_root(ConstRawImage card, SplitWork* work)
+CardRoot read_card_root(const CardView& card, SplitWork* work)
 {
     CardRoot root;
-    root.stored_count = record_length(cluster_bytes(card, kRootCluster));
+    const uint32_t first = card.geometry->root_cluster;
+    root.beyond_end = !card.cluster_present(first);
+    root.stored_count = root.beyond_end ? 0 : record_length(card.cluster(first));
     work->taken.clear();
     const uint64_t need = (uint64_t(root.stored_count) + 1) / 2;
-    ChainCursor chain(card, kRootCluster, &work->taken);
+    ChainCursor chain(card, first, &work->taken);
     uint32_t got = 0;
     for (uint32_t c = 0; got < need && chain.next(&c);) work->root_chain[got++] = c;
     work->root_clusters = got;
@@ -250,10 +380,10 @@ CardRoot read_card_root(ConstRawImage card, SplitWork* work)
     return root;
 }
 
-const uint8_t* card_root_entry(ConstRawImage card, const SplitWork& work, const CardRoot& root, uint32_t index)
+const uint8_t* card_root_entry(const CardView& card, const SplitWork& work, const CardRoot& root, uint32_t index)
 {
     if (index >= root.count) return nullptr;
-    return cluster_bytes(card, work.root_chain[index / 2]) + kPsuEntrySize * (index % 2);
+    return card.cluster(work.root_chain[index / 2]) + kPsuEntrySize * (index % 2);
 }
 
 /* ---- names ---- */
@@ -273,7 +403,7 @@ bool archive_name_is_safe(std::string_view name, const PathRules& rules)
     return true;
 }
 
-void plan_archive_names(ConstRawImage card, const CardRoot& root, const NamingRules& rules, SplitWork* work)
+void plan_archive_names(const CardView& card, const CardRoot& root, const NamingRules& rules, SplitWork* work)
 {
     uint32_t n = 0;
     for (uint32_t i = 2; i < root.count; ++i) {
@@ -341,7 +471,7 @@ void plan_archive_names(ConstRawImage card, const CardRoot& root, const NamingRu
 
 /* ---- one archive ---- */
 
-SplitError build_entry_archive(ConstRawImage card, const CardRoot& root, uint32_t index, const ProblemSink& sink,
+SplitError build_entry_archive(const CardView& card, const CardRoot& root, uint32_t index, const ProblemSink& sink,
                                SplitWork* work, BuiltArchive* result)
 {
     *result = BuiltArchive{};
@@ -354,7 +484,7 @@ SplitError build_entry_archive(ConstRawImage card, const CardRoot& root, uint32_
 
 /* ---- listing ---- */
 
-void list_root_entry(ConstRawImage card, const SplitWork& work, const CardRoot& root, uint32_t index, ListedEntry* out)
+void list_root_entry(const CardView& card, const SplitWork& work, const CardRoot& root, uint32_t index, ListedEntry* out)
 {
     *out = ListedEntry{};
     out->index = index;
@@ -366,21 +496,31 @@ void list_root_entry(ConstRawImage card, const SplitWork& work, const CardRoot& 
     std::memcpy(out->name, name.data(), name.size());
     if (!mode_is_directory(out->mode)) return;
 
+    const bool deleted = !mode_exists(out->mode);
+    ChainRules rules;
+    rules.through_freed = deleted;
+    rules.live = deleted && work.live_known ? &work.live : nullptr;
     CardDirectory dir;
-    (void)read_card_directory(card, record_cluster(r), out->length, &dir); /* cut to what the chain holds */
+    (void)read_card_directory(card, record_cluster(r), out->length, &dir, rules); /* cut to what the chain holds */
+    std::span<const uint8_t> chosen;
     for (uint32_t j = 2; j < dir.entry_count; ++j) {
         const uint8_t* m = directory_entry(card, dir.chain, j);
+        const uint16_t mode = record_mode(m);
         const uint32_t length = record_length(m);
         const uint32_t c = record_cluster(m);
-        if (!mode_is_file(record_mode(m)) || c >= kAllocClusters) continue;
+        if (!mode_is_file(mode) || (!deleted && !mode_exists(mode)) || c >= card.alloc_clusters() ||
+            !card.cluster_present(c) || (rules.live && rules.live->contains(c)))
+            continue;
         /* The icon description's first bytes, within the file and its first cluster. */
-        const std::span<const uint8_t> head(cluster_bytes(card, c), std::min<size_t>(length, kClusterSize));
+        const std::span<const uint8_t> head(card.cluster(c), std::min<size_t>(length, kClusterSize));
         if (!has_icon_sys_magic(head)) continue;
-        const std::string_view title = icon_sys_title(head, kIconSysTitleSize);
-        std::memcpy(out->title, title.data(), title.size());
-        out->has_title = true;
-        return;
+        const bool named = psu_record_name(m) == "icon.sys";
+        if (named || chosen.empty()) chosen = head;
+        if (named) break;
     }
+    if (chosen.empty()) return;
+    icon_sys_joined_title(chosen, out->title, sizeof out->title);
+    out->has_title = true;
 }
 
 } // namespace ps2

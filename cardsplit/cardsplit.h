@@ -1,9 +1,10 @@
 /* cardsplit.h -- splitting a raw card image into PSU archives: the root directory, archive names, one archive per root entry
  *
- * Core code: works on a card image already in raw form (card/card.h) and on
- * one caller-supplied work area; no allocation (but a name converter's), no file access. The handler
- * (sorvik_handler.h) reads the image, makes the folder and writes each
- * archive this module builds.
+ * Core code: works on a card image already in raw form with its geometry
+ * (card/card.h) and on one caller-supplied work area sized from that
+ * geometry; no allocation (but a name converter's), no file access. The
+ * handler (sorvik_handler.h) reads the image, makes the folder and writes
+ * each archive this module builds.
  *
  * Every walk over card data is bounded by the card's geometry, never by a
  * count taken from the card: a chain stops at a cluster outside the
@@ -13,12 +14,20 @@
  * grows past the size of the allocatable area. On a well-formed card none of
  * these bounds is reached and each archive is the card's entries byte for
  * byte, depth-first, with every file's data as whole clusters (the padding
- * is whatever the last cluster holds behind the file's end). */
+ * is whatever the last cluster holds behind the file's end).
+ *
+ * Entries the console marked deleted (mode bit 0x8000 clear): a member of a
+ * live directory is left out of its archive; a deleted root entry is
+ * recovered with everything in it, its chains followed through the links
+ * the console keeps in freed FAT entries, as far as they stay in the
+ * allocatable area, repeat no cluster and meet no cluster a live entry owns. */
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "card/card.h"
 #include "common/errors.h"
@@ -31,12 +40,11 @@ namespace ps2 {
 
 /* ---- sizes ---- */
 
-/* The largest archive a well-formed card can give: the top entry and every
- * allocatable cluster once (a save's entries take 512 bytes each, two to a
- * directory cluster; its files take their clusters). */
-inline constexpr size_t kSplitArchiveCapacity = kPsuEntrySize + size_t(kAllocClusters) * kClusterSize;
-/* A directory holds two entries per cluster of its chain. */
-inline constexpr uint32_t kMaxDirectoryEntries = 2 * kAllocClusters;
+/* The largest archive a well-formed card of the geometry can give: the top
+ * entry and every allocatable cluster once (a save's entries take 512 bytes
+ * each, two to a directory cluster; its files take their clusters). */
+inline size_t split_archive_capacity(const CardGeometry& g) { return kPsuEntrySize + size_t(g.alloc_clusters) * kClusterSize; }
+inline constexpr size_t kSplitArchiveCapacity = kPsuEntrySize + size_t(kAllocClusters) * kClusterSize; /* 8 MB */
 /* "temp%04u.psu" of any 32-bit index, or a 32-byte name and ".psu", with the NUL; a Shift_JIS name in
  * UTF-8 takes at most three bytes for each of its bytes (a half-width katakana). */
 inline constexpr size_t kArchiveNameCapacity = 3 * kPsuNameSize + 8;
@@ -50,6 +58,8 @@ inline constexpr size_t kSplitPathCapacity = 256;
     X(unsafe_name, "its name cannot be used as a file name")                                      \
     X(name_taken, "another entry of the card is written under the same name")                     \
     X(unreadable_directory, "its directory cannot be read: the first cluster lies outside the card") \
+    X(directory_beyond_end, "its directory lies beyond the end of the image")                   \
+    X(directory_reused, "its directory's cluster now belongs to a live save")                   \
     X(too_large, "its entries claim more data than a card holds")                                 \
     X(no_such_entry, "the root directory holds no entry of that index")
 
@@ -71,6 +81,8 @@ enum class SplitProblemKind : uint8_t {
     member_cycle,      /* a member directory leads back into a directory already written; left out */
     member_unreadable, /* a member directory's first cluster lies outside the card; left out */
     member_too_large,  /* a member file claims more data than a card holds; left out */
+    member_deleted,    /* a member a live directory holds, marked deleted; left out (a note, not damage) */
+    damaged_cluster,   /* a cluster with a page whose code reports damage it cannot mend; copied as it is */
 };
 
 struct SplitProblem {
@@ -79,6 +91,9 @@ struct SplitProblem {
     const char* path = "";  /* "SAVE/member", valid during the call */
     uint64_t wanted = 0;     /* entries (directories), clusters (files), bytes (member_too_large) */
     uint64_t found = 0;      /* entries or clusters the chain gave */
+    uint32_t cluster = 0;    /* damaged_cluster: the relative cluster, */
+    uint32_t page = 0;       /* its first damaged page (counted from the card's start), */
+    uint32_t pages = 0;      /* and how many of its two are */
 };
 
 /* Writes one line describing the problem ("SAVE/DATA: file of 5,000 bytes ..."). */
@@ -104,30 +119,65 @@ struct ArchiveName {
 
 /* One directory being written (depth first). */
 struct SplitFrame {
-    size_t entry_offset;  /* the directory's entry in the archive */
-    uint32_t chain_first; /* its clusters: dir_chains[chain_first .. + chain_count) */
+    uint32_t entry_offset; /* the directory's entry in the archive */
+    uint32_t chain_first;  /* its clusters: dir_chains[chain_first .. + chain_count) */
     uint32_t chain_count;
-    uint32_t stored;      /* its entry count as the card states it */
-    uint32_t readable;    /* entries its chain holds, at most `stored` */
-    uint32_t next;        /* the next entry to write */
-    uint32_t written;     /* nodes written into it, "." and ".." included */
+    uint32_t stored;       /* its entry count as the card states it */
+    uint32_t readable;     /* entries its chain holds, at most `stored` */
+    uint32_t next;         /* the next entry to write */
+    uint32_t written;      /* nodes written into it, "." and ".." included */
 };
 
-/* Everything one split needs besides the card: about 9.5 MB, meant to be one
- * zero-filled block of the caller's (never the C stack). Every table is
- * bounded by the card's geometry: a directory's chain takes clusters no
- * other chain of the same archive takes, so the open directories never hold
- * more than the 8,135 allocatable clusters between them. */
+/* Everything one split needs besides the card, carved out of one
+ * zero-filled block of the caller's (never the C stack) of
+ * split_work_size() bytes: about 9.5 MB for an 8 MB card, in proportion for
+ * larger ones. Every table is bounded by the card's geometry: a directory's
+ * chain takes clusters no other chain of the same archive takes, so the
+ * open directories never hold more than the allocatable clusters between
+ * them, and a directory holds at most two entries per cluster. */
 struct SplitWork {
-    uint8_t archive[kSplitArchiveCapacity];
-    uint32_t root_chain[kAllocClusters];
+    uint8_t* archive;          /* split_archive_capacity() bytes */
+    size_t archive_capacity;
+    uint32_t* root_chain;      /* alloc_clusters */
     uint32_t root_clusters;
-    uint32_t dir_chains[kAllocClusters];
-    SplitFrame frames[kAllocClusters];
-    ClusterSet taken;                           /* clusters already in the archive being built */
-    ArchiveName names[kMaxDirectoryEntries];    /* by root index; 0 and 1 unused */
-    uint32_t order[kMaxDirectoryEntries];
+    uint32_t* dir_chains;      /* alloc_clusters */
+    SplitFrame* frames;        /* alloc_clusters */
+    ClusterSet taken;          /* clusters already in the archive being built */
+    ClusterSet live;           /* clusters live entries own, when live_known (for recovering deleted entries) */
+    bool live_known;
+    ClusterSet damaged;        /* pages (from the card's start) the code cannot mend, when any_damaged */
+    bool any_damaged;
+    ArchiveName* names;        /* by root index, 2 * alloc_clusters; 0 and 1 unused */
+    uint32_t* order;           /* 2 * alloc_clusters */
     char path[kSplitPathCapacity];
+
+private:
+    SplitWork() = default; /* only place_split_work makes one, over its block */
+    friend SplitWork* place_split_work(std::span<uint8_t> block, const CardGeometry& g);
+};
+
+/* Marks the pages whose code reports damage it cannot mend (EccReport::uncorrectable). */
+void mark_damaged_pages(SplitWork* work, std::span<const uint32_t> pages);
+
+/* Bytes of the block a work area for the geometry takes. */
+size_t split_work_size(const CardGeometry& g);
+/* Lays the work area out in a zero-filled block; nullptr when the block is
+ * smaller than split_work_size(). */
+SplitWork* place_split_work(std::span<uint8_t> block, const CardGeometry& g);
+
+/* A work area with a block of its own (tests, fuzzing, benchmarks). */
+class OwnedSplitWork {
+public:
+    explicit OwnedSplitWork(const CardGeometry& g = kStandardGeometry)
+        : block_(split_work_size(g)), work_(place_split_work(block_, g))
+    {
+    }
+    SplitWork* get() { return work_; }
+    SplitWork* operator->() { return work_; }
+
+private:
+    std::vector<uint8_t> block_;
+    SplitWork* work_;
 };
 
 /* ---- the root directory ---- */
@@ -136,14 +186,15 @@ struct CardRoot {
     uint32_t stored_count = 0; /* R: the length of the root's "." entry */
     uint32_t count = 0;        /* entries the root's chain holds, at most R */
     ChainStop stop = ChainStop::ended; /* why, when count < stored_count */
+    bool beyond_end = false;   /* the root's first cluster lies beyond the end of the image: nothing to read */
 };
 
-/* Follows the root's chain from cluster 0 into work->root_chain, as far as R
- * entries need. */
-CardRoot read_card_root(ConstRawImage card, SplitWork* work);
+/* Follows the root's chain from its first cluster into work->root_chain, as
+ * far as R entries need. */
+CardRoot read_card_root(const CardView& card, SplitWork* work);
 
 /* The 512-byte record of root entry `index`; nullptr when index >= root.count. */
-const uint8_t* card_root_entry(ConstRawImage card, const SplitWork& work, const CardRoot& root, uint32_t index);
+const uint8_t* card_root_entry(const CardView& card, const SplitWork& work, const CardRoot& root, uint32_t index);
 
 /* ---- archive names ---- */
 
@@ -169,13 +220,19 @@ bool archive_name_is_safe(std::string_view name, const PathRules& rules);
  * write the same file, the first live entry (mode_exists) in root order
  * keeps the name, or the first entry when none is live; the others are
  * marked name_taken. */
-void plan_archive_names(ConstRawImage card, const CardRoot& root, const NamingRules& rules, SplitWork* work);
+void plan_archive_names(const CardView& card, const CardRoot& root, const NamingRules& rules, SplitWork* work);
 
 /* ---- building one archive ---- */
 
 struct BuiltArchive {
-    size_t size = 0;        /* bytes at work->archive */
-    uint32_t problems = 0;  /* reported through the sink */
+    size_t size = 0;         /* bytes at work->archive */
+    uint32_t problems = 0;   /* reported through the sink */
+    uint32_t damage = 0;     /* of those, all but member_deleted */
+    bool recovered = false;  /* the top entry is marked deleted: recovered through freed links */
+    uint32_t files = 0;      /* file entries written, the top one included */
+    uint32_t files_cut = 0;  /* of those, written short of clusters (zeros for the rest) */
+    uint32_t entries_lost = 0; /* entries of cut directories, and members left out (deleted ones not counted) */
+    uint32_t damaged_clusters = 0;
 };
 
 /* Builds the archive of root entry `index` in work->archive: the entry as it
@@ -186,9 +243,13 @@ struct BuiltArchive {
  * entries its chain holds; a member directory that cannot be read or leads
  * back into the tree, and a member file longer than a card, is left out;
  * every directory entry's length then counts the nodes actually written.
- * Errors (no archive): no_such_entry, unreadable_directory (the top entry's
- * own directory), too_large. */
-[[nodiscard]] SplitError build_entry_archive(ConstRawImage card, const CardRoot& root, uint32_t index,
+ * A member marked deleted in a live directory is left out (member_deleted).
+ * A top entry marked deleted is recovered (chains through freed links,
+ * stopping at clusters work->live holds when live_known). A cluster in
+ * work->damaged is copied as it is and reported.
+ * Errors (no archive): no_such_entry, unreadable_directory, directory_beyond_end
+ * and directory_reused (the top entry's own directory), too_large. */
+[[nodiscard]] SplitError build_entry_archive(const CardView& card, const CardRoot& root, uint32_t index,
                                              const ProblemSink& sink, SplitWork* work, BuiltArchive* out);
 
 /* ---- listing ---- */
@@ -198,12 +259,15 @@ struct ListedEntry {
     uint16_t mode = 0;
     uint32_t length = 0;        /* file: bytes; directory: entries, "." and ".." included */
     char name[kPsuNameSize + 1] = {};
-    char title[kIconSysTitleSize + 1] = {}; /* the title of the save's icon description, NUL-terminated */
+    char title[kIconSysTitleSize + 2] = {}; /* the title of the save's icon description, its lines joined */
     bool has_title = false;
 };
 
 /* Describes root entry `index`: its kind, name and size, and for a directory
- * the title of the first member file whose data begins with "PS2D". */
-void list_root_entry(ConstRawImage card, const SplitWork& work, const CardRoot& root, uint32_t index, ListedEntry* out);
+ * the title of its icon description: the member file named "icon.sys", or
+ * when there is none the first member file whose data begins with "PS2D"
+ * (members marked deleted in a live save do not count; a deleted save's
+ * directory is read through freed links). */
+void list_root_entry(const CardView& card, const SplitWork& work, const CardRoot& root, uint32_t index, ListedEntry* out);
 
 } // namespace ps2

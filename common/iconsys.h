@@ -36,4 +36,37 @@ inline std::string_view icon_sys_title(std::span<const uint8_t> bytes, size_t ro
     return text_field(bytes.data() + kIconSysTitleOffset, room < left ? room : left);
 }
 
+/* The title as one line, NUL-terminated into out (at most capacity - 1
+ * bytes): its two display lines, which meet at the line-break offset,
+ * joined by one space when neither the end of the first nor the start of
+ * the second is a space (" " or the full-width 0x81 0x40). The offset is
+ * taken only where it falls between two Shift_JIS characters inside the
+ * title. Returns the length written. */
+inline size_t icon_sys_joined_title(std::span<const uint8_t> bytes, char* out, size_t capacity)
+{
+    if (capacity == 0) return 0;
+    const std::string_view title = icon_sys_title(bytes, kIconSysTitleSize);
+    const size_t brk = bytes.size() >= kIconSysLineBreakOffset + 2 ? load_u16le(bytes.data() + kIconSysLineBreakOffset) : 0;
+    auto lead = [](unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); };
+    auto space_at = [&](size_t k) {
+        return title[k] == ' ' || (k + 1 < title.size() && uint8_t(title[k]) == 0x81 && uint8_t(title[k + 1]) == 0x40);
+    };
+    bool join = false;
+    if (brk > 0 && brk < title.size()) {
+        size_t at = 0, before = 0;
+        while (at < brk) {
+            before = at;
+            at += lead(uint8_t(title[at])) && at + 1 < title.size() ? 2 : 1;
+        }
+        join = at == brk && !space_at(before) && !space_at(brk);
+    }
+    size_t n = 0;
+    for (size_t k = 0; k < title.size() && n + 1 < capacity; ++k) {
+        if (join && k == brk && n + 2 < capacity) out[n++] = ' ';
+        out[n++] = title[k];
+    }
+    out[n] = '\0';
+    return n;
+}
+
 } // namespace ps2

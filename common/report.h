@@ -47,6 +47,23 @@ struct Message {
     }
 };
 
+/* A number with its thousands grouped by commas, as the tools print sizes: "8,388,608". */
+struct Grouped {
+    char text[32] = {};
+    explicit Grouped(uint64_t n)
+    {
+        char digits[24];
+        const int len = std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(n));
+        size_t k = 0;
+        for (int i = 0; i < len; ++i) {
+            if (i > 0 && (len - i) % 3 == 0) text[k++] = ',';
+            text[k++] = digits[i];
+        }
+        text[k] = '\0';
+    }
+    const char* c_str() const { return text; }
+};
+
 enum class Severity : uint8_t {
     note,    /* something was written or done */
     warning, /* done, but something deserves a look */

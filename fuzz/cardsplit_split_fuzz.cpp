@@ -2,15 +2,20 @@
  * entry's archive never read or write outside the card and the work area, never loop, give only names that
  * stay inside the output folder and never two archives one file, and each archive is a whole depth-first tree.
  *
- * Input: one options byte (bit 0: temporary names; bit 1: Windows rules, Shift_JIS and case folded), then the
- * FAT entries of clusters 0-63 (256 bytes), then the allocatable area from cluster 0 (at most 64 clusters).
- * Whatever the input leaves out is as a fresh card has it. */
+ * The card's live tree is scanned first (the owners of its clusters), and deleted saves are recovered through
+ * freed links, stopping at what live entries own.
+ *
+ * Input: one options byte (bit 0: temporary names; bit 1: Windows rules, Shift_JIS and case folded; bit 2:
+ * the image ends inside the allocatable area, after 4 x bits 3-7 clusters), then the FAT entries of clusters
+ * 0-63 (256 bytes), then the allocatable area from cluster 0 (at most 64 clusters). Whatever the input leaves
+ * out is as a fresh card has it. */
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "card/card.h"
+#include "card/cardscan.h"
 #include "cardsplit/cardsplit.h"
 #include "fuzz/fuzz_support.h"
 
@@ -24,7 +29,7 @@ constexpr uint32_t kPatchedClusters = 64;
 struct State {
     std::vector<uint8_t> fresh = std::vector<uint8_t>(kRawImageSize);
     std::vector<uint8_t> card = std::vector<uint8_t>(kRawImageSize);
-    std::unique_ptr<SplitWork> work = std::make_unique<SplitWork>();
+    OwnedSplitWork work;
     State()
     {
         layout_fresh_card(RawImage(fresh.data(), kRawImageSize));
@@ -87,9 +92,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto clusters = in.take(kPatchedClusters * kClusterSize);
     if (!clusters.empty()) std::memcpy(s.card.data() + kAllocOffset, clusters.data(), clusters.size());
 
-    const ConstRawImage card(s.card.data(), kRawImageSize);
-    FUZZ_CHECK(has_card_signature(card));
+    const size_t present = (options & 4) ? kAllocOffset + 4 * size_t(options >> 3) * kClusterSize : SIZE_MAX;
+    const CardView card(ConstRawImage(s.card.data(), kRawImageSize), kStandardGeometry, present);
+    FUZZ_CHECK(has_card_signature(card.raw));
     SplitWork* w = s.work.get();
+
+    /* The scan: every allocatable cluster counted once, an owner only where a live chain went. */
+    CardScan scan;
+    scan_card(card, &scan);
+    FUZZ_CHECK(scan.counts.in_use + scan.counts.free == kAllocClusters);
+    FUZZ_CHECK(scan.counts.owned <= kAllocClusters && scan.counts.lost <= scan.counts.in_use);
+    w->live.clear();
+    for (uint32_t c = 0; c < kAllocClusters; ++c) {
+        FUZZ_CHECK((scan.owner[c] != 0) == scan.owned.contains(c) && scan.owner[c] <= scan.nodes.size());
+        if (scan.owned.contains(c)) w->live.insert(c);
+    }
+    w->live_known = true;
 
     const CardRoot root = read_card_root(card, w);
     FUZZ_CHECK(root.count <= root.stored_count);
@@ -135,7 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(mode_is_directory(record_mode(top)) || record_length(w->archive) == record_length(top));
             FUZZ_CHECK(is_whole_tree(std::span<const uint8_t>(w->archive, built.size)));
         } else {
-            FUZZ_CHECK(e == SplitError::unreadable_directory || e == SplitError::too_large);
+            FUZZ_CHECK(e == SplitError::unreadable_directory || e == SplitError::too_large ||
+                       e == SplitError::directory_beyond_end || e == SplitError::directory_reused);
         }
         ListedEntry listed;
         list_root_entry(card, *w, root, i, &listed);

@@ -181,6 +181,36 @@ void droprun_seeds()
                                    "", "/opt/droprun", "/home/u/Desktop"}));
 }
 
+/* ---- card_layout_fuzz: a size choice, the superblock behind its signature, the indirect FAT ---- */
+
+void layout_seeds()
+{
+    const char* t = "card_layout_fuzz";
+    const struct {
+        const char* name;
+        uint32_t megabytes;
+        uint8_t choice;
+        bool other; /* indirect FAT at 16, allocatable area from 49 */
+    } seeds[] = {{"standard-raw", 8, 1, false}, {"standard-coded", 8, 2 | 8, false}, {"other-layout", 8, 2 | 8, true},
+                 {"16mb-raw", 16, 3, false}, {"64mb-coded-cut", 64, 0 | 8, false}};
+    for (const auto& seed : seeds) {
+        CardGeometry g;
+        (void)geometry_for_size(seed.megabytes, &g);
+        if (seed.other) {
+            g.ifat[0] = 16;
+            for (uint32_t k = 0; k < g.fat_count; ++k) g.fat[k] = 17 + k;
+            g.alloc_offset = 49;
+            g.alloc_clusters = 8127;
+        }
+        Bytes card(g.raw_size());
+        layout_fresh_card(card, g);
+        Bytes out{seed.choice};
+        out.insert(out.end(), card.begin() + long(kCardSignatureSize), card.begin() + long(kPageSize));
+        out.insert(out.end(), card.begin() + long(g.ifat[0] * kClusterSize), card.begin() + long((g.ifat[0] + 1) * kClusterSize));
+        write_seed(t, seed.name, out);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -191,6 +221,7 @@ int main(int argc, char** argv)
     }
     g_root = argv[1];
     cardsplit_seeds();
+    layout_seeds();
     cardbuild_seeds();
     lzari_seeds();
     droprun_seeds();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "card/card.h"
+#include "card/ecc.h"
 #include "common/psu.h"
 
 using namespace ps2;
@@ -118,15 +119,15 @@ TEST(CardFormat, ChainsAndDirectories)
     ASSERT_EQ(follow_chain(c.craw(), 5, &chain), CardError::ok);
     EXPECT_EQ(chain, (std::vector<uint32_t>{5, 9}));
     /* The cursor's last cluster ends the chain; a chain sharing its seen-set that runs into it is a cross-link. */
-    ClusterSet seen{};
-    ChainCursor cursor(c.craw(), 5, &seen);
+    OwnedClusterSet seen(kAllocClusters);
+    ChainCursor cursor(c.craw(), 5, &seen.set);
     uint32_t last = 0;
     while (cursor.next(&last)) {}
     EXPECT_EQ(last, 9u);
     EXPECT_TRUE(cursor.ended());
     EXPECT_EQ(cursor.stop(), ChainStop::ended);
     set_fat_entry(c.raw(), 7, kFatInUse + 9);
-    ChainCursor crossing(c.craw(), 7, &seen);
+    ChainCursor crossing(c.craw(), 7, &seen.set);
     EXPECT_TRUE(crossing.next(&last) && !crossing.next(&last));
     EXPECT_EQ(crossing.stop(), ChainStop::repeated);
     EXPECT_EQ(directory_entry(c.craw(), chain, 2), cluster_bytes(c.craw(), 9));
@@ -178,4 +179,106 @@ TEST(CardFormat, DamagedChainsStop)
     ASSERT_EQ(follow_chain(c.craw(), 0, &chain), CardError::ok);
     EXPECT_EQ(chain.size(), size_t(kAllocClusters));
     EXPECT_EQ(find_first_free_cluster(c.craw()), kAllocClusters);
+}
+
+TEST(CardFormat, TheSuperblockGivesTheLayoutWhenItIsConsistent)
+{
+    /* What the writer lays out for each size, the reader finds again, raw and coded. */
+    for (uint32_t mb : {8u, 16u, 32u, 64u}) {
+        CardGeometry g;
+        ASSERT_TRUE(geometry_for_size(mb, &g));
+        std::vector<uint8_t> card(g.raw_size());
+        layout_fresh_card(card, g);
+        EXPECT_EQ(find_first_free_cluster(card, g), 1u);
+        EXPECT_EQ(load_u32le(&card[0x44]), mb * 128 - 2); /* reserved_block_b */
+        EXPECT_EQ(g.alloc_offset + g.alloc_clusters, g.clusters_per_card - 16) << "two erase blocks stay reserved";
+        for (uint64_t size : {g.raw_size(), g.coded_size()}) {
+            CardLayout l;
+            std::vector<uint8_t> file = card;
+            if (size == g.coded_size()) {
+                file.resize(size);
+                build_coded_image(card, file, g);
+            }
+            ASSERT_EQ(read_card_layout(file, size, &l), CardError::ok);
+            EXPECT_EQ(l.problem, LayoutProblem::none) << mb;
+            EXPECT_TRUE(l.geometry == g) << mb;
+            EXPECT_EQ(l.form, size == g.raw_size() ? CardForm::raw : CardForm::coded);
+            EXPECT_EQ(l.present, g.raw_size());
+            EXPECT_TRUE(l.size_matches());
+        }
+    }
+    CardGeometry none;
+    EXPECT_FALSE(geometry_for_size(128, &none));
+
+    /* A field that does not add up: the fixed 8 MB map, and why. */
+    struct Case {
+        const char* what;
+        size_t offset;
+        uint32_t value;
+        LayoutProblem problem;
+    } cases[] = {
+        {"page size 1024", 0x28, 0x02000400, LayoutProblem::page_size},
+        {"clusters of 4 pages", 0x2A, 0x00100004, LayoutProblem::cluster_size},
+        {"erase blocks of 3 pages", 0x2C, 0xFF000003, LayoutProblem::block_size},
+        {"12,288 clusters", 0x30, 12288, LayoutProblem::card_size},
+        {"allocatable area past the card", 0x38, 8152, LayoutProblem::alloc_area},
+        {"root past the allocatable area", 0x3C, 8135, LayoutProblem::root},
+        {"indirect FAT in the allocatable area", 0x50, 41, LayoutProblem::indirect_fat},
+        {"indirect FAT in the superblock's cluster", 0x50, 0, LayoutProblem::indirect_fat},
+        {"a FAT cluster listed twice", 0x2000 + 4, 9, LayoutProblem::fat},
+        {"a FAT cluster in the allocatable area", 0x2000 + 31 * 4, 41, LayoutProblem::fat},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Card card;
+        layout_fresh_card(card.raw());
+        store_u32le(&card.bytes[c.offset], c.value);
+        CardLayout l;
+        ASSERT_EQ(read_card_layout(card.craw(), 9000000, &l), CardError::ok);
+        EXPECT_EQ(l.problem, c.problem);
+        EXPECT_TRUE(l.standard());
+        EXPECT_EQ(l.form, CardForm::coded); /* the fixed map's rule: 8,650,752 bytes or more */
+        EXPECT_FALSE(l.size_matches());
+    }
+    /* An image cut before its FAT; one cut later reads as zeros behind the bytes it holds. */
+    Card card;
+    layout_fresh_card(card.raw());
+    CardLayout l;
+    ASSERT_EQ(read_card_layout(std::span<const uint8_t>(card.bytes).first(0x3000), 0x3000, &l), CardError::ok);
+    EXPECT_EQ(l.problem, LayoutProblem::cut);
+    ASSERT_EQ(read_card_layout(std::span<const uint8_t>(card.bytes).first(0xB000), 0xB000, &l), CardError::ok);
+    EXPECT_EQ(l.problem, LayoutProblem::none);
+    EXPECT_EQ(l.present, 0xB000u);
+    const CardView cut(card.craw(), l.geometry, l.present);
+    EXPECT_TRUE(cut.cluster_present(2));
+    EXPECT_FALSE(cut.cluster_present(3));
+}
+
+TEST(CardFormat, ChainRulesForFreedLinksLiveClustersAndTheImageEnd)
+{
+    Card c;
+    layout_fresh_card(c.raw());
+    /* 1 -> 2 -> 3 freed as the console frees a chain: bit 31 cleared, the links kept, the end mark 0x7FFFFFFF. */
+    set_fat_entry(c.raw(), 1, 2);
+    set_fat_entry(c.raw(), 2, 3);
+    set_fat_entry(c.raw(), 3, kFatFree);
+    OwnedClusterSet live(kAllocClusters);
+    struct Case {
+        ChainRules rules;
+        size_t present;
+        std::vector<uint32_t> chain;
+        CardError result;
+    } cases[] = {
+        {{}, SIZE_MAX, {1}, CardError::ok},
+        {{.through_freed = true}, SIZE_MAX, {1, 2, 3}, CardError::ok},
+        {{.through_freed = true, .live = &live.set}, SIZE_MAX, {1}, CardError::chain_reused},
+        {{.through_freed = true}, kAllocOffset + 4 * kClusterSize - 1, {1, 2}, CardError::beyond_end},
+        {{}, kFatOffset + 4, {}, CardError::beyond_end}, /* cluster 1 itself lies beyond the end */
+    };
+    live.set.insert(2);
+    for (const Case& k : cases) {
+        std::vector<uint32_t> chain;
+        EXPECT_EQ(follow_chain(CardView(c.craw(), kStandardGeometry, k.present), 1, &chain, k.rules), k.result);
+        EXPECT_EQ(chain, k.chain);
+    }
 }

@@ -114,8 +114,8 @@ inline const std::vector<std::string>& saved_order()
     return order;
 }
 
-/* Fingerprints of the card images built from saved_order(). */
-inline constexpr uint64_t kRawFingerprint = 0xBD57F7CD6F9C6872ull;
-inline constexpr uint64_t kCodedFingerprint = 0x1F233C7365AD1B4Bull;
+/* Fingerprints of the card images built from saved_order() (empty files with the first cluster 0xFFFFFFFF). */
+inline constexpr uint64_t kRawFingerprint = 0xCA88F01B83D2989Aull;
+inline constexpr uint64_t kCodedFingerprint = 0x093AB618FD16E25Bull;
 
 } // namespace ps2::gui_fixture

@@ -117,7 +117,7 @@ private:
             EXPECT_TRUE(same_except(entry, rec, {psu_field::cluster}));
             const uint32_t length = record_length(rec);
             if (length == 0) {
-                EXPECT_EQ(record_cluster(entry), 0u);
+                EXPECT_EQ(record_cluster(entry), kFatEnd);
             } else {
                 std::vector<uint32_t> chain;
                 ASSERT_EQ(follow_chain(card_, record_cluster(entry), &chain), CardError::ok);

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "card/ecc.h"
+#include "cardbuild/cardbuild.h"
 #include "tests/cardsplit_testcard.h"
 #include "tests/test_support.h"
 #include "tools/samplegen.h"
@@ -144,4 +146,51 @@ TEST(SorvikCli, ListShowsTheRootAndWritesNothing)
                      "     2  dir   live         4 entries  BESLES-11111                      About BESLES-11111\n"
                      "     3  dir   live         4 entries  BASLUS-22222                      About BASLUS-22222\n");
     EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"card.vm2"}));
+}
+
+TEST(SorvikCli, CardsOfEverySizeFromTaviroSplitAlikeAndCheckSound)
+{
+    TempDir dir("sorvik");
+    std::vector<std::vector<uint8_t>> archives;
+    for (const auto& s : samples::demo_saves()) archives.push_back(samples::build_save(s));
+    std::vector<std::string> split_8mb;
+    for (uint32_t mb : {8u, 16u, 32u, 64u}) {
+        SCOPED_TRACE(std::to_string(mb) + " MB");
+        CardGeometry g;
+        ASSERT_TRUE(geometry_for_size(mb, &g));
+        std::vector<uint8_t> raw(g.raw_size());
+        CardBuilder builder(raw, g);
+        for (const auto& a : archives) {
+            ArchivePlan plan;
+            ASSERT_EQ(builder.add_archive(a, &plan), BuildError::ok);
+        }
+        std::vector<uint8_t> coded(g.coded_size());
+        build_coded_image(raw, coded, g);
+        for (const auto* image : {&raw, &coded}) {
+            const std::string name = "c" + std::to_string(mb) + (image == &raw ? ".bin" : ".ps2");
+            put(dir / name, *image);
+            CliRun r = sorvik(dir, "-q " + name);
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.err, "");
+            std::vector<std::string> split;
+            const std::string folder = name.substr(0, name.size() - 4);
+            for (const std::string& f : names_in(dir / folder)) split.push_back(f + " " + get_text(dir / (folder + "/" + f)));
+            if (split_8mb.empty()) split_8mb = split;
+            EXPECT_TRUE(split == split_8mb) << "the same archives from every size and form";
+            r = sorvik(dir, "--check " + name);
+            EXPECT_EQ(r.status, 0) << r.out;
+            EXPECT_NE(r.out.find(name + ": sound\n"), std::string::npos) << r.out;
+            r = sorvik(dir, "--list " + name);
+            EXPECT_EQ(r.out.find(name + ": " + std::to_string(mb) + " MB card") == 0, mb != 8) << r.out;
+        }
+    }
+    /* A damaged card: --check says so and fails. */
+    std::vector<uint8_t> image = get(dir / "c8.bin");
+    store_u32le(&image[kFatOffset + 4 * 8000], kFatEnd); /* a lost cluster */
+    put(dir / "lost.bin", image);
+    const CliRun r = sorvik(dir, "--check lost.bin");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("lost.bin: lost: 1 clusters in use that no live entry owns, the first cluster 8000\n"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("lost.bin: damaged\n"), std::string::npos);
 }

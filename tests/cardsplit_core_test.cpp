@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 
+#include "card/cardscan.h"
 #include "cardsplit/cardsplit.h"
 #include "tests/cardsplit_testcard.h"
 #include "tests/test_support.h"
@@ -22,6 +25,7 @@ namespace {
 struct Split {
     std::string name;
     SplitError error = SplitError::ok;
+    BuiltArchive built;
     std::vector<uint8_t> archive;
     std::vector<SplitProblem> problems;
     std::vector<std::string> paths;
@@ -35,10 +39,15 @@ void collect(void* context, const SplitProblem& p)
 }
 
 /* Splits a raw card in memory as the handler does, one Split per root entry from 2 on. */
-std::vector<Split> split_card(ConstRawImage card, bool temp_names = false, CardRoot* root_out = nullptr)
+std::vector<Split> split_card(const CardView& card, bool temp_names = false, CardRoot* root_out = nullptr)
 {
-    auto work = std::make_unique<SplitWork>();
+    OwnedSplitWork work(*card.geometry);
     const CardRoot root = read_card_root(card, work.get());
+    CardScan scan; /* the clusters live entries own, as the handler finds them for recovering deleted saves */
+    scan_card(card, &scan);
+    for (uint32_t c = 0; c < card.alloc_clusters(); ++c)
+        if (scan.owned.contains(c)) work->live.insert(c);
+    work->live_known = true;
     if (root_out) *root_out = root;
     NamingRules rules;
     rules.temp_names = temp_names;
@@ -49,11 +58,18 @@ std::vector<Split> split_card(ConstRawImage card, bool temp_names = false, CardR
         s.name = work->names[i].text;
         BuiltArchive built;
         s.error = build_entry_archive(card, root, i, ProblemSink{&collect, &s}, work.get(), &built);
+        s.built = built;
         if (s.error == SplitError::ok) s.archive.assign(work->archive, work->archive + built.size);
         EXPECT_EQ(built.problems, s.problems.size());
         out.push_back(std::move(s));
     }
     return out;
+}
+
+/* Pages that carry a code in the coded image TAVIRO writes of a card. */
+uint32_t coded_pages(const Card& c)
+{
+    return 1 + uint32_t((coded_end_offset(c.craw(), c.geometry) - c.geometry.ifat[0] * kClusterSize) / kPageSize);
 }
 
 bool walks_cleanly(const std::vector<uint8_t>& archive)
@@ -117,47 +133,62 @@ std::vector<uint32_t> chain_of(const Card& c, uint32_t first)
 
 /* ---- well-formed cards ---- */
 
-TEST(CardSplit, WellFormedCardSplitsBackExactlyRawAndCoded)
+TEST(CardSplit, WellFormedCardSplitsBackExactlyRawAndCodedInEveryLayout)
 {
-    Card card = testcard::fresh_card();
-    std::vector<std::pair<std::string, std::vector<uint8_t>>> expected;
-    auto place = [&](const std::vector<uint8_t>& archive, PlaceOptions opt = {}) {
-        Placer p(&card, opt);
-        expected.emplace_back(std::string(psu_record_name(archive.data())) + ".psu", p.place(archive));
-    };
-    for (const auto& s : samples::demo_saves()) place(samples::build_save(s));
-    place(file_archive("ROOTFILE.TXT", 1500, 7));                     /* a file in the root */
-    place(samples::build_save(samples::random_save(11)), {.deleted = true}); /* deleted, between two saves */
-    place(samples::build_save(samples::random_save(12)), {.from_top = true});
-    samples::Save nested;
-    nested.name = "BENESTED-0001";
-    nested.members = {{"icon.sys", 964, samples::Fill::icon, false, {}},
-                      {"SUB", 0, samples::Fill::mixed, true,
-                       {{"A", 1, samples::Fill::random, false, {}},
-                        {"DEEPER", 0, samples::Fill::mixed, true, {{"B", 3000, samples::Fill::text, false, {}}}},
-                        {"EMPTY", 0, samples::Fill::zeros, false, {}}}},
-                      {"DATA", 2048, samples::Fill::random, false, {}}};
-    place(samples::build_save(nested));
-    for (uint32_t seed = 20; seed < 40; ++seed)
-        place(samples::build_save(samples::random_save(seed, true, 30000)), {.from_top = seed % 2 == 0});
+    std::vector<std::pair<const char*, CardGeometry>> layouts = {{"8 MB", kStandardGeometry},
+                                                                 {"another tool's layout", testcard::other_layout()}};
+    for (uint32_t mb : {16u, 32u, 64u}) {
+        layouts.emplace_back("larger", CardGeometry{});
+        ASSERT_TRUE(geometry_for_size(mb, &layouts.back().second));
+    }
+    for (const auto& [what, geometry] : layouts) {
+        SCOPED_TRACE(std::string(what) + ", " + std::to_string(geometry.card_megabytes()) + " MB");
+        Card card = testcard::fresh_card(geometry);
+        std::vector<std::pair<std::string, std::vector<uint8_t>>> expected;
+        auto place = [&](const std::vector<uint8_t>& archive, PlaceOptions opt = {}) {
+            Placer p(&card, opt);
+            expected.emplace_back(std::string(psu_record_name(archive.data())) + ".psu", p.place(archive));
+        };
+        for (const auto& s : samples::demo_saves()) place(samples::build_save(s));
+        place(file_archive("ROOTFILE.TXT", 1500, 7));                     /* a file in the root */
+        place(samples::build_save(samples::random_save(11)), {.deleted = true}); /* deleted, between two saves */
+        place(samples::build_save(samples::random_save(12)), {.from_top = true});
+        samples::Save nested;
+        nested.name = "BENESTED-0001";
+        nested.members = {{"icon.sys", 964, samples::Fill::icon, false, {}},
+                          {"SUB", 0, samples::Fill::mixed, true,
+                           {{"A", 1, samples::Fill::random, false, {}},
+                            {"DEEPER", 0, samples::Fill::mixed, true, {{"B", 3000, samples::Fill::text, false, {}}}},
+                            {"EMPTY", 0, samples::Fill::zeros, false, {}}}},
+                          {"DATA", 2048, samples::Fill::random, false, {}}};
+        place(samples::build_save(nested));
+        for (uint32_t seed = 20; seed < 40; ++seed)
+            place(samples::build_save(samples::random_save(seed, true, 30000)), {.from_top = seed % 2 == 0});
 
-    for (int form = 0; form < 2; ++form) {
-        Card image;
-        if (form == 0) {
-            image = card;
-        } else {
-            image.bytes = testcard::coded_file(card, 9);
-            ASSERT_EQ(bring_card_to_raw(image.bytes, kCodedImageSize), CardError::ok);
-        }
-        const auto splits = split_card(image.craw());
-        ASSERT_EQ(splits.size(), expected.size());
-        for (size_t k = 0; k < splits.size(); ++k) {
-            SCOPED_TRACE(expected[k].first);
-            EXPECT_EQ(splits[k].error, SplitError::ok);
-            EXPECT_EQ(splits[k].name, expected[k].first);
-            EXPECT_TRUE(splits[k].problems.empty());
-            EXPECT_EQ(splits[k].archive, expected[k].second);
-            EXPECT_TRUE(walks_cleanly(splits[k].archive));
+        for (uint8_t spares : {255, 9, 0}) { /* raw; spare areas of any content; the page codes */
+            Card image = card;
+            if (spares != 255) {
+                image.bytes = testcard::coded_file(card, spares);
+                CardLayout layout;
+                ASSERT_EQ(read_card_layout(image.bytes, image.bytes.size(), &layout), CardError::ok);
+                EXPECT_EQ(layout.form, CardForm::coded);
+                EXPECT_EQ(layout.problem, LayoutProblem::none);
+                EXPECT_TRUE(layout.geometry == geometry);
+                EccReport ecc;
+                ASSERT_EQ(bring_card_to_raw(image.bytes, layout, &ecc), CardError::ok);
+                EXPECT_EQ(ecc.pages_checked, spares == 0 ? coded_pages(card) : 0u);
+                EXPECT_TRUE(ecc.corrected.empty() && ecc.uncorrectable.empty());
+            }
+            const auto splits = split_card(image.view());
+            ASSERT_EQ(splits.size(), expected.size());
+            for (size_t k = 0; k < splits.size(); ++k) {
+                SCOPED_TRACE(expected[k].first);
+                EXPECT_EQ(splits[k].error, SplitError::ok);
+                EXPECT_EQ(splits[k].name, expected[k].first);
+                EXPECT_TRUE(splits[k].problems.empty());
+                EXPECT_EQ(splits[k].archive, expected[k].second);
+                EXPECT_TRUE(walks_cleanly(splits[k].archive));
+            }
         }
     }
 }
@@ -254,6 +285,103 @@ TEST(CardSplit, SplitsTheRealCard)
     }
 }
 
+TEST(CardSplit, SharedCardsSplitAsTheirWriterExportsThem)
+{
+    PS2_REQUIRE_REALDATA("cards/deleted-saves.ps2", "cards/deleted-saves.txt", "cards/other-layout.ps2",
+                         "cards/other-layout.txt");
+    const std::filesystem::path dir = std::filesystem::path(PS2_REALDATA_DIR) / "cards";
+    struct Case {
+        const char* card;
+        uint32_t alloc_offset, live, deleted, deleted_members;
+    } cases[] = {{"deleted-saves", 41, 20, 2, 1}, {"other-layout", 49, 32, 2, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.card);
+        /* The listing: "- SAVE", then "  - member size sha256" lines. */
+        std::map<std::string, std::vector<std::string>> listed;
+        std::ifstream txt(dir / (std::string(c.card) + ".txt"));
+        std::string save;
+        for (std::string line; std::getline(txt, line);) {
+            if (line.rfind("- ", 0) == 0) listed[save = line.substr(2)];
+            if (line.rfind("  - ", 0) == 0 && !save.empty()) listed[save].push_back(line.substr(4));
+        }
+        std::vector<uint8_t> image = test::get((dir / (std::string(c.card) + ".ps2")).string());
+        CardLayout layout;
+        ASSERT_EQ(read_card_layout(image, image.size(), &layout), CardError::ok);
+        EXPECT_EQ(layout.geometry.alloc_offset, c.alloc_offset);
+        EccReport ecc;
+        ASSERT_EQ(bring_card_to_raw(image, layout, &ecc), CardError::ok);
+        EXPECT_EQ(ecc.pages_checked, 16384u);
+        EXPECT_TRUE(ecc.corrected.empty() && ecc.uncorrectable.empty());
+        const CardView card(ConstRawImage(image), layout.geometry);
+        uint32_t live = 0, deleted = 0, deleted_members = 0;
+        for (const Split& s : split_card(card)) {
+            ASSERT_EQ(s.error, SplitError::ok) << s.name;
+            EXPECT_TRUE(walks_cleanly(s.archive)) << s.name;
+            const std::string name = s.name.substr(0, s.name.size() - 4);
+            if (s.built.recovered) { /* every deleted save comes back whole */
+                ++deleted;
+                EXPECT_EQ(s.built.files_cut + s.built.entries_lost + s.built.damage, 0u) << name;
+                continue;
+            }
+            ++live;
+            deleted_members += s.built.problems;
+            std::vector<std::string> members;
+            std::vector<PsuNode> nodes;
+            size_t end = 0;
+            ASSERT_EQ(walk_psu_archive(s.archive, &nodes, &end), PsuError::ok);
+            for (const PsuNode& n : nodes)
+                if (n.kind == PsuNodeKind::file)
+                    members.push_back(std::string(psu_record_name(&s.archive[n.offset])) + " " +
+                                      std::to_string(n.data_length) + " " +
+                                      test::sha256_hex({&s.archive[n.data_offset], n.data_length}));
+            EXPECT_EQ(members, listed[name]) << name;
+        }
+        EXPECT_EQ(live, c.live);
+        EXPECT_EQ(live, listed.size());
+        EXPECT_EQ(deleted, c.deleted);
+        EXPECT_EQ(deleted_members, c.deleted_members);
+    }
+}
+
+TEST(CardSplit, TheTitleIsIconSysWithItsTwoLinesJoined)
+{
+    struct Case {
+        std::string title;
+        uint16_t line_break;
+        std::string shown;
+    } cases[] = {
+        {"Line oneLine two", 8, "Line one Line two"},
+        {"Line one Line two", 9, "Line one Line two"},           /* a space ends the first line */
+        {"Line one Line two", 8, "Line one Line two"},           /* a space begins the second */
+        {"\x82\x60\x82\x61", 2, "\x82\x60 \x82\x61"},          /* between two double-byte characters */
+        {"\x82\x60\x81\x40\x82\x61", 4, "\x82\x60\x81\x40\x82\x61"}, /* a full-width space ends the first */
+        {"\x82\x60\x82\x61", 1, "\x82\x60\x82\x61"},             /* inside a character: no break there */
+        {"One line", 32, "One line"},
+        {"One line", 0, "One line"},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> icon = samples::make_icon_sys(c.title, 964);
+        store_u16le(&icon[kIconSysLineBreakOffset], c.line_break);
+        char shown[kIconSysTitleSize + 2];
+        icon_sys_joined_title(icon, shown, sizeof shown);
+        EXPECT_EQ(std::string(shown), c.shown) << c.title;
+    }
+
+    /* A save holding a second icon description before icon.sys: the listing takes icon.sys's title. */
+    Card card = testcard::fresh_card();
+    samples::Save s;
+    s.name = "BESLES-00001TWO";
+    s.title = "Right";
+    s.members = {{"other.sys", 964, samples::Fill::icon, false, {}}, {"icon.sys", 964, samples::Fill::icon, false, {}}};
+    Placer(&card, {}).place(samples::build_save(s));
+    std::memcpy(cluster_bytes(card.raw(), record_cluster(member_record(card, 2, 2))) + kIconSysTitleOffset, "Wrong", 6);
+    OwnedSplitWork work;
+    const CardRoot root = read_card_root(card.craw(), work.get());
+    ListedEntry listed;
+    list_root_entry(card.craw(), *work.get(), root, 2, &listed);
+    EXPECT_STREQ(listed.title, "Right");
+}
+
 /* ---- names ---- */
 
 TEST(CardSplit, ArchiveNamesThatCannotBeFileNames)
@@ -294,7 +422,7 @@ TEST(CardSplit, NamesTakenTwiceAndUnsafeNames)
     place("save", false);  /* 5: the same file where names fold */
     place("SAVE", false);  /* 6: loses to 4 */
     place("", false);      /* 7: unsafe */
-    auto work = std::make_unique<SplitWork>();
+    OwnedSplitWork work;
     const CardRoot root = read_card_root(card.craw(), work.get());
     ASSERT_EQ(root.count, 8u);
 

@@ -12,31 +12,40 @@
 #include <vector>
 
 #include "card/card.h"
+#include "card/ecc.h"
 #include "common/psu.h"
 
 namespace ps2::testcard {
 
 struct Card {
+    CardGeometry geometry = kStandardGeometry;
     std::vector<uint8_t> bytes = std::vector<uint8_t>(kCodedImageSize, 0);
-    RawImage raw() { return RawImage(bytes.data(), kRawImageSize); }
-    ConstRawImage craw() const { return ConstRawImage(bytes.data(), kRawImageSize); }
-    /* The file as a raw image is written: the first 8,388,608 bytes. */
-    std::vector<uint8_t> raw_file() const { return {bytes.begin(), bytes.begin() + long(kRawImageSize)}; }
+    RawImage raw() { return RawImage(bytes.data(), geometry.raw_size()); }
+    ConstRawImage craw() const { return ConstRawImage(bytes.data(), geometry.raw_size()); }
+    CardView view() const { return CardView(craw(), geometry); }
+    /* The file as a raw image is written: the first raw_size() bytes. */
+    std::vector<uint8_t> raw_file() const { return {bytes.begin(), bytes.begin() + long(geometry.raw_size())}; }
 };
 
-inline Card fresh_card()
+inline Card fresh_card(const CardGeometry& g = kStandardGeometry)
 {
     Card c;
-    layout_fresh_card(c.raw());
+    c.geometry = g;
+    c.bytes.assign(g.coded_size(), 0);
+    layout_fresh_card(c.raw(), g);
     return c;
 }
 
-/* The image with a 16-byte spare area of any content behind each page. */
+/* The image with a 16-byte spare area of any content behind each page (seed 0: the page codes TAVIRO writes). */
 inline std::vector<uint8_t> coded_file(const Card& c, uint8_t seed = 1)
 {
-    std::vector<uint8_t> out(kCodedImageSize);
+    std::vector<uint8_t> out(c.geometry.coded_size());
+    if (seed == 0) {
+        build_coded_image(c.craw(), out, c.geometry);
+        return out;
+    }
     uint32_t x = seed * 2654435761u + 1;
-    for (size_t p = 0; p < kCardPages; ++p) {
+    for (size_t p = 0; p < c.geometry.card_pages(); ++p) {
         std::memcpy(out.data() + p * kCodedPageSize, c.bytes.data() + p * kPageSize, kPageSize);
         for (size_t k = 0; k < kSpareSize; ++k) {
             x = x * 1103515245u + 12345u;
@@ -44,6 +53,17 @@ inline std::vector<uint8_t> coded_file(const Card& c, uint8_t seed = 1)
         }
     }
     return out;
+}
+
+/* The layout of the card tool whose cards put the indirect FAT at cluster 16 and the allocatable area at 49. */
+inline CardGeometry other_layout()
+{
+    CardGeometry g = kStandardGeometry;
+    g.ifat[0] = 16;
+    for (uint32_t k = 0; k < g.fat_count; ++k) g.fat[k] = 17 + k;
+    g.alloc_offset = 49;
+    g.alloc_clusters = 8127;
+    return g;
 }
 
 struct PlaceOptions {
@@ -65,28 +85,29 @@ public:
         uint8_t* slot = root_slot(index);
         size_t off = 0;
         place_node(archive, &off, slot, 0, index, true);
-        set_record_length(cluster_bytes(card_->raw(), kRootCluster), index + 1);
+        set_record_length(cluster(kRootCluster), index + 1);
         return expected_;
     }
 
-    uint32_t root_count() { return record_length(cluster_bytes(card_->raw(), kRootCluster)); }
+    uint32_t root_count() { return record_length(cluster(kRootCluster)); }
 
     /* Takes a free cluster, links it behind `prev` (when not kFatEnd), marks it as the chain's end. */
     uint32_t allocate(uint32_t prev)
     {
-        uint32_t c = kAllocClusters;
+        const CardGeometry& g = card_->geometry;
+        uint32_t c = g.alloc_clusters;
         if (opt_.from_top) {
-            for (uint32_t k = kAllocClusters; k-- > 0;)
-                if ((fat_entry(card_->craw(), k) & kFatInUse) == 0) {
+            for (uint32_t k = g.alloc_clusters; k-- > 0;)
+                if ((fat_entry(card_->craw(), k, g) & kFatInUse) == 0) {
                     c = k;
                     break;
                 }
         } else {
-            c = find_first_free_cluster(card_->craw());
+            c = find_first_free_cluster(card_->craw(), g);
         }
-        if (c >= kAllocClusters) std::abort(); /* the test card is full */
-        set_fat_entry(card_->raw(), c, kFatEnd);
-        if (prev != kFatEnd) set_fat_entry(card_->raw(), prev, kFatInUse | c);
+        if (c >= g.alloc_clusters) std::abort(); /* the test card is full */
+        set_fat_entry(card_->raw(), c, kFatEnd, g);
+        if (prev != kFatEnd) set_fat_entry(card_->raw(), prev, kFatInUse | c, g);
         return c;
     }
 
@@ -99,16 +120,18 @@ public:
     }
 
 private:
+    uint8_t* cluster(uint32_t c) { return cluster_bytes(card_->raw(), c, card_->geometry); }
+
     uint8_t* root_slot(uint32_t index)
     {
         std::vector<uint32_t> chain;
-        (void)follow_chain(card_->craw(), kRootCluster, &chain);
+        (void)follow_chain(card_->view(), kRootCluster, &chain);
         while (index / 2 >= chain.size()) {
             const uint32_t c = allocate(chain.back());
-            std::memset(cluster_bytes(card_->raw(), c), 0xFF, kClusterSize);
+            std::memset(cluster(c), 0xFF, kClusterSize);
             chain.push_back(c);
         }
-        return cluster_bytes(card_->raw(), chain[index / 2]) + kPsuEntrySize * (index % 2);
+        return cluster(chain[index / 2]) + kPsuEntrySize * (index % 2);
     }
 
     void put_entry(uint8_t* slot, const uint8_t* record)
@@ -129,11 +152,11 @@ private:
 
         if (mode_is_directory(record_mode(rec))) {
             const std::vector<uint32_t> chain = allocate_chain((uint64_t(length) + 1) / 2);
-            for (uint32_t c : chain) std::memset(cluster_bytes(card_->raw(), c), 0xFF, kClusterSize);
+            for (uint32_t c : chain) std::memset(cluster(c), 0xFF, kClusterSize);
             set_record_cluster(rec, chain[0]);
             put_entry(slot, rec);
             auto entry_slot = [&](uint32_t j) {
-                return cluster_bytes(card_->raw(), chain[j / 2]) + kPsuEntrySize * (j % 2);
+                return cluster(chain[j / 2]) + kPsuEntrySize * (j % 2);
             };
             /* "." points at the parent directory and this directory's place in it; ".." as stored. */
             uint8_t dot[kPsuEntrySize];
@@ -155,7 +178,7 @@ private:
         const size_t data_start = *off;
         size_t left = length;
         for (uint32_t c : chain) {
-            uint8_t* dst = cluster_bytes(card_->raw(), c);
+            uint8_t* dst = cluster(c);
             const size_t n = left < kClusterSize ? left : kClusterSize;
             std::memcpy(dst, a.data() + *off, n);
             for (size_t k = n; k < kClusterSize; ++k) dst[k] = uint8_t(opt_.tail_seed + c + k);

@@ -4,6 +4,6 @@ ps2_unit_test(cardsplit_tests
   LIBS ps2_sorvik_handler ps2_samplegen)
 ps2_unit_test(cardsplit_cli_tests
   SOURCES cardsplit_cli_test.cpp
-  LIBS ps2_card ps2_samplegen ps2_common)
+  LIBS ps2_cardbuild ps2_card ps2_samplegen ps2_common)
 target_compile_definitions(cardsplit_cli_tests PRIVATE PS2_SORVIK_CLI="$<TARGET_FILE:sorvik>")
 add_dependencies(cardsplit_cli_tests sorvik)

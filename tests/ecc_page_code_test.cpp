@@ -157,3 +157,52 @@ TEST(PageCode, EndOffsetFollowsTheFirstFreeCluster)
     EXPECT_FALSE(c.has_code(kCardPages - 1));
     for (size_t p = 1; p < 16; ++p) EXPECT_FALSE(c.has_code(p));
 }
+
+TEST(PageCode, EverySingleFlipIsMendedEveryDoubleFlipIsReported)
+{
+    std::mt19937 rng(7);
+    std::array<uint8_t, 128 + 3> good{}; /* the chunk, then its code */
+    for (auto& b : good) b = uint8_t(rng());
+    const Code code = ecc_chunk_code(good.data());
+    std::copy(code.begin(), code.end(), good.begin() + 128);
+    /* The bits that carry something: all 1024 of the data, 20 of the code (the column byte's 0x77, the lines' 0x7F). */
+    std::vector<unsigned> bits;
+    for (unsigned b = 0; b < (128 + 3) * 8; ++b)
+        if (b < 1024 || (((b / 8 == 128) ? 0x77u : 0x7Fu) >> (b % 8) & 1)) bits.push_back(b);
+    ASSERT_EQ(bits.size(), 1044u);
+    auto check = [&](std::initializer_list<unsigned> flips) {
+        auto c = good;
+        for (unsigned b : flips) c[b / 8] = uint8_t(c[b / 8] ^ (1u << (b % 8)));
+        const EccChunkState s = ecc_check_chunk(c.data(), c.data() + 128);
+        EXPECT_TRUE(std::equal(c.begin(), c.begin() + 128, good.begin()) || s == EccChunkState::uncorrectable);
+        return s;
+    };
+    for (unsigned b : bits)
+        ASSERT_EQ(check({b}), b < 1024 ? EccChunkState::data_bit_corrected : EccChunkState::code_bit_flipped) << b;
+    for (unsigned b : {1024 + 3, 1024 + 7, 1032 + 7, 1040 + 7}) EXPECT_EQ(check({b}), EccChunkState::clean) << b;
+    for (size_t i = 0; i < bits.size(); ++i)
+        for (size_t j = i + 1; j < bits.size(); ++j)
+            if (check({bits[i], bits[j]}) != EccChunkState::uncorrectable) FAIL() << bits[i] << " and " << bits[j];
+
+    /* A page: its spare area holds no code when all 0xFF, all 0x00, or its unused bytes are another writer's data. */
+    std::vector<uint8_t> page(512 + 16);
+    for (auto& b : page) b = uint8_t(rng());
+    ecc_page_spare(page.data(), page.data() + 512);
+    const auto coded = page;
+    EXPECT_EQ(ecc_check_page(page.data(), page.data() + 512), EccPageState::clean);
+    std::fill(page.begin() + 524, page.end(), 0xFF);
+    EXPECT_EQ(ecc_check_page(page.data(), page.data() + 512), EccPageState::clean);
+    page[300] ^= 0x10;
+    EXPECT_EQ(ecc_check_page(page.data(), page.data() + 512), EccPageState::corrected);
+    EXPECT_TRUE(std::equal(page.begin(), page.begin() + 512, coded.begin()));
+    page[300] ^= 0x11;
+    EXPECT_EQ(ecc_check_page(page.data(), page.data() + 512), EccPageState::uncorrectable);
+    for (uint8_t fill : {0xFF, 0x00}) {
+        std::fill(page.begin() + 512, page.end(), fill);
+        EXPECT_EQ(ecc_check_page(page.data(), page.data() + 512), EccPageState::no_code);
+    }
+    page = coded;
+    page[514] ^= 1;
+    page[527] = 0x5A;
+    EXPECT_EQ(ecc_check_page(page.data(), page.data() + 512), EccPageState::no_code);
+}

@@ -3,6 +3,7 @@
  * every failure is reported (the command line fails) */
 #include <gtest/gtest.h>
 
+#include "cardbuild/taviro_edit_handler.h"
 #include "cardbuild/taviro_handler.h"
 #include "common/cli.h"
 #include "tests/fault_support.h"
@@ -80,6 +81,39 @@ TEST(FaultTaviro, EveryStepOfASaveOverAnOldCard)
     EXPECT_EQ(count_of(counts, faults::Op::alloc), 2u);
     EXPECT_EQ(count_of(counts, faults::Op::write), 2u);
     EXPECT_EQ(count_of(counts, faults::Op::flush), 1u); /* the old card is replaced: the new one is flushed first */
+    EXPECT_EQ(count_of(counts, faults::Op::rename), 1u);
+}
+
+TEST(FaultTaviro, EveryStepOfAnEditInPlace)
+{
+    TempDir d("fault-taviro");
+    const std::string card = d / "card.ps2";
+    put(d / "a.psu", save("SAVE-A", 1));
+    put(d / "b.psu", save("SAVE-B", 2));
+    ASSERT_TRUE(build_card_file(std::vector<std::string>{d / "a.psu"}, CardForm::coded, card.c_str(), {}).written);
+    const Bytes old = get(card);
+    const std::vector<std::string> items = {d / "b.psu"};
+    CardEditRequest rq;
+    rq.items = items;
+    ReportLog log;
+    CardEditResult result;
+    Bytes edited;
+    const std::vector<std::string> names = d.names();
+    const auto counts = sweep_faults([&] { put(card, old), log.clear(); },
+                 [&](const FaultRun&) { result = edit_card_file(card.c_str(), rq, log.reporter()); },
+                 [&](const FaultRun& run) {
+                     EXPECT_EQ(d.names(), names) << "a temporary file left behind";
+                     if (run.op == faults::Op::count_) edited = get(card);
+                     if (result.written) {
+                         EXPECT_TRUE(get(card) == edited) << "not the edited card";
+                         return;
+                     }
+                     EXPECT_TRUE(get(card) == old) << "a failed edit changed the card";
+                     EXPECT_GE(log.count(Severity::error), 1u) << "not reported";
+                 });
+    EXPECT_NE(edited, old);
+    EXPECT_EQ(count_of(counts, faults::Op::read), 2u); /* the card, the archive */
+    EXPECT_GE(count_of(counts, faults::Op::write), 1u);
     EXPECT_EQ(count_of(counts, faults::Op::rename), 1u);
 }
 

@@ -1,5 +1,5 @@
 # taviro_cli.sh -- the taviro command line: forms by extension and option, sorting, list-only, notes,
-# files left out, a full card that writes nothing, usage errors and exit statuses
+# files left out, a full card that writes nothing, editing a card in place, usage errors and exit statuses
 . "$(dirname "$0")/lib.sh"
 
 # record MODE LENGTH NAME: a 512-byte PSU entry (mode and length as octal escapes, little-endian)
@@ -93,15 +93,47 @@ run taviro -q -o nowhere/card.bin saves
 expect_status 1 "unwritable output"
 expect_err_has "nowhere/card.bin: "
 
+# Editing a card in place: a dry run and every refusal leave the card as it was (also a cut card, a page
+# its code cannot mend, a lost cluster); --replace, --delete; sorvik finds the card sound and coded.
+run taviro -q -o edit.vm2 saves/BASLUS-20001GAME.psu saves/BISLPS-25001ADV.psu
+run taviro -q -o lost.bin saves/sub
+printf '\377\377\377\377' | dd of=lost.bin bs=1 seek=$((0x2400 + 4 * 100)) conv=notrunc 2>/dev/null
+head -c 8000000 edit.vm2 > cut.vm2
+cp edit.vm2 flip.vm2
+printf '\377\377' | dd of=flip.vm2 bs=1 seek=$((528 * 82)) conv=notrunc 2>/dev/null
+for c in "--add edit.vm2 --dry-run saves/sub|would place \"BESLES-50001RACE\" in root entry 4 (a new entry), 11 clusters: 44-54" \
+         "--add edit.vm2 saves/BISLPS-25001ADV.psu|--replace puts this one" "--add edit.vm2 BIG1.psu BIG2.psu|does not fit" \
+         "--delete edit.vm2 NOPE|sorvik --list" "--add edit.vm2 bad.psu|leave the file out" \
+         "--add edit.vm2 missing.psu|not every named PATH" "--add edit.vm2 .|this is the card being edited" "--add cut.vm2 saves/sub|it is cut" \
+         "--add flip.vm2 saves/sub|codes cannot mend" "--add lost.bin saves/sub|(1 lost clusters); the card is not changed (run \"sorvik --check\""; do
+  set -- ${c%%|*}
+  cp "$2" before.img
+  run taviro "$@"
+  case "$c" in *dry-run*) expect_status 0 "$c"; expect_out_has "${c#*|}" "$c" ;;
+    *) expect_status 1 "$c"; expect_err_has "${c#*|}" "$c" ;; esac
+  expect_same "$2" before.img "unchanged: $c"
+done
+run taviro --add edit.vm2 --replace saves/BISLPS-25001ADV.psu saves/sub
+expect_out_has 'placed "BISLPS-25001ADV" in root entry 3 (a deleted entry'"'"'s slot), 6 clusters: 38-43' "replace"
+run taviro --delete edit.vm2 BASLUS-20001GAME
+expect_out_has "after: 8116 of 8135 clusters free" "delete"
+run sorvik --list edit.vm2
+expect_out_has "2  dir   deleted      5 entries  BASLUS-20001GAME" "deleted save listed"
+run sorvik --check edit.vm2
+expect_out_has "0 cross-linked, 0 lost" "check"
+expect_out_has "175 pages checked, 0 corrected, 0 uncorrectable" "codes"
+
 # Usage.
-for args in "saves" "-o" "--raw --coded -o x.bin saves" "--sort up -o x.bin saves" "--frobnicate -o x.bin"; do
+for args in "saves" "-o" "--raw --coded -o x.bin saves" "--sort up -o x.bin saves" "--frobnicate -o x.bin" \
+            "--add edit.vm2" "--delete edit.vm2" "--add -o x.vm2 edit.vm2 a.psu" "--replace -o x.vm2 saves" \
+            "--delete --replace edit.vm2 X" "--add --delete edit.vm2 X"; do
   run taviro $args
   expect_status 2 "usage: $args"
   expect_err_has "Try 'taviro --help'" "usage: $args"
 done
 run taviro --help
 expect_status 0 "help"
-expect_out_has "Usage: taviro -o OUT [--raw | --coded] [--sort asc|desc] [-f] [-q] [PATH...]"
+expect_out_has "Usage: taviro -o OUT [--raw | --coded] [--size MB] [--sort asc|desc] [-f] [-q]"
 expect_out_has "Examples:"
 run taviro --version
 expect_out "taviro Version 20/05/24"
