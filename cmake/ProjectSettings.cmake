@@ -35,16 +35,24 @@ function(ps2_handler_library name)
   ps2_warnings(${name})
 endfunction()
 
-# Called once every folder is read: a core library that links anything but core libraries stops the configure.
+# A library from outside that the core may link: a pure computation over memory that touches no
+# system interface (zlib's inflate). Named once, beside the core library that needs it.
+function(ps2_core_external_library name)
+  set_property(GLOBAL APPEND PROPERTY PS2_CORE_EXTERNALS ${name})
+endfunction()
+
+# Called once every folder is read: a core library that links anything but core libraries (and the
+# external libraries named above) stops the configure.
 function(ps2_check_core_links)
   get_property(cores GLOBAL PROPERTY PS2_CORE_LIBRARIES)
+  get_property(externals GLOBAL PROPERTY PS2_CORE_EXTERNALS)
   foreach(lib ${cores})
     get_target_property(links ${lib} LINK_LIBRARIES)
     if(NOT links)
       continue()
     endif()
     foreach(link ${links})
-      if(NOT link IN_LIST cores)
+      if(NOT link IN_LIST cores AND NOT link IN_LIST externals)
         message(FATAL_ERROR "${lib} is a core library but links ${link}: "
                             "core libraries link only core libraries (docs/ARCHITECTURE.md)")
       endif()

@@ -16,24 +16,18 @@ namespace {
  * within the file (its padding may be missing). */
 constexpr PsuReadPolicy kVarkonReading{false, PsuKindRule::unless_directory, false, false};
 
-/* Writes an entry made from nothing into zeroed memory. */
-void put_entry(uint8_t* record, uint16_t mode, uint32_t length, std::string_view name)
-{
-    store_u16le(record + psu_field::mode, mode);
-    store_u32le(record + psu_field::length, length);
-    std::memcpy(record + psu_field::name, name.data(), name.size() < kPsuNameSize ? name.size() : kPsuNameSize);
-}
-
 } // namespace
 
-SaveKind detect_save_kind(std::span<const uint8_t> file)
+SaveKind save_kind_of(FileKind kind)
 {
-    switch (recognise_file_kind(file, file.size())) {
+    switch (kind) {
     case FileKind::max: return SaveKind::max_archive;
     case FileKind::psu: return SaveKind::psu_archive;
     default: return SaveKind::neither;
     }
 }
+
+SaveKind detect_save_kind(std::span<const uint8_t> file) { return save_kind_of(recognise_file_kind(file, file.size())); }
 
 MaxError convert_max_to_psu(std::span<const uint8_t> file, std::span<uint8_t> build, std::span<uint8_t> out,
                             size_t* out_size, MaxToPsuInfo* info)
@@ -69,21 +63,18 @@ MaxError convert_max_to_psu(std::span<const uint8_t> file, std::span<uint8_t> bu
     }
     if (size > limit) return MaxError::no_room;
 
-    uint8_t* const o = out.data();
-    std::memset(o, 0, size_t(size));
-    put_entry(o, kModeNewDirectory, h.file_count + 2, h.dir_name);
-    put_entry(o + kPsuEntrySize, kModeNewDirectory, 0, ".");
-    put_entry(o + 2 * kPsuEntrySize, kModeNewDirectory, 0, "..");
-    size_t at = kPsuFirstMember;
+    /* Entries made from nothing: every field but mode, length and name zero, and zero padding. */
+    PsuWriter w(out.first(size_t(size)));
+    bool ok = w.add_entry(make_directory_entry(h.dir_name, h.file_count + 2)) &&
+              w.add_entry(make_directory_entry(".", 0)) && w.add_entry(make_directory_entry("..", 0));
     offset = 0;
-    for (uint32_t i = 0; i < h.file_count; ++i) {
+    for (uint32_t i = 0; ok && i < h.file_count; ++i) {
         MaxMember m;
         (void)read_max_record(payload, &offset, &m); /* checked above */
-        put_entry(o + at, kModeNewFile, uint32_t(m.data.size()), m.name);
-        if (!m.data.empty()) std::memcpy(o + at + kPsuEntrySize, m.data.data(), m.data.size());
-        at += kPsuEntrySize + size_t(psu_padded_size(m.data.size()));
+        ok = w.add_file(make_file_entry(m.name, 0), m.data);
     }
-    *out_size = at;
+    if (!ok) return MaxError::no_room; /* sized above: cannot happen */
+    *out_size = w.size();
     return MaxError::ok;
 }
 

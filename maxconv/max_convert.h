@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "common/save_kind.h"
 #include "maxconv/max_format.h"
 
 namespace ps2 {
@@ -20,8 +21,10 @@ enum class SaveKind : uint8_t {
     neither,
 };
 
-/* Decides by content alone, through the shared recogniser (common/save_kind.h); the file's name plays no
- * part. Every other kind it knows is neither here. */
+/* The shared recogniser's kind (common/save_kind.h) as the conversions name it; every other kind it knows
+ * is neither here. */
+SaveKind save_kind_of(FileKind kind);
+/* Decides by content alone, through the shared recogniser; the file's name plays no part. */
 SaveKind detect_save_kind(std::span<const uint8_t> file);
 
 struct MaxToPsuInfo {

@@ -1,4 +1,4 @@
-/* varkon_cli.cpp -- the varkon command: PSU <-> MAX conversion of the files named, or --check */
+/* varkon_cli.cpp -- the varkon command: PSU <-> MAX conversion of the files named, other writers' saves to PSU, or --check */
 #include <vector>
 
 #include "common/cli.h"
@@ -9,7 +9,7 @@ namespace {
 constexpr const char* kTool = "varkon";
 
 constexpr const char* kHelp =
-    "Usage: varkon [-f] [-q] FILE...\n"
+    "Usage: varkon [-f] [-q] [--salvage] FILE...\n"
     "       varkon --check FILE...\n"
     "Converts PS2 saves between PSU archives and MAX archives, each file by its\n"
     "content: a MAX archive (\"Ps2PowerSave\") becomes a PSU archive and a PSU\n"
@@ -21,14 +21,25 @@ constexpr const char* kHelp =
     "A file of another kind is named for what it is (\"a card image, not a PSU or\n"
     "MAX archive\").\n"
     "\n"
+    "Saves of other writers become PSU archives the same way: CodeBreaker (.cbs),\n"
+    "SharkPort/X-Port (.sps, .xps) and PS3 exports of PS2 saves (.psv), known by\n"
+    "their content. A damaged one (cut short, a wrong checksum, a broken file\n"
+    "table) is refused with every fault named; --salvage writes its whole files.\n"
+    "An existing PSU archive beside it is dealt with as above. Such a save named\n"
+    ".psu is never replaced by its own PSU archive, even with --force: rename it\n"
+    "to its format's extension. VARKON does not write these formats.\n"
+    "\n"
     "A MAX archive whose check value does not match gives a \"BAD CRC\" warning and\n"
     "is converted all the same, unless the result would replace the damaged file\n"
     "itself (a MAX archive named .psu): that file is kept and nothing is written.\n"
     "\n"
     "Options:\n"
     "      --check       verify the files and write nothing: a MAX archive's check\n"
-    "                    value, structure and full decode, a PSU archive's structure\n"
+    "                    value, structure and full decode, a PSU archive's structure,\n"
+    "                    the files and faults of the other writers' saves\n"
     "  -f, --force       replace an existing output of other content\n"
+    "      --salvage     write the whole files of a damaged CodeBreaker, SharkPort or\n"
+    "                    PSV save, naming those left out\n"
     "  -q, --quiet       print only warnings and errors\n"
     "  -h, --help        show this help and exit\n"
     "      --version     show the version and exit\n"
@@ -37,6 +48,7 @@ constexpr const char* kHelp =
     "Examples:\n"
     "  varkon BESCES-50501REZ.psu      writes BESCES-50501REZ.max\n"
     "  varkon saves/*.max              writes a .psu beside each\n"
+    "  varkon rez.cbs                  writes rez.psu\n"
     "  varkon --check saves/*          verifies every save, writes nothing\n"
     "\n"
     "Exit status:\n"
@@ -54,11 +66,13 @@ constexpr const char* kHelp =
 int main(int argc, char** argv)
 {
     ps2::cli::Console console(kTool);
-    bool check = false;
+    bool check = false, salvage = false;
     ps2::cli::CommandLine args(argc, argv, console, kHelp, ps2::cli::ForceOption::taken);
     while (args.next_option()) {
         if (args.is("--check"))
             check = true;
+        else if (args.is("--salvage"))
+            salvage = true;
         else
             args.unknown();
     }
@@ -69,6 +83,7 @@ int main(int argc, char** argv)
     ps2::VarkonHooks hooks;
     hooks.report = console.reporter();
     hooks.outputs = args.output_policy();
+    hooks.salvage = salvage;
     ps2::VarkonWork work; /* one pair of work buffers for all the files */
     ps2::cli::run_batch(console, files, [&](const char* file) {
         if (check)

@@ -6,6 +6,7 @@
 
 #include "common/platform.h"
 #include "common/save_kind.h"
+#include "maxconv/foreign_handler.h"
 #include "maxconv/lzari.h"
 #include "maxconv/max_convert.h"
 
@@ -48,15 +49,19 @@ bool read_input(const char* path, VarkonWork& work, const Reporter& report, std:
     return true;
 }
 
-const char* kNeitherText = "neither a MAX archive (no \"Ps2PowerSave\") nor a PSU archive (no \".\" and \"..\" entries)";
+const char* kNeitherText = "neither a MAX archive (no \"Ps2PowerSave\") nor a PSU archive (no \".\" and \"..\" entries), "
+                          "nor a CodeBreaker, SharkPort/X-Port or PSV save";
 
-/* Why a file is not converted when it is of neither kind: what the recogniser calls it, or the two magics
- * it lacks. Into m. */
-const char* describe_neither(std::span<const uint8_t> bytes, uint64_t reported_size, Message* m)
+/* Every kind VARKON reads. */
+constexpr FileKindSet kVarkonTakes = kTakesPsuOrMax | file_kind_bit(FileKind::codebreaker) |
+                                     file_kind_bit(FileKind::sharkport) | file_kind_bit(FileKind::psv);
+
+/* Why a file of no kind VARKON reads is not converted: what the recogniser calls it, or the magics it
+ * lacks. Into m. */
+const char* describe_neither(FileKind found, Message* m)
 {
-    const FileKind kind = recognise_file_kind(bytes, reported_size);
-    if (kind == FileKind::unknown) return kNeitherText;
-    return describe_wrong_kind(kind, kTakesPsuOrMax, m->text);
+    if (found == FileKind::unknown) return kNeitherText;
+    return describe_wrong_kind(found, kVarkonTakes, m->text);
 }
 
 /* A stream shorter than the decoder reads: whether the payload depends on the bytes that are not there.
@@ -97,6 +102,61 @@ bool check_value_matches(std::span<const uint8_t> bytes, const char* path, Sever
     return false;
 }
 
+/* Writes a conversion's result to res->output under the hooks' output rule. Returns created or replaced
+ * (res->outcome = wrote) or up_to_date (res->outcome up_to_date, nothing written) for the caller to tell;
+ * none when the output was kept or could not be written, reported here with res->outcome set. */
+plat::OutputOutcome write_result(std::span<const uint8_t> output, const VarkonHooks& hooks, VarkonOutcome wrote,
+                                 VarkonResult* res)
+{
+    plat::OutputOutcome written = plat::OutputOutcome::none;
+    if (const plat::IoError e = plat::write_output(res->output.c_str(), output, hooks.outputs, &written);
+        e != plat::IoError::ok) {
+        res->outcome = e == plat::IoError::output_differs ? VarkonOutcome::kept : VarkonOutcome::failed;
+        hooks.report.error(res->output.c_str(), plat::describe_io_error(e));
+        return plat::OutputOutcome::none;
+    }
+    res->outcome = written == plat::OutputOutcome::up_to_date ? VarkonOutcome::up_to_date : wrote;
+    return written;
+}
+
+/* A CodeBreaker, SharkPort/X-Port or PSV save to a PSU archive beside it. */
+void convert_foreign_file(const char* path, ForeignFormat format, std::span<const uint8_t> bytes,
+                          uint64_t reported_size, VarkonWork& work, const VarkonHooks& hooks, VarkonResult* res)
+{
+    const Reporter& report = hooks.report;
+    res->outcome = VarkonOutcome::refused;
+    if (!make_output_path(path, ".psu", hooks.rules ? *hooks.rules : plat::native_path_rules(), &res->output)) {
+        report_refusal(report, path, plat::io_error_text(plat::IoError::path_too_long));
+        return;
+    }
+    if (reported_size > kWorkBufferSize) {
+        report_refusal(report, path, "the file is larger than 8 MiB (8,388,608 bytes)");
+        return;
+    }
+    if (same_file_name(path, res->output.c_str())) {
+        /* Whatever the output rule says, in the window too: the input is the save, and it may be the only copy. */
+        report.errorf(path, "a %s named .psu: its PSU archive would replace it, the only copy; kept it (rename it "
+                            "to %s to convert it); nothing written",
+                      foreign_format_name(format), foreign_format_extension(format));
+        return;
+    }
+    ForeignBuffers buffers;
+    if (!buffers.ok()) {
+        res->outcome = VarkonOutcome::failed;
+        report.error(path, "not enough memory for the PSU archive and the file list; skipped");
+        return;
+    }
+    ForeignBuilt built;
+    if (!build_foreign_psu(path, bytes, work.build(), hooks.salvage, buffers, report, &built)) return;
+    const plat::OutputOutcome written = write_result(built.psu, hooks, VarkonOutcome::wrote_foreign_psu, res);
+    if (written == plat::OutputOutcome::none) return;
+    report.notef(path, "%s of %s: %" PRIu32 " %s%s -> %s%s", foreign_format_name(built.save.format),
+                 shown_name(report, built.save.dir_name()).c_str(), built.info.files_written,
+                 files_word(built.info.files_written),
+                 built.salvaged ? " (salvaged)" : "", res->output.c_str(),
+                 written == plat::OutputOutcome::up_to_date ? ": up to date" : "");
+}
+
 } // namespace
 
 static_assert(VarkonWork::kSize == kWorkBufferSize);
@@ -126,11 +186,17 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks, Varko
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return res;
 
-    const SaveKind kind = detect_save_kind(bytes);
+    /* MAX, then PSU, then the other writers' saves: the recogniser's order. */
+    const FileKind found = recognise_file_kind(bytes, reported_size);
+    if (const ForeignFormat format = foreign_format_of(found); format != ForeignFormat::none) {
+        convert_foreign_file(path, format, bytes, reported_size, work, hooks, &res);
+        return res;
+    }
+    const SaveKind kind = save_kind_of(found);
     if (kind == SaveKind::neither) {
         res.outcome = VarkonOutcome::not_a_save;
         Message m;
-        report_refusal(report, path, describe_neither(bytes, reported_size, &m));
+        report_refusal(report, path, describe_neither(found, &m));
         return res;
     }
     const bool to_psu = kind == SaveKind::max_archive;
@@ -167,20 +233,11 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks, Varko
     }
 
     const std::span<const uint8_t> output(work.file().data(), out_size);
-    plat::OutputOutcome written = plat::OutputOutcome::none;
-    if (const plat::IoError e = plat::write_output(res.output.c_str(), output, hooks.outputs, &written);
-        e != plat::IoError::ok) {
-        res.outcome = e == plat::IoError::output_differs ? VarkonOutcome::kept : VarkonOutcome::failed;
-        report.error(res.output.c_str(), plat::describe_io_error(e));
-        return res;
-    }
-    if (written == plat::OutputOutcome::up_to_date) {
-        res.outcome = VarkonOutcome::up_to_date;
-        report.notef(nullptr, "%s -> %s: up to date", path, res.output.c_str());
-        return res;
-    }
-    res.outcome = to_psu ? VarkonOutcome::wrote_psu : VarkonOutcome::wrote_max;
-    report.notef(nullptr, "%s -> %s", path, res.output.c_str());
+    const plat::OutputOutcome written =
+        write_result(output, hooks, to_psu ? VarkonOutcome::wrote_psu : VarkonOutcome::wrote_max, &res);
+    if (written == plat::OutputOutcome::none) return res;
+    report.notef(nullptr, "%s -> %s%s", path, res.output.c_str(),
+                 written == plat::OutputOutcome::up_to_date ? ": up to date" : "");
     return res;
 }
 
@@ -192,10 +249,23 @@ bool check_save_file(const char* path, const Reporter& report, VarkonWork* kept)
     uint64_t reported_size = 0;
     if (!read_input(path, work, report, &bytes, &reported_size)) return false;
 
-    const SaveKind kind = detect_save_kind(bytes);
+    const FileKind found = recognise_file_kind(bytes, reported_size);
+    if (foreign_format_of(found) != ForeignFormat::none) {
+        if (reported_size > kWorkBufferSize) {
+            report.error(path, "the file is larger than 8 MiB (8,388,608 bytes)");
+            return false;
+        }
+        ForeignBuffers buffers;
+        if (!buffers.ok()) {
+            report.error(path, "not enough memory for the file list; skipped");
+            return false;
+        }
+        return describe_foreign_save(path, bytes, work.build(), buffers, report);
+    }
+    const SaveKind kind = save_kind_of(found);
     if (kind == SaveKind::neither) {
         Message m;
-        report.error(path, describe_neither(bytes, reported_size, &m));
+        report.error(path, describe_neither(found, &m));
         return false;
     }
     if (const MaxError e = check_input_size(kind, bytes, reported_size); e != MaxError::ok) {

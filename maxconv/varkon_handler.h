@@ -27,12 +27,16 @@ struct VarkonHooks {
     /* What the output does to an existing file of its name: the window replaces it; the command line
      * keeps one of other content unless --force is given. */
     plat::OutputPolicy outputs = plat::OutputPolicy::replace;
+    /* A damaged CodeBreaker, SharkPort/X-Port or PSV save: write the files that are whole (the CLI's
+     * --salvage) instead of refusing it. */
+    bool salvage = false;
 };
 
 enum class VarkonOutcome : uint8_t {
     wrote_psu,  /* a MAX archive became a PSU archive */
     wrote_max,  /* a PSU archive became a MAX archive */
-    not_a_save, /* neither kind by its content: nothing written */
+    wrote_foreign_psu, /* a CodeBreaker, SharkPort/X-Port or PSV save became a PSU archive */
+    not_a_save, /* none of the kinds VARKON reads, by its content: nothing written */
     refused,    /* malformed, too large, or a damaged file that would replace itself: nothing written */
     failed,     /* cannot read the file, get the work buffers or write the output */
     up_to_date, /* the output holds exactly the conversion already: left alone */
@@ -76,6 +80,9 @@ private:
 /* Handles one file as if dropped: reads it whole, decides its kind by
  * content, and writes the other form beside it under the same path with
  * the extension replaced by ".psu" or ".max" (appended when there is none).
+ * A CodeBreaker, SharkPort/X-Port or PSV save becomes a PSU archive the same
+ * way; it is refused when damaged (unless hooks.salvage) and never written
+ * over itself, whatever hooks.outputs says.
  * An existing file of that name is dealt with as hooks.outputs says: replaced
  * only once the new one is complete, the dropped file itself included when
  * the names are the same, or kept when it holds other content; a MAX
@@ -86,7 +93,8 @@ private:
 VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks, VarkonWork* work = nullptr);
 
 /* Verifies a file and writes nothing: a MAX archive's check value,
- * structure and full decode, a PSU archive's structure as VARKON reads it.
+ * structure and full decode, a PSU archive's structure as VARKON reads it,
+ * the save of another writer's format with its files and faults.
  * Reports a summary note when sound, an error line per fault; returns
  * whether the file is sound. A stream that ends before the decoder's last
  * look-ahead, whose payload does not depend on the bytes it lacks, is sound

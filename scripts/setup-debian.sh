@@ -9,9 +9,9 @@ set -eu
 #   libgtest-dev            the unit tests (GoogleTest)
 #   libbenchmark-dev        the benchmarks in bench/
 #   python3                 help_and_man_pages, scripts/guide-html.py (the guide as HTML), tests/golden/make_golden.sh
-#   zlib1g-dev              zlib for the native build
+#   zlib1g-dev              zlib for the native build: VARKON inflates CodeBreaker saves with it
 #   g++-mingw-w64-x86-64    the Windows programs; binutils-mingw-w64-x86-64 with it: windres, x86_64-w64-mingw32-objdump
-#   libz-mingw-w64-dev      zlib for the Windows build
+#   libz-mingw-w64-dev      zlib for the Windows build, linked statically into VARKON.exe
 #   wine64                  /usr/lib/wine/wine64 and wineserver: the gui_* tests
 #   xvfb                    Xvfb, the X server of each gui_* run
 #   xauth                   xvfb-run, to run a Windows program under Xvfb by hand (the tests start Xvfb themselves)

@@ -310,3 +310,50 @@ TEST(VarkonHandler, SystemFailuresLoseNothing)
     EXPECT_EQ(convert_save_file((d / "self.psu").c_str(), rec.hooks()).outcome, VarkonOutcome::wrote_psu);
     EXPECT_EQ(get(d / "self.psu"), psu);
 }
+
+TEST(VarkonHandler, ForeignSavesBecomePsuArchivesUnderTheOutputRule)
+{
+    PS2_REQUIRE_REALDATA("rez.cbs", "rez.psu");
+    TempDir d("varkon");
+    const Bytes cbs = get(std::string(PS2_REALDATA_DIR) + "/rez.cbs");
+    const Bytes old{'O', 'L', 'D'};
+    put(d / "rez.cbs", cbs);
+    put(d / "cut.cbs", Bytes(cbs.begin(), cbs.begin() + 2400));
+    put(d / "cut.psu", old);
+    put(d / "self.psu", cbs);
+    constexpr plat::OutputPolicy keep = plat::OutputPolicy::keep, replace = plat::OutputPolicy::replace;
+    struct Case {
+        const char* in;
+        bool salvage;
+        plat::OutputPolicy policy;
+        VarkonOutcome outcome;
+        size_t files; /* in the PSU archive there afterwards, or 0: cut.psu is still the old file */
+    };
+    const Case cases[] = {
+        {"rez.cbs", false, keep, VarkonOutcome::wrote_foreign_psu, 3},
+        {"rez.cbs", false, keep, VarkonOutcome::up_to_date, 3},
+        {"cut.cbs", false, replace, VarkonOutcome::refused, 0},
+        {"self.psu", true, replace, VarkonOutcome::refused, 0}, /* never replaced by its own conversion */
+        {"cut.cbs", true, keep, VarkonOutcome::kept, 0},
+        {"cut.cbs", true, replace, VarkonOutcome::wrote_foreign_psu, 1},
+    };
+    for (const Case& c : cases) {
+        Recorder rec;
+        VarkonHooks h = rec.hooks();
+        h.salvage = c.salvage;
+        h.outputs = c.policy;
+        const VarkonResult r = convert_save_file((d / c.in).c_str(), h);
+        EXPECT_EQ(r.outcome, c.outcome) << c.in << ": " << rec.all();
+        EXPECT_EQ(rec.bad_crc_calls, 0);
+        if (c.files) {
+            EXPECT_EQ(record_length(get(r.output.c_str()).data()), c.files + 2) << c.in;
+        } else {
+            EXPECT_EQ(get(d / "cut.psu"), old) << c.in;
+        }
+    }
+    EXPECT_EQ(get(d / "self.psu"), cbs);
+    EXPECT_EQ(d.names(), (std::vector<std::string>{"cut.cbs", "cut.psu", "rez.cbs", "rez.psu", "self.psu"}));
+    Recorder rec;
+    EXPECT_TRUE(check_save_file((d / "rez.cbs").c_str(), rec.hooks().report)) << rec.all();
+    EXPECT_FALSE(check_save_file((d / "cut.cbs").c_str(), rec.hooks().report));
+}

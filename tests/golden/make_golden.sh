@@ -108,6 +108,11 @@ cp "$RACE" invalid/varkon/nested.psu
 cp "$ADV" invalid/varkon/count-1.psu && patch invalid/varkon/count-1.psu 4 '\001'
 head -c 4000 "$ADV" > invalid/varkon/member-cut.psu
 cp valid/varkon/bad-crc.max invalid/varkon/damaged-self.psu
+# Other writers' saves (our tools write none; real ones are in ../shared): a PlayStation save in a PSV
+# file (save type 1 at 0x3C), a CodeBreaker header cut short, a SharkPort save cut inside its strings.
+{ printf '\000VSP'; head -c 56 /dev/zero; printf '\001\000\000\000'; head -c 64 /dev/zero; } > invalid/varkon/ps1.psv
+{ printf 'CFU\000\100\037\000\000\050\001\000\000'; head -c 20 /dev/zero; } > invalid/varkon/cut.cbs
+{ printf '\015\000\000\000SharkPortSave\000\000\000\000\004\000\000\000Re'; } > invalid/varkon/cut.sps
 
 cp "$ADV" invalid/quilban/noext
 { record "$DIR" '\004\000\000\000' SAVE; record "$DIR" '\000\000\000\000' .; record "$DIR" '\000\000\000\000' ..
@@ -153,10 +158,23 @@ printf '%s\n' '--list-only -o card.bin $CASE' > valid/taviro/dry-run.psu.args
 mkdir invalid/taviro/dry-run && cp "$ADV" "$TMP/adv.max" invalid/taviro/dry-run/
 printf '%s\n' '--list-only $CASE' > invalid/taviro/dry-run.args
 # varkon run twice over both kinds: the MAX archive is up to date, and the PSU archive, which has time
-# stamps its MAX copy lost, is kept. A CodeBreaker save is named.
+# stamps its MAX copy lost, is kept. A CodeBreaker save without a name is refused; a card image is
+# named for what it is. A PSV save converts; beside an older PSU archive of its name it keeps that archive.
 mkdir invalid/varkon/twice && cp "$ADV" invalid/varkon/twice/adv.psu && cp "$TMP/adv.max" invalid/varkon/twice/adv.max
 printf '%s\n' '$CASE/adv.psu $CASE/adv.max' > invalid/varkon/twice.args
 { printf 'CFU\000\100\037\000\000\050\001\000\000'; head -c 400 /dev/zero; } > invalid/varkon/save.cbs
+head -c 4096 valid/sorvik/card.bin > invalid/varkon/card.max
+mkdir invalid/varkon/beside && cp "$ADV" invalid/varkon/beside/mini.psu
+python3 -c 'import sys, struct
+t = bytes([0, 10, 20, 12, 9, 12, 0xD4, 7])  # 2004-12-09 12:20:10
+h = bytearray(0xA0); h[0:4] = b"\0VSP"; struct.pack_into("<I", h, 0x3C, 2); struct.pack_into("<I", h, 0x64, 1)
+h[0x68:0x70] = t; h[0x70:0x78] = t; struct.pack_into("<I", h, 0x7C, 0x8427); h[0x80:0x8F] = b"BISLPS-25001MIN"
+e = bytearray(60); e[0:8] = t; e[8:16] = t; struct.pack_into("<II", e, 16, 5, 0x8497); e[24:28] = b"DATA"
+struct.pack_into("<I", e, 56, 0xA0 + 60); open(sys.argv[1], "wb").write(bytes(h) + bytes(e) + b"hello")' invalid/varkon/beside/mini.psv
+printf '%s\n' '$CASE/mini.psv' > invalid/varkon/beside.args
+cp invalid/varkon/beside/mini.psv valid/varkon/mini.psv
+# The same save named in Shift_JIS (BISLPS-250ウル): its name is shown in the terminal's character set.
+cp valid/varkon/mini.psv valid/varkon/sjis.psv && patch valid/varkon/sjis.psv 128 'BISLPS-250\203\105\203\213\000'
 # sorvik: an archive the user changed in the card's folder is kept; the others are written.
 mkdir -p invalid/sorvik/kept/card && cp valid/sorvik/card.bin invalid/sorvik/kept/
 printf 'my own edit' > invalid/sorvik/kept/card/BISLPS-25001ADV.psu

@@ -1,4 +1,5 @@
-/* varkon_gui_test.cpp -- VARKON.exe under Wine: dropped PSU and MAX archives are converted beside themselves;
+/* varkon_gui_test.cpp -- VARKON.exe under Wine: dropped PSU and MAX archives (and other writers' saves) are
+ * converted beside themselves;
  * a MAX archive with a bad check value shows the "BAD CRC" box, and its PSU archive is written once the box
  * is dismissed, except over the damaged file itself, which a second box tells */
 #include "guidrive.h"
@@ -85,6 +86,48 @@ GUI_TEST(dropped_psu_and_max_archives_are_converted_beside_themselves)
     CHECK(contents(join(test_folder(), "other.psu")) == psu_archive());
     CHECK_EQ(list_folder(test_folder()),
              (std::vector<std::string>{"notes.max", "other.MAX", "other.psu", "save.max", "save.psu"}));
+    CHECK(find_window(tool.pid(), "BAD CRC", "#32770") == nullptr);
+    DWORD code = 1;
+    CHECK(tool.close(&code));
+    CHECK_EQ(code, DWORD(0));
+}
+
+/* A PS3 export of SAVE with DATA ("abc"), no dates set; with type 1 a PlayStation save. */
+std::string psv_save(char type)
+{
+    std::string v(0xA0 + 60, '\0');
+    std::memcpy(&v[0], "\0VSP", 4);
+    v[0x38] = 0x2C;
+    v[0x3C] = type;
+    v[0x64] = 1;
+    v[0x78] = 3;
+    v[0x7C] = 0x27;
+    v[0x7D] = char(0x84);
+    std::memcpy(&v[0x80], "SAVE", 4);
+    v[0xA0 + 16] = 3;
+    v[0xA0 + 20] = char(0x97);
+    v[0xA0 + 21] = char(0x84);
+    std::memcpy(&v[0xA0 + 24], "DATA", 4);
+    v[0xA0 + 56] = char(0xDC);
+    return v + "abc";
+}
+
+GUI_TEST(other_writers_saves_convert_silently)
+{
+    Program tool;
+    HWND window = start_varkon(&tool);
+    REQUIRE(window != nullptr);
+    const std::string ps2 = join(test_folder(), "SAVE.PSV"), ps1 = join(test_folder(), "old.psv");
+    REQUIRE(write_file(ps2, psv_save(2)));
+    REQUIRE(write_file(ps1, psv_save(1)));
+    REQUIRE(write_file(join(test_folder(), "SAVE.psu"), "an older archive")); /* the window replaces it */
+    REQUIRE(drop_files(window, {ps2, ps1}));
+    /* The directory, ".", "..", DATA and its 1024-byte block; 2000-01-01 stands in for the dates. */
+    const std::string psu = contents(join(test_folder(), "SAVE.psu"));
+    CHECK_EQ(psu.size(), size_t(3072));
+    CHECK(psu.compare(0, 16, std::string("\x27\x84\0\0\x03\0\0\0\0\0\0\0\x01\x01\xD0\x07", 16)) == 0);
+    CHECK(psu.compare(2048, 3, "abc") == 0);
+    CHECK_EQ(list_folder(test_folder()), (std::vector<std::string>{"SAVE.PSV", "SAVE.psu", "old.psv"}));
     CHECK(find_window(tool.pid(), "BAD CRC", "#32770") == nullptr);
     DWORD code = 1;
     CHECK(tool.close(&code));
