@@ -2,6 +2,8 @@
  * archive written from a save they read */
 #include "maxconv/foreign_save.h"
 
+#include "common/sjis.h"
+
 #include <cstring>
 
 namespace ps2 {
@@ -82,7 +84,12 @@ ForeignError check_save_name(std::string_view name)
 {
     if (name.empty()) return ForeignError::name_empty;
     if (name.find_first_not_of(". ") == std::string_view::npos) return ForeignError::name_dots;
-    if (name.find_first_of("/\\") != std::string_view::npos) return ForeignError::name_separator;
+    /* Stepped by Shift_JIS characters: the trail byte of ソ or 表 (0x5C) is no backslash. */
+    for (std::string_view rest = name; !rest.empty();) {
+        const size_t n = shift_jis_char_size(rest);
+        if (n == 1 && (rest[0] == '/' || rest[0] == '\\')) return ForeignError::name_separator;
+        rest.remove_prefix(n);
+    }
     if (name.size() > kCardNameMax) return ForeignError::name_too_long;
     return ForeignError::ok;
 }

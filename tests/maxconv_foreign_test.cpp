@@ -220,6 +220,7 @@ TEST(ForeignSave, EveryPrefixAndNames)
         {"BESCES-50501REZ", E::ok}, {"", E::name_empty},        {".", E::name_dots},
         {"..", E::name_dots},       {". .", E::name_dots},      {"a/b", E::name_separator},
         {"a\\b", E::name_separator}, {"0123456789012345678901234567890", E::ok},
+        {"\x83\x5C\x83\x45", E::ok} /* ソウ */, {"\x83\x5C\\x", E::name_separator}, {"\x83/", E::name_separator},
         {"01234567890123456789012345678901", E::name_too_long},
     };
     for (const auto& [name, fault] : names) EXPECT_EQ(check_save_name(name), fault) << name;
