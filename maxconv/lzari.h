@@ -32,6 +32,17 @@ const char* lzari_error_text(LzariError e);
  * when that fails); no other allocation. */
 [[nodiscard]] LzariError lzari_encode(std::span<const uint8_t> input, std::span<uint8_t> output, size_t* stored);
 
+/* An input the encoder pulls in order, for input that is not one span (a
+ * MAX payload made from a PSU archive's members as it is read): each call
+ * of read writes the next n bytes of the input to dst, size bytes in all. */
+struct LzariSource {
+    size_t size = 0;
+    void* context = nullptr;
+    void (*read)(void* context, uint8_t* dst, size_t n) = nullptr;
+};
+/* The same stream as lzari_encode of the source's bytes as one span. */
+[[nodiscard]] LzariError lzari_encode(const LzariSource& input, std::span<uint8_t> output, size_t* stored);
+
 /* Expands a stream into exactly output.size() bytes. Never fails: a stream
  * that is short is read on with the bits of its last byte, a damaged one
  * gives wrong bytes, and nothing is written outside output. Returns how many

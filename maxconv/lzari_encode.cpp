@@ -143,8 +143,8 @@ struct Encoder {
     SymbolModel model;
 
     /* text and match finder */
-    const uint8_t* input = nullptr;
-    size_t input_size = 0;
+    LzariSource input;
+    size_t input_size = 0; /* taken from input in order: the text is filled front to back */
     uint32_t base = 0;
     uint32_t heads[kHeadsSize];
     uint32_t* const head[kLevels] = {heads + head_offset(0), heads + head_offset(1), heads + head_offset(2)};
@@ -256,9 +256,9 @@ struct Encoder {
             u = end;
         }
         if (u < to && u - kFirstWrite < input_size) {
-            const size_t i = u - kFirstWrite;
+            const size_t i = u - kFirstWrite; /* the input's first i bytes are taken */
             const size_t n = std::min<size_t>(to - u, input_size - i);
-            std::memcpy(dst, input + i, n);
+            input.read(input.context, dst, n);
             dst += n;
             u += uint32_t(n);
         }
@@ -669,20 +669,31 @@ struct Encoder {
 
 } // namespace
 
-LzariError lzari_encode(std::span<const uint8_t> input, std::span<uint8_t> output, size_t* stored)
+LzariError lzari_encode(const LzariSource& input, std::span<uint8_t> output, size_t* stored)
 {
     *stored = 0;
     /* Positions are 32-bit; far beyond anything a MAX archive holds. */
-    if (input.size() > (size_t(1) << 31)) return LzariError::input_too_large;
+    if (input.size > (size_t(1) << 31)) return LzariError::input_too_large;
     std::unique_ptr<Encoder> enc(new (std::nothrow) Encoder);
     if (!enc) return LzariError::no_memory;
-    enc->input = input.data();
-    enc->input_size = input.size();
+    enc->input = input;
+    enc->input_size = input.size;
     enc->out = output.data();
     enc->capacity = output.size();
     enc->run();
     *stored = enc->pos;
     return enc->overflow ? LzariError::output_full : LzariError::ok;
+}
+
+LzariError lzari_encode(std::span<const uint8_t> input, std::span<uint8_t> output, size_t* stored)
+{
+    const uint8_t* next = input.data();
+    const LzariSource source{input.size(), &next, [](void* context, uint8_t* dst, size_t n) {
+                                 const uint8_t*& p = *static_cast<const uint8_t**>(context);
+                                 std::memcpy(dst, p, n);
+                                 p += n;
+                             }};
+    return lzari_encode(source, output, stored);
 }
 
 } // namespace ps2

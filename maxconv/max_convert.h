@@ -62,8 +62,10 @@ struct MaxPayloadInfo {
 
 /* Builds the MAX archive of a PSU archive in out: header, stream, sealed
  * with its check value; *out_size is 92 + the stream length. out may be the
- * file's own memory. Refused as build_max_payload, and when the stream would
- * not fit out or 8,388,516 bytes (never a cut stream). */
+ * file's own memory (the payload is then built in build first) or build
+ * itself (beside the file, the encoder takes the payload from the members
+ * and build is not written). Refused as build_max_payload, and when the
+ * stream would not fit out or 8,388,516 bytes (never a cut stream). */
 [[nodiscard]] MaxError convert_psu_to_max(std::span<const uint8_t> file, std::span<uint8_t> build,
                                           std::span<uint8_t> out, size_t* out_size);
 

@@ -81,12 +81,22 @@ MaxError read_max_record(std::span<const uint8_t> payload, uint64_t* offset, Max
     return MaxError::ok;
 }
 
-MaxPayloadWriter::MaxPayloadWriter(std::span<uint8_t> build, std::string_view dir_name)
+void start_max_header(uint8_t* h, std::string_view dir_name)
 {
-    uint8_t* h = build.data();
     std::memset(h, 0, kMaxHeaderSize);
     std::memcpy(h + max_field::magic, kMaxMagic.data(), kMaxMagic.size());
     put_name(h + max_field::dir_name, kMaxDirNameField, dir_name);
+}
+
+void put_max_record_head(uint8_t* rec, std::string_view name, uint32_t size)
+{
+    store_u32le(rec, size);
+    put_name(rec + 4, kMaxNameSize, name);
+}
+
+MaxPayloadWriter::MaxPayloadWriter(std::span<uint8_t> build, std::string_view dir_name)
+{
+    start_max_header(build.data(), dir_name);
     const size_t room = build.size() - kMaxHeaderSize;
     payload_ = build.subspan(kMaxHeaderSize, room < kMaxPayloadLimit ? room : kMaxPayloadLimit);
 }
@@ -96,8 +106,7 @@ MaxError MaxPayloadWriter::add_member(std::string_view name, std::span<const uin
     const uint64_t end = max_next_record_offset(next_, data.size());
     if (end > payload_.size()) return MaxError::members_too_large;
     uint8_t* rec = payload_.data() + next_;
-    store_u32le(rec, uint32_t(data.size()));
-    put_name(rec + 4, kMaxNameSize, name);
+    put_max_record_head(rec, name, uint32_t(data.size()));
     if (!data.empty()) std::memcpy(rec + kMaxRecordHead, data.data(), data.size());
     const size_t used = kMaxRecordHead + data.size();
     std::memset(rec + used, 0, size_t(end - next_) - used);

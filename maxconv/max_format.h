@@ -109,6 +109,14 @@ struct MaxMember {
 
 /* ---- writing ---- */
 
+/* Writes a header's fixed part at header[0..92): the magic and the directory
+ * name (cut to 32 bytes), every other byte zero. */
+void start_max_header(uint8_t* header, std::string_view dir_name);
+
+/* Writes a member record's first 36 bytes at rec: the member's size and its
+ * name (cut to 32 bytes, the rest of the field zeros). */
+void put_max_record_head(uint8_t* rec, std::string_view name, uint32_t size);
+
 /* Lays out a header and a payload in a build buffer: the header at 0, the
  * payload from 92. Writes every byte it covers (padding zeros included), so
  * the buffer need not be zero-filled. */

@@ -225,14 +225,15 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks, Varko
         }
         err = convert_max_to_psu(bytes, work.build(), work.file(), &out_size);
     } else {
-        err = convert_psu_to_max(bytes, work.build(), work.file(), &out_size);
+        /* Into the build buffer: the encoder then reads the members from the file buffer as they are. */
+        err = convert_psu_to_max(bytes, work.build(), work.build(), &out_size);
     }
     if (err != MaxError::ok) {
         report_refusal(report, path, max_error_text(err));
         return res;
     }
 
-    const std::span<const uint8_t> output(work.file().data(), out_size);
+    const std::span<const uint8_t> output((to_psu ? work.file() : work.build()).data(), out_size);
     const plat::OutputOutcome written =
         write_result(output, hooks, to_psu ? VarkonOutcome::wrote_psu : VarkonOutcome::wrote_max, &res);
     if (written == plat::OutputOutcome::none) return res;

@@ -139,6 +139,15 @@ TEST(MaxConvert, RoundTripsKeepNamesOrderSizesAndBytes)
             EXPECT_EQ(h.crc, compute_max_crc(max)) << c.what;
             EXPECT_EQ(h.file_count, c.members.size()) << c.what;
             EXPECT_EQ(h.dir_name, std::string_view(c.dir).substr(0, 32));
+            /* Over the file (payload built first) and into build (payload taken from the members): the same bytes. */
+            for (const bool over_file : {true, false}) {
+                Bytes file(psu), build(kWorkBufferSize);
+                file.resize(kWorkBufferSize);
+                const std::span<uint8_t> out(over_file ? file : build);
+                size_t n = 0;
+                ASSERT_EQ(convert_psu_to_max(std::span(file).first(psu.size()), build, out, &n), MaxError::ok);
+                EXPECT_TRUE(Bytes(out.begin(), out.begin() + n) == max) << c.what << over_file;
+            }
             ASSERT_EQ(to_psu(max, &back), MaxError::ok) << c.what;
             /* Back comes exactly the archive made from nothing: modes 0x8427 and
              * 0x8417, every other field zero, zero padding. */
