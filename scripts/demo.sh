@@ -95,11 +95,20 @@ t0=$(now); "$BIN/quilban" -q unpack/*.psu; t1=$(now)
 members=$(find unpack -mindepth 2 -type f ! -name QUILBAN.TXT | wc -l)
 unpacked=$(bytes unpack/*/*)
 row QUILBAN "unpack ($members member files)" "$(bytes unpack/*.psu)" "$unpacked" "$(ms "$t0" "$t1")"
-t0=$(now); "$BIN/quilban" -q unpack/*/QUILBAN.TXT; t1=$(now)
+t0=$(now); "$BIN/quilban" -q unpack/*/QUILBAN.TXT 2>rebuild.err; t1=$(now)
 row QUILBAN "rebuild from the manifests" "$unpacked" "$(bytes unpack/*/*.psu)" "$(ms "$t0" "$t1")"
+# An empty member on a card has no first cluster (0xFFFFFFFF). The manifest writes that field as a signed
+# number (-1), which reads back as 0 (QUILBAN warns); a card builder sets its own. Any other byte must match.
 same_rebuilt=1
-for a in unpack/*.psu; do b=${a%.psu}; cmp -s "$a" "$b/${b#unpack/}.psu" || same_rebuilt=0; done
-check "every rebuilt archive equals the archive unpacked" "[ $same_rebuilt -eq 1 ]"
+for a in unpack/*.psu; do
+  b=${a%.psu}
+  cmp -l "$a" "$b/${b#unpack/}.psu" >rebuild.cmp && continue
+  [ -s rebuild.cmp ] || { same_rebuilt=0; continue; }
+  awk '{ at = ($1 - 1) % 512; if (at < 16 || at > 19 || $2 != 377 || $3 != 0) bad = 1 } END { exit bad }' \
+    rebuild.cmp || same_rebuilt=0
+done
+check "every rebuilt archive equals the archive unpacked (the first cluster of an empty member aside)" \
+  "[ $same_rebuilt -eq 1 ]"
 
 # MALETO: the archives renamed after their save's name and title, in the locale's character set.
 mkdir renamed
