@@ -134,7 +134,8 @@ inline void copy_match(uint8_t* out, size_t p, uint32_t d, size_t n, size_t coun
     uint32_t step = d;
     if (d < 16) {
         step = d * ((16 + d - 1) / d); /* 16 to 30 */
-        for (; i < step && i < n; ++i) dst[i] = dst[i - d];
+        const uint8_t* const src = dst - d;
+        for (; i < step && i < n; ++i) dst[i] = src[i];
     }
     for (; i < n; i += 16) std::memcpy(dst + i, dst + i - step, 16);
 }
