@@ -434,18 +434,38 @@ std::string describe_card(const CardLayout& l, bool always_layout)
     return text;
 }
 
+namespace {
+
+/* A card image loaded, with work space for its geometry: what listing and checking start from. */
+struct ReadCard {
+    plat::Block card_buffer{kCodedImageSize};
+    LoadedCard loaded;
+    std::optional<plat::Block> work_buffer;
+    SplitWork* work = nullptr;
+};
+
+/* Loads the image and places its work space; false (reported) when either fails. what: "read", "check". */
+bool read_card_image(const char* path, const Reporter& report, const char* what, ReadCard* out)
+{
+    if (!load_card_image(path, out->card_buffer, report, &out->loaded)) return false;
+    out->work_buffer.emplace(split_work_size(out->loaded.layout.geometry));
+    out->work = work_in(*out->work_buffer, out->loaded.layout.geometry);
+    if (!out->work) {
+        report.errorf(path, "not enough memory to %s the image", what);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool list_card_image_file(const char* path, const Reporter& report, CardListing* out)
 {
     *out = CardListing{};
-    plat::Block card_buffer(kCodedImageSize);
-    LoadedCard loaded;
-    if (!load_card_image(path, card_buffer, report, &loaded)) return false;
-    plat::Block work_buffer(split_work_size(loaded.layout.geometry));
-    SplitWork* work = work_in(work_buffer, loaded.layout.geometry);
-    if (!work) {
-        report.error(path, "not enough memory to read the image");
-        return false;
-    }
+    ReadCard read;
+    if (!read_card_image(path, report, "read", &read)) return false;
+    const LoadedCard& loaded = read.loaded;
+    SplitWork* work = read.work;
     const CardView card = loaded.view();
     out->layout = loaded.layout;
     report_image_size(path, loaded.layout, report);
@@ -515,15 +535,10 @@ std::string describe_save_health(const SaveHealth& s)
 bool check_card_image_file(const char* path, const Reporter& report, CardHealth* out)
 {
     *out = CardHealth{};
-    plat::Block card_buffer(kCodedImageSize);
-    LoadedCard loaded;
-    if (!load_card_image(path, card_buffer, report, &loaded)) return false;
-    plat::Block work_buffer(split_work_size(loaded.layout.geometry));
-    SplitWork* work = work_in(work_buffer, loaded.layout.geometry);
-    if (!work) {
-        report.error(path, "not enough memory to check the image");
-        return false;
-    }
+    ReadCard read;
+    if (!read_card_image(path, report, "check", &read)) return false;
+    const LoadedCard& loaded = read.loaded;
+    SplitWork* work = read.work;
     const CardView card = loaded.view();
     CardHealth& h = *out;
     h.layout = loaded.layout;
