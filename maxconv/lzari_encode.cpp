@@ -134,6 +134,19 @@ inline uint32_t match_length(const uint8_t* a, const uint8_t* b)
     return x ? 56 + uint32_t(std::countr_zero(x)) / 8 : 60;
 }
 
+/* Whether a and b agree in their first n (1 to 60) bytes. Candidates that do
+ * are rare in a walk, and the number of words compared changes only with n:
+ * unlike a test byte by byte, the branch on the answer is easy to predict,
+ * which counts on input of few byte values. Reads 8 bytes past n at most. */
+inline bool agrees_in(const uint8_t* a, const uint8_t* b, uint32_t n)
+{
+    uint64_t diff = 0;
+    uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) diff |= load_u64le(a + i) ^ load_u64le(b + i);
+    if (i < n) diff |= (load_u64le(a + i) ^ load_u64le(b + i)) & ((uint64_t(1) << 8 * (n - i)) - 1);
+    return diff == 0;
+}
+
 struct Encoder {
     /* coder */
     uint32_t low = 0, high = kQ4, pending = 0;
@@ -302,7 +315,12 @@ struct Encoder {
             /* Inside a run the positions link one to the next (see insert_range). */
             constexpr uint32_t k = kLevelLength[kLevel];
             const uint8_t* p = at(u);
-            const uint32_t n = u > from && p[k - 1] == p[-1] ? run_positions(u, to - u, k) : 0;
+            /* A run that gives 8 such positions starts with 8 equal bytes
+             * at u - 1; testing those first keeps the branch predictable
+             * on input of few byte values. */
+            const uint32_t n = u > from && load_u64le(p - 1) == uint64_t(p[-1]) * 0x0101010101010101ull
+                                   ? run_positions(u, to - u, k)
+                                   : 0;
             if (n >= 8) {
                 link_run(kLevel, u, n, hash_of<kLevel>(p));
                 u += n;
@@ -426,6 +444,18 @@ struct Encoder {
 
     static uint32_t marker_hash(uint32_t v, uint32_t x) { return ((v << 8 | x) * 2654435761u) >> (32 - kMarkerBits); }
 
+    /* Notes the run T[start .. end) of v, followed by x. */
+    void note_run(uint8_t v, uint8_t x, uint32_t start, uint32_t end)
+    {
+        const uint32_t n = std::min(end - start, kLongest);
+        for (uint32_t l = kMinRun; l <= n; ++l) newest_run[v][l] = end;
+        RunEnd& re = run_ends[end & (kWindow - 1)];
+        uint32_t& head_of_marker = by_marker[marker_hash(v, x)];
+        re.start = start;
+        re.older = head_of_marker;
+        head_of_marker = end;
+    }
+
     /* Notes the runs that end below to. */
     void scan_runs_to(uint32_t to)
     {
@@ -437,28 +467,25 @@ struct Encoder {
             run_start = std::max(run_start, base);
         }
         uint32_t u = scanned;
+        uint32_t start = run_start;
         while (u < to) {
             const uint8_t* t = at(u);
             const uint8_t v = t[-1];
-            if (t[0] == v) {
-                if (u + 8 <= to && load_u64le(t) == uint64_t(v) * 0x0101010101010101ull)
-                    u += 8;
-                else
-                    ++u;
+            /* Within a run: none of the next 8 positions ends one. */
+            if (u + 8 <= to && load_u64le(t) == uint64_t(v) * 0x0101010101010101ull) {
+                u += 8;
                 continue;
             }
-            if (u - run_start >= kMinRun) {
-                const uint32_t n = std::min(u - run_start, kLongest);
-                for (uint32_t l = kMinRun; l <= n; ++l) newest_run[v][l] = u;
-                RunEnd& re = run_ends[u & (kWindow - 1)];
-                uint32_t& head_of_marker = by_marker[marker_hash(v, t[0])];
-                re.start = run_start;
-                re.older = head_of_marker;
-                head_of_marker = u;
-            }
-            run_start = u;
+            /* On input of few byte values runs end at random, so the test
+             * for a run to note is one rarely taken branch, and the start
+             * of the next run is chosen without one. */
+            const uint32_t ends = 0u - uint32_t(t[0] != v); /* all ones, or 0 */
+            if (((u - start) & ends) >= kMinRun) [[unlikely]]
+                note_run(v, t[0], start, u);
+            start = (u & ends) | (start & ~ends);
             ++u;
         }
+        run_start = start;
         scanned = std::max(u, scanned);
     }
 
@@ -572,26 +599,24 @@ struct Encoder {
                     continue;
                 }
                 const uint8_t* pq = at(q);
-                if (pq[best] == pr[best]) {
+                if (agrees_in(pq, pr, best + 1)) [[unlikely]] {
                     const uint32_t len = match_length(pq, pr);
-                    if (len > best) {
-                        best = len;
-                        best_q = q;
-                        if (len == kLongest) break;
-                        bound = q;
-                        /* Deep into a long walk, weigh the chains again at once. */
-                        if (r - q > kPatience * 8) patience = 1;
-                        /* Unless a long walk says otherwise (below): level 0's
-                         * bytes ending at the one that must match next, except
-                         * when those are one value repeated and these are not
-                         * (inside runs, such chains are dense). */
-                        const uint8_t* w = pr + len - 2;
-                        const uint8_t* o = pr + offset;
-                        if (level == 0 && (w[0] != w[1] || w[1] != w[2] || (o[0] == o[1] && o[1] == o[2]))) {
-                            wanted_level = 0;
-                            wanted = len - 2;
-                            wanted_bucket = hash_of<0>(w);
-                        }
+                    best = len;
+                    best_q = q;
+                    if (len == kLongest) break;
+                    bound = q;
+                    /* Deep into a long walk, weigh the chains again at once. */
+                    if (r - q > kPatience * 8) patience = 1;
+                    /* Unless a long walk says otherwise (below): level 0's
+                     * bytes ending at the one that must match next, except
+                     * when those are one value repeated and these are not
+                     * (inside runs, such chains are dense). */
+                    const uint8_t* w = pr + len - 2;
+                    const uint8_t* o = pr + offset;
+                    if (level == 0 && (w[0] != w[1] || w[1] != w[2] || (o[0] == o[1] && o[1] == o[2]))) {
+                        wanted_level = 0;
+                        wanted = len - 2;
+                        wanted_bucket = hash_of<0>(w);
                     }
                 }
                 if (--patience == 0) patience = kPatience;
