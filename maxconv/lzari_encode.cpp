@@ -147,6 +147,17 @@ inline bool agrees_in(const uint8_t* a, const uint8_t* b, uint32_t n)
     return diff == 0;
 }
 
+/* Whether the kBytes (a multiple of 8) bytes from p are one value. */
+template <uint32_t kBytes>
+inline bool one_value(const uint8_t* p)
+{
+    static_assert(kBytes % 8 == 0);
+    const uint64_t v = uint64_t(p[0]) * 0x0101010101010101ull;
+    uint64_t diff = 0;
+    for (uint32_t i = 0; i < kBytes; i += 8) diff |= load_u64le(p + i) ^ v;
+    return diff == 0;
+}
+
 struct Encoder {
     /* coder */
     uint32_t low = 0, high = kQ4, pending = 0;
@@ -315,12 +326,10 @@ struct Encoder {
             /* Inside a run the positions link one to the next (see insert_range). */
             constexpr uint32_t k = kLevelLength[kLevel];
             const uint8_t* p = at(u);
-            /* A run that gives 8 such positions starts with 8 equal bytes
-             * at u - 1; testing those first keeps the branch predictable
-             * on input of few byte values. */
-            const uint32_t n = u > from && load_u64le(p - 1) == uint64_t(p[-1]) * 0x0101010101010101ull
-                                   ? run_positions(u, to - u, k)
-                                   : 0;
+            /* A run that gives 8 such positions starts with k + 8 equal
+             * bytes at u - 1; testing (the whole words of) those first keeps
+             * the branch predictable on input of few byte values. */
+            const uint32_t n = u > from && one_value<(k + 8) / 8 * 8>(p - 1) ? run_positions(u, to - u, k) : 0;
             if (n >= 8) {
                 link_run(kLevel, u, n, hash_of<kLevel>(p));
                 u += n;
@@ -440,52 +449,65 @@ struct Encoder {
     uint32_t by_marker[1u << kMarkerBits];          /* newest run end per hash of value and next byte */
     uint32_t newest_run[256][kLongest + 1];         /* newest end of a run of v at least n long */
     uint32_t scanned = 1;                           /* runs ending below this are noted */
-    uint32_t run_start = 0;                         /* of the run that T[scanned - 1] belongs to */
 
     static uint32_t marker_hash(uint32_t v, uint32_t x) { return ((v << 8 | x) * 2654435761u) >> (32 - kMarkerBits); }
 
-    /* Notes the run T[start .. end) of v, followed by x. */
-    void note_run(uint8_t v, uint8_t x, uint32_t start, uint32_t end)
+    /* Notes the run of v that ends at end (T[end] != v), kMinRun or more
+     * bytes long. Its start is looked for at most 64 bytes back: a run's
+     * length counts only up to 60, and the buffer begins at base, which is
+     * more than 60 bytes before any run end that a later position's window
+     * still holds. */
+    void note_run(uint32_t end)
     {
+        const uint8_t* const t = at(end);
+        const uint8_t v = t[-1];
+        const uint32_t lowest = std::max(base, end - 64);
+        uint32_t start = end - kMinRun;
+        while (start > lowest && *at(start - 1) == v) --start;
         const uint32_t n = std::min(end - start, kLongest);
         for (uint32_t l = kMinRun; l <= n; ++l) newest_run[v][l] = end;
         RunEnd& re = run_ends[end & (kWindow - 1)];
-        uint32_t& head_of_marker = by_marker[marker_hash(v, x)];
+        uint32_t& head_of_marker = by_marker[marker_hash(v, t[0])];
         re.start = start;
         re.older = head_of_marker;
         head_of_marker = end;
     }
 
-    /* Notes the runs that end below to. */
+    /* Whether a run of kMinRun or more ends at u: T[u - 8 .. u) of one value, T[u] another. */
+    bool run_ends_at(uint32_t u) const
+    {
+        const uint8_t* t = at(u);
+        return u >= base + kMinRun && t[0] != t[-1] && load_u64le(t - 8) == uint64_t(t[-1]) * 0x0101010101010101ull;
+    }
+
+    /* Notes the runs that end below to. Positions before base + 9 are
+     * passed over: no run that ends there is ever a candidate. */
     void scan_runs_to(uint32_t to)
     {
-        if (scanned <= base) {
-            /* The text from scanned on has slid out of the buffer: those
-             * runs ended before the window. A run going on there is taken
-             * to start at base, which no candidate lies before. */
-            scanned = base + 1;
-            run_start = std::max(run_start, base);
-        }
-        uint32_t u = scanned;
-        uint32_t start = run_start;
-        while (u < to) {
+        static_assert(kMinRun == 8);
+        uint32_t u = std::max(scanned, base + kMinRun + 1);
+#if PS2_LZARI_SSE2
+        /* 16 positions at a time. Bit i of same: T[u - 8 + i] equals the
+         * byte before it. A run of 8 or more ends at u - 8 + i where bits
+         * i - 7 .. i - 1 are set and bit i is clear. Runs that long are
+         * rare on most input, so most blocks are passed at once. */
+        for (; u + 16 <= to; u += 16) {
             const uint8_t* t = at(u);
-            const uint8_t v = t[-1];
-            /* Within a run: none of the next 8 positions ends one. */
-            if (u + 8 <= to && load_u64le(t) == uint64_t(v) * 0x0101010101010101ull) {
-                u += 8;
-                continue;
-            }
-            /* On input of few byte values runs end at random, so the test
-             * for a run to note is one rarely taken branch, and the start
-             * of the next run is chosen without one. */
-            const uint32_t ends = 0u - uint32_t(t[0] != v); /* all ones, or 0 */
-            if (((u - start) & ends) >= kMinRun) [[unlikely]]
-                note_run(v, t[0], start, u);
-            start = (u & ends) | (start & ~ends);
-            ++u;
+            const auto eq = [](const uint8_t* p) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
+                return uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+            };
+            const uint32_t same = eq(t - 8) | eq(t + 8) << 16;
+            uint32_t ones = same & same << 1; /* bits i - 1 .. i */
+            ones &= ones << 2;                /* i - 3 .. i */
+            ones &= ones << 3;                /* i - 6 .. i */
+            for (uint32_t ends = (ones << 1) & ~same & 0xFFFF00u; ends; ends &= ends - 1)
+                note_run(u - 8 + uint32_t(std::countr_zero(ends)));
         }
-        run_start = start;
+#endif
+        for (; u < to; ++u)
+            if (run_ends_at(u)) note_run(u);
         scanned = std::max(u, scanned);
     }
 
@@ -547,16 +569,19 @@ struct Encoder {
         constexpr uint32_t kShort = 64;
         const uint8_t* const pr = at(r);
         const uint32_t first = r - kMaxDistance > kFirstCandidate ? r - kMaxDistance : kFirstCandidate;
+        uint32_t bucket = hash_of<0>(pr);
+        uint32_t c = head[0][bucket];
+        /* Every candidate of 3 bytes or more is in this chain, newest first:
+         * on input with few matches the window mostly has none. */
+        if (c < first) return 0;
         if (uint32_t run_match; find_in_runs(r, first, &run_match, distance)) return run_match;
         uint32_t best = kThreshold; /* a candidate must beat this */
         uint32_t best_q = 0;
         uint32_t level = 0, offset = 0;        /* the chain walked: level's bytes at q + offset */
-        uint32_t bucket = hash_of<0>(pr);
         uint32_t wanted_level = 0, wanted = 0, wanted_bucket = bucket; /* the chain to move to once allowed */
         uint32_t bound = r;                    /* every candidate from bound on has been looked at */
         uint32_t patience = kPatience;
         uint32_t weighed = 0; /* the best for which the chains were last weighed: the same choice again */
-        uint32_t c = head[0][bucket];
         /* Where the chain of the first 3 bytes is dense and the walks have
          * needed the longer levels lately, start from the newest candidate
          * that agrees in 16 (else 8) bytes, found in the chain of those
