@@ -134,16 +134,21 @@ inline uint32_t match_length(const uint8_t* a, const uint8_t* b)
     return x ? 56 + uint32_t(std::countr_zero(x)) / 8 : 60;
 }
 
-/* Whether a and b agree in their first n (1 to 60) bytes. Candidates that do
- * are rare in a walk, and the number of words compared changes only with n:
- * unlike a test byte by byte, the branch on the answer is easy to predict,
- * which counts on input of few byte values. Reads 8 bytes past n at most. */
-inline bool agrees_in(const uint8_t* a, const uint8_t* b, uint32_t n)
+/* The first n (1 to 60) bytes, as whole words and a mask of the bytes of
+ * the word after them. A walk asks whether a candidate agrees with r in
+ * best + 1 bytes: such candidates are rare, and the words compared change
+ * only with best, so that unlike a test byte by byte the branch on the
+ * answer is easy to predict, which counts on input of few byte values. */
+struct Prefix {
+    uint32_t words;
+    uint64_t tail;
+    explicit Prefix(uint32_t n) : words(n / 8), tail(n % 8 ? (uint64_t(1) << 8 * (n % 8)) - 1 : 0) {}
+};
+/* Whether a and b agree in the prefix's bytes. Reads up to 64 bytes from each. */
+inline bool agrees_in(const uint8_t* a, const uint8_t* b, Prefix n)
 {
-    uint64_t diff = 0;
-    uint32_t i = 0;
-    for (; i + 8 <= n; i += 8) diff |= load_u64le(a + i) ^ load_u64le(b + i);
-    if (i < n) diff |= (load_u64le(a + i) ^ load_u64le(b + i)) & ((uint64_t(1) << 8 * (n - i)) - 1);
+    uint64_t diff = (load_u64le(a + 8 * n.words) ^ load_u64le(b + 8 * n.words)) & n.tail;
+    for (uint32_t i = 0; i < n.words; ++i) diff |= load_u64le(a + 8 * i) ^ load_u64le(b + 8 * i);
     return diff == 0;
 }
 
@@ -462,7 +467,9 @@ struct Encoder {
         const uint8_t* const t = at(end);
         const uint8_t v = t[-1];
         const uint32_t lowest = std::max(base, end - 64);
+        const uint64_t all_v = uint64_t(v) * 0x0101010101010101ull;
         uint32_t start = end - kMinRun;
+        while (start >= lowest + 8 && load_u64le(at(start - 8)) == all_v) start -= 8;
         while (start > lowest && *at(start - 1) == v) --start;
         const uint32_t n = std::min(end - start, kLongest);
         for (uint32_t l = kMinRun; l <= n; ++l) newest_run[v][l] = end;
@@ -576,6 +583,7 @@ struct Encoder {
         if (c < first) return 0;
         if (uint32_t run_match; find_in_runs(r, first, &run_match, distance)) return run_match;
         uint32_t best = kThreshold; /* a candidate must beat this */
+        Prefix need(best + 1);      /* the bytes in which it must agree */
         uint32_t best_q = 0;
         uint32_t level = 0, offset = 0;        /* the chain walked: level's bytes at q + offset */
         uint32_t wanted_level = 0, wanted = 0, wanted_bucket = bucket; /* the chain to move to once allowed */
@@ -601,6 +609,7 @@ struct Encoder {
                             return len;
                         }
                         best = len;
+                        need = Prefix(best + 1);
                         best_q = bound = q;
                         level = wanted_level = l;
                         bucket = wanted_bucket = b;
@@ -624,9 +633,10 @@ struct Encoder {
                     continue;
                 }
                 const uint8_t* pq = at(q);
-                if (agrees_in(pq, pr, best + 1)) [[unlikely]] {
+                if (agrees_in(pq, pr, need)) [[unlikely]] {
                     const uint32_t len = match_length(pq, pr);
                     best = len;
+                    need = Prefix(best + 1);
                     best_q = q;
                     if (len == kLongest) break;
                     bound = q;
