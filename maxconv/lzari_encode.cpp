@@ -452,6 +452,11 @@ struct Encoder {
     };
     RunEnd run_ends[kWindow];                       /* by end modulo 4,096 */
     uint32_t by_marker[1u << kMarkerBits];          /* newest run end per hash of value and next byte */
+    /* Where too many runs ended with the same value and next byte lately
+     * (sparse bytes in zeros), the chains serve such positions for a while
+     * without a look at the runs first. */
+    static constexpr uint32_t kCrowdedFor = 512;
+    uint32_t crowded_until[1u << kMarkerBits];
     uint32_t newest_run[256][kLongest + 1];         /* newest end of a run of v at least n long */
     uint32_t scanned = 1;                           /* runs ending below this are noted */
 
@@ -554,9 +559,14 @@ struct Encoder {
         }
         const uint32_t newest = newest_run[v][k];
         if (newest >= first + k && newest <= r) consider(newest);
+        const uint32_t marker = marker_hash(v, pr[k]);
+        if (crowded_until[marker] > r) return false;
         uint32_t walked = 0;
-        for (uint32_t e = by_marker[marker_hash(v, pr[k])]; e >= first + k && e <= r;) {
-            if (++walked > 8) return false;
+        for (uint32_t e = by_marker[marker]; e >= first + k && e <= r;) {
+            if (++walked > 8) {
+                crowded_until[marker] = r + kCrowdedFor;
+                return false;
+            }
             const RunEnd& re = run_ends[e & (kWindow - 1)];
             if (e - re.start >= k && at(e)[-1] == v && at(e)[0] == pr[k]) consider(e);
             e = re.older;
@@ -700,6 +710,7 @@ struct Encoder {
         model.reset();
         std::fill(std::begin(heads), std::end(heads), kNone);
         std::fill(std::begin(by_marker), std::end(by_marker), kNone);
+        std::fill(std::begin(crowded_until), std::end(crowded_until), 0);
         for (auto& n : newest_run) std::fill(std::begin(n), std::end(n), kNone);
         base = 0;
         fill_text(0, kTextSize);
