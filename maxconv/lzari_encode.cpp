@@ -317,12 +317,13 @@ struct Encoder {
     uint32_t filled[kLevels] = {};
     uint32_t needed[kLevels] = {}; /* the last position whose walk weighed level l's chains */
 
-    void insert(uint32_t u)
+    void insert(uint32_t u) { insert(u, hash_of<0>(at(u))); }
+    void insert(uint32_t u, uint32_t h)
     {
-        const uint32_t h = hash_of<0>(at(u));
         prev[0][u & (kWindow - 1)] = head[0][h];
         head[0][h] = u;
     }
+    uint32_t searched_bucket = 0; /* level 0's bucket of the position find_match last looked at */
 
     template <uint32_t kLevel>
     void fill_level(uint32_t from, uint32_t to)
@@ -587,6 +588,7 @@ struct Encoder {
         const uint8_t* const pr = at(r);
         const uint32_t first = r - kMaxDistance > kFirstCandidate ? r - kMaxDistance : kFirstCandidate;
         uint32_t bucket = hash_of<0>(pr);
+        searched_bucket = bucket;
         uint32_t c = head[0][bucket];
         /* Every candidate of 3 bytes or more is in this chain, newest first:
          * on input with few matches the window mostly has none. */
@@ -725,13 +727,14 @@ struct Encoder {
             if (len > input_size - coded) len = uint32_t(input_size - coded);
             if (len <= kThreshold) {
                 encode_code(*at(r));
+                insert(r, searched_bucket);
                 len = 1;
             } else {
                 encode_code(len + kLengthBase);
                 encode_distance(distance);
+                insert_range(r, len);
             }
             coded += len;
-            insert_range(r, len);
             r += len;
         }
         if (!overflow) finish();
