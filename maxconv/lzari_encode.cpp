@@ -134,6 +134,35 @@ inline uint32_t match_length(const uint8_t* a, const uint8_t* b)
     return x ? 56 + uint32_t(std::countr_zero(x)) / 8 : 60;
 }
 
+/* The first n (1 to 60) bytes, as whole words and a mask of the bytes of
+ * the word after them. A walk asks whether a candidate agrees with r in
+ * best + 1 bytes: such candidates are rare, and the words compared change
+ * only with best, so that unlike a test byte by byte the branch on the
+ * answer is easy to predict, which counts on input of few byte values. */
+struct Prefix {
+    uint32_t words;
+    uint64_t tail;
+    explicit Prefix(uint32_t n) : words(n / 8), tail(n % 8 ? (uint64_t(1) << 8 * (n % 8)) - 1 : 0) {}
+};
+/* Whether a and b agree in the prefix's bytes. Reads up to 64 bytes from each. */
+inline bool agrees_in(const uint8_t* a, const uint8_t* b, Prefix n)
+{
+    uint64_t diff = (load_u64le(a + 8 * n.words) ^ load_u64le(b + 8 * n.words)) & n.tail;
+    for (uint32_t i = 0; i < n.words; ++i) diff |= load_u64le(a + 8 * i) ^ load_u64le(b + 8 * i);
+    return diff == 0;
+}
+
+/* Whether the kBytes (a multiple of 8) bytes from p are one value. */
+template <uint32_t kBytes>
+inline bool one_value(const uint8_t* p)
+{
+    static_assert(kBytes % 8 == 0);
+    const uint64_t v = uint64_t(p[0]) * 0x0101010101010101ull;
+    uint64_t diff = 0;
+    for (uint32_t i = 0; i < kBytes; i += 8) diff |= load_u64le(p + i) ^ v;
+    return diff == 0;
+}
+
 struct Encoder {
     /* coder */
     uint32_t low = 0, high = kQ4, pending = 0;
@@ -288,12 +317,13 @@ struct Encoder {
     uint32_t filled[kLevels] = {};
     uint32_t needed[kLevels] = {}; /* the last position whose walk weighed level l's chains */
 
-    void insert(uint32_t u)
+    void insert(uint32_t u) { insert(u, hash_of<0>(at(u))); }
+    void insert(uint32_t u, uint32_t h)
     {
-        const uint32_t h = hash_of<0>(at(u));
         prev[0][u & (kWindow - 1)] = head[0][h];
         head[0][h] = u;
     }
+    uint32_t searched_bucket = 0; /* level 0's bucket of the position find_match last looked at */
 
     template <uint32_t kLevel>
     void fill_level(uint32_t from, uint32_t to)
@@ -302,7 +332,10 @@ struct Encoder {
             /* Inside a run the positions link one to the next (see insert_range). */
             constexpr uint32_t k = kLevelLength[kLevel];
             const uint8_t* p = at(u);
-            const uint32_t n = u > from && p[k - 1] == p[-1] ? run_positions(u, to - u, k) : 0;
+            /* A run that gives 8 such positions starts with k + 8 equal
+             * bytes at u - 1; testing (the whole words of) those first keeps
+             * the branch predictable on input of few byte values. */
+            const uint32_t n = u > from && one_value<(k + 8) / 8 * 8>(p - 1) ? run_positions(u, to - u, k) : 0;
             if (n >= 8) {
                 link_run(kLevel, u, n, hash_of<kLevel>(p));
                 u += n;
@@ -420,45 +453,74 @@ struct Encoder {
     };
     RunEnd run_ends[kWindow];                       /* by end modulo 4,096 */
     uint32_t by_marker[1u << kMarkerBits];          /* newest run end per hash of value and next byte */
+    /* Where too many runs ended with the same value and next byte lately
+     * (sparse bytes in zeros), the chains serve such positions for a while
+     * without a look at the runs first. */
+    static constexpr uint32_t kCrowdedFor = 512;
+    uint32_t crowded_until[1u << kMarkerBits];
     uint32_t newest_run[256][kLongest + 1];         /* newest end of a run of v at least n long */
     uint32_t scanned = 1;                           /* runs ending below this are noted */
-    uint32_t run_start = 0;                         /* of the run that T[scanned - 1] belongs to */
 
     static uint32_t marker_hash(uint32_t v, uint32_t x) { return ((v << 8 | x) * 2654435761u) >> (32 - kMarkerBits); }
 
-    /* Notes the runs that end below to. */
+    /* Notes the run of v that ends at end (T[end] != v), kMinRun or more
+     * bytes long. Its start is looked for at most 64 bytes back: a run's
+     * length counts only up to 60, and the buffer begins at base, which is
+     * more than 60 bytes before any run end that a later position's window
+     * still holds. */
+    void note_run(uint32_t end)
+    {
+        const uint8_t* const t = at(end);
+        const uint8_t v = t[-1];
+        const uint32_t lowest = std::max(base, end - 64);
+        const uint64_t all_v = uint64_t(v) * 0x0101010101010101ull;
+        uint32_t start = end - kMinRun;
+        while (start >= lowest + 8 && load_u64le(at(start - 8)) == all_v) start -= 8;
+        while (start > lowest && *at(start - 1) == v) --start;
+        const uint32_t n = std::min(end - start, kLongest);
+        for (uint32_t l = kMinRun; l <= n; ++l) newest_run[v][l] = end;
+        RunEnd& re = run_ends[end & (kWindow - 1)];
+        uint32_t& head_of_marker = by_marker[marker_hash(v, t[0])];
+        re.start = start;
+        re.older = head_of_marker;
+        head_of_marker = end;
+    }
+
+    /* Whether a run of kMinRun or more ends at u: T[u - 8 .. u) of one value, T[u] another. */
+    bool run_ends_at(uint32_t u) const
+    {
+        const uint8_t* t = at(u);
+        return u >= base + kMinRun && t[0] != t[-1] && load_u64le(t - 8) == uint64_t(t[-1]) * 0x0101010101010101ull;
+    }
+
+    /* Notes the runs that end below to. Positions before base + 9 are
+     * passed over: no run that ends there is ever a candidate. */
     void scan_runs_to(uint32_t to)
     {
-        if (scanned <= base) {
-            /* The text from scanned on has slid out of the buffer: those
-             * runs ended before the window. A run going on there is taken
-             * to start at base, which no candidate lies before. */
-            scanned = base + 1;
-            run_start = std::max(run_start, base);
-        }
-        uint32_t u = scanned;
-        while (u < to) {
+        static_assert(kMinRun == 8);
+        uint32_t u = std::max(scanned, base + kMinRun + 1);
+#if PS2_LZARI_SSE2
+        /* 16 positions at a time. Bit i of same: T[u - 8 + i] equals the
+         * byte before it. A run of 8 or more ends at u - 8 + i where bits
+         * i - 7 .. i - 1 are set and bit i is clear. Runs that long are
+         * rare on most input, so most blocks are passed at once. */
+        for (; u + 16 <= to; u += 16) {
             const uint8_t* t = at(u);
-            const uint8_t v = t[-1];
-            if (t[0] == v) {
-                if (u + 8 <= to && load_u64le(t) == uint64_t(v) * 0x0101010101010101ull)
-                    u += 8;
-                else
-                    ++u;
-                continue;
-            }
-            if (u - run_start >= kMinRun) {
-                const uint32_t n = std::min(u - run_start, kLongest);
-                for (uint32_t l = kMinRun; l <= n; ++l) newest_run[v][l] = u;
-                RunEnd& re = run_ends[u & (kWindow - 1)];
-                uint32_t& head_of_marker = by_marker[marker_hash(v, t[0])];
-                re.start = run_start;
-                re.older = head_of_marker;
-                head_of_marker = u;
-            }
-            run_start = u;
-            ++u;
+            const auto eq = [](const uint8_t* p) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
+                return uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+            };
+            const uint32_t same = eq(t - 8) | eq(t + 8) << 16;
+            uint32_t ones = same & same << 1; /* bits i - 1 .. i */
+            ones &= ones << 2;                /* i - 3 .. i */
+            ones &= ones << 3;                /* i - 6 .. i */
+            for (uint32_t ends = (ones << 1) & ~same & 0xFFFF00u; ends; ends &= ends - 1)
+                note_run(u - 8 + uint32_t(std::countr_zero(ends)));
         }
+#endif
+        for (; u < to; ++u)
+            if (run_ends_at(u)) note_run(u);
         scanned = std::max(u, scanned);
     }
 
@@ -498,9 +560,14 @@ struct Encoder {
         }
         const uint32_t newest = newest_run[v][k];
         if (newest >= first + k && newest <= r) consider(newest);
+        const uint32_t marker = marker_hash(v, pr[k]);
+        if (crowded_until[marker] > r) return false;
         uint32_t walked = 0;
-        for (uint32_t e = by_marker[marker_hash(v, pr[k])]; e >= first + k && e <= r;) {
-            if (++walked > 8) return false;
+        for (uint32_t e = by_marker[marker]; e >= first + k && e <= r;) {
+            if (++walked > 8) {
+                crowded_until[marker] = r + kCrowdedFor;
+                return false;
+            }
             const RunEnd& re = run_ends[e & (kWindow - 1)];
             if (e - re.start >= k && at(e)[-1] == v && at(e)[0] == pr[k]) consider(e);
             e = re.older;
@@ -520,16 +587,21 @@ struct Encoder {
         constexpr uint32_t kShort = 64;
         const uint8_t* const pr = at(r);
         const uint32_t first = r - kMaxDistance > kFirstCandidate ? r - kMaxDistance : kFirstCandidate;
+        uint32_t bucket = hash_of<0>(pr);
+        searched_bucket = bucket;
+        uint32_t c = head[0][bucket];
+        /* Every candidate of 3 bytes or more is in this chain, newest first:
+         * on input with few matches the window mostly has none. */
+        if (c < first) return 0;
         if (uint32_t run_match; find_in_runs(r, first, &run_match, distance)) return run_match;
         uint32_t best = kThreshold; /* a candidate must beat this */
+        Prefix need(best + 1);      /* the bytes in which it must agree */
         uint32_t best_q = 0;
         uint32_t level = 0, offset = 0;        /* the chain walked: level's bytes at q + offset */
-        uint32_t bucket = hash_of<0>(pr);
         uint32_t wanted_level = 0, wanted = 0, wanted_bucket = bucket; /* the chain to move to once allowed */
         uint32_t bound = r;                    /* every candidate from bound on has been looked at */
         uint32_t patience = kPatience;
         uint32_t weighed = 0; /* the best for which the chains were last weighed: the same choice again */
-        uint32_t c = head[0][bucket];
         /* Where the chain of the first 3 bytes is dense and the walks have
          * needed the longer levels lately, start from the newest candidate
          * that agrees in 16 (else 8) bytes, found in the chain of those
@@ -549,6 +621,7 @@ struct Encoder {
                             return len;
                         }
                         best = len;
+                        need = Prefix(best + 1);
                         best_q = bound = q;
                         level = wanted_level = l;
                         bucket = wanted_bucket = b;
@@ -572,26 +645,25 @@ struct Encoder {
                     continue;
                 }
                 const uint8_t* pq = at(q);
-                if (pq[best] == pr[best]) {
+                if (agrees_in(pq, pr, need)) [[unlikely]] {
                     const uint32_t len = match_length(pq, pr);
-                    if (len > best) {
-                        best = len;
-                        best_q = q;
-                        if (len == kLongest) break;
-                        bound = q;
-                        /* Deep into a long walk, weigh the chains again at once. */
-                        if (r - q > kPatience * 8) patience = 1;
-                        /* Unless a long walk says otherwise (below): level 0's
-                         * bytes ending at the one that must match next, except
-                         * when those are one value repeated and these are not
-                         * (inside runs, such chains are dense). */
-                        const uint8_t* w = pr + len - 2;
-                        const uint8_t* o = pr + offset;
-                        if (level == 0 && (w[0] != w[1] || w[1] != w[2] || (o[0] == o[1] && o[1] == o[2]))) {
-                            wanted_level = 0;
-                            wanted = len - 2;
-                            wanted_bucket = hash_of<0>(w);
-                        }
+                    best = len;
+                    need = Prefix(best + 1);
+                    best_q = q;
+                    if (len == kLongest) break;
+                    bound = q;
+                    /* Deep into a long walk, weigh the chains again at once. */
+                    if (r - q > kPatience * 8) patience = 1;
+                    /* Unless a long walk says otherwise (below): level 0's
+                     * bytes ending at the one that must match next, except
+                     * when those are one value repeated and these are not
+                     * (inside runs, such chains are dense). */
+                    const uint8_t* w = pr + len - 2;
+                    const uint8_t* o = pr + offset;
+                    if (level == 0 && (w[0] != w[1] || w[1] != w[2] || (o[0] == o[1] && o[1] == o[2]))) {
+                        wanted_level = 0;
+                        wanted = len - 2;
+                        wanted_bucket = hash_of<0>(w);
                     }
                 }
                 if (--patience == 0) patience = kPatience;
@@ -640,6 +712,7 @@ struct Encoder {
         model.reset();
         std::fill(std::begin(heads), std::end(heads), kNone);
         std::fill(std::begin(by_marker), std::end(by_marker), kNone);
+        std::fill(std::begin(crowded_until), std::end(crowded_until), 0);
         for (auto& n : newest_run) std::fill(std::begin(n), std::end(n), kNone);
         base = 0;
         fill_text(0, kTextSize);
@@ -654,13 +727,14 @@ struct Encoder {
             if (len > input_size - coded) len = uint32_t(input_size - coded);
             if (len <= kThreshold) {
                 encode_code(*at(r));
+                insert(r, searched_bucket);
                 len = 1;
             } else {
                 encode_code(len + kLengthBase);
                 encode_distance(distance);
+                insert_range(r, len);
             }
             coded += len;
-            insert_range(r, len);
             r += len;
         }
         if (!overflow) finish();
