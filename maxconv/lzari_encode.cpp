@@ -323,7 +323,6 @@ struct Encoder {
         prev[0][u & (kWindow - 1)] = head[0][h];
         head[0][h] = u;
     }
-    uint32_t searched_bucket = 0; /* level 0's bucket of the position find_match last looked at */
 
     template <uint32_t kLevel>
     void fill_level(uint32_t from, uint32_t to)
@@ -490,7 +489,7 @@ struct Encoder {
     bool run_ends_at(uint32_t u) const
     {
         const uint8_t* t = at(u);
-        return u >= base + kMinRun && t[0] != t[-1] && load_u64le(t - 8) == uint64_t(t[-1]) * 0x0101010101010101ull;
+        return u >= base + kMinRun && t[0] != t[-1] && one_value<8>(t - 8);
     }
 
     /* Notes the runs that end below to. Positions before base + 9 are
@@ -578,8 +577,9 @@ struct Encoder {
         return true;
     }
 
-    /* Longest match for r (0 when none reaches 3 bytes); *distance of the nearest of that length. */
-    uint32_t find_match(uint32_t r, uint32_t* distance)
+    /* Longest match for r (0 when none reaches 3 bytes); *distance of the
+     * nearest of that length. bucket: level 0's hash of r's first bytes. */
+    uint32_t find_match(uint32_t r, uint32_t bucket, uint32_t* distance)
     {
         /* Steps along one chain after which the others are looked at, and
          * the length of what is left of a chain that is short enough. */
@@ -587,8 +587,6 @@ struct Encoder {
         constexpr uint32_t kShort = 64;
         const uint8_t* const pr = at(r);
         const uint32_t first = r - kMaxDistance > kFirstCandidate ? r - kMaxDistance : kFirstCandidate;
-        uint32_t bucket = hash_of<0>(pr);
-        searched_bucket = bucket;
         uint32_t c = head[0][bucket];
         /* Every candidate of 3 bytes or more is in this chain, newest first:
          * on input with few matches the window mostly has none. */
@@ -723,11 +721,12 @@ struct Encoder {
         while (coded < input_size && !overflow) {
             slide_text_to(r);
             uint32_t distance = 0;
-            uint32_t len = find_match(r, &distance);
+            const uint32_t bucket = hash_of<0>(at(r));
+            uint32_t len = find_match(r, bucket, &distance);
             if (len > input_size - coded) len = uint32_t(input_size - coded);
             if (len <= kThreshold) {
                 encode_code(*at(r));
-                insert(r, searched_bucket);
+                insert(r, bucket);
                 len = 1;
             } else {
                 encode_code(len + kLengthBase);
