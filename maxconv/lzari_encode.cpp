@@ -163,48 +163,47 @@ inline bool one_value(const uint8_t* p)
     return diff == 0;
 }
 
-struct Encoder {
-    /* coder */
-    uint32_t low = 0, high = kQ4, pending = 0;
+/* Where the stream goes: out[0 .. capacity), pos bytes of it stored. */
+struct Sink {
     uint8_t* out = nullptr;
     size_t capacity = 0, pos = 0;
     bool overflow = false;
-    SymbolModel model;
+};
 
-    /* text and match finder */
-    LzariSource input;
-    size_t input_size = 0; /* taken from input in order: the text is filled front to back */
-    uint32_t base = 0;
-    uint32_t heads[kHeadsSize];
-    uint32_t* const head[kLevels] = {heads + head_offset(0), heads + head_offset(1), heads + head_offset(2)};
-    uint32_t prev[kLevels][kWindow];
-    uint8_t text[kTextSize];
+/* Bytes are made in a stage and copied out in blocks, so that a symbol's
+ * bits go out with one 8-byte store and no branch, and nothing is ever
+ * written to the output but stream bytes. */
+constexpr uint32_t kStage = 4096;
 
-    /* ---- bit output: most significant bit first, whole bytes stored ---- */
+/* Copies the stage's used whole bytes out (what does not fit is dropped),
+ * moves the byte being filled to the front and returns the bytes now used. */
+[[gnu::noinline]] uint32_t drain(Sink* sink, uint8_t* stage, uint32_t used)
+{
+    const size_t room = sink->capacity - sink->pos;
+    const size_t n = used < room ? used : room;
+    if (n) std::memcpy(sink->out + sink->pos, stage, n);
+    sink->pos += n;
+    if (n < used) sink->overflow = true;
+    stage[0] = stage[used];
+    return 0;
+}
 
-    /* Bytes are made in a stage and copied out in blocks, so that a symbol's
-     * bits go out with one 8-byte store and no branch, and nothing is ever
-     * written to the output but stream bytes. */
-    static constexpr uint32_t kStage = 4096;
+/* The arithmetic coder's registers and its bit output, most significant bit
+ * first. The encoder's loop keeps one in a local object whose address never
+ * leaves its inlined code, so that its fields stay in registers: stored
+ * where the stage's bytes are, they would have to be read back after every
+ * byte store. */
+struct Coder {
+    uint32_t low = 0, high = kQ4, pending = 0;
     uint64_t bit_acc = 0;       /* bits not yet in whole stage bytes, the newest lowest */
     uint32_t bit_acc_count = 0; /* how many (below 8 between calls) */
     uint32_t stage_used = 0;    /* whole bytes in the stage */
-    uint8_t stage[kStage + 8];
+    uint8_t* stage;             /* kStage + 8 bytes */
+    Sink* sink;
 
-    /* Copies the stage's whole bytes out; what does not fit is dropped. */
-    void drain()
-    {
-        const size_t room = capacity - pos;
-        const size_t n = stage_used < room ? stage_used : room;
-        if (n) std::memcpy(out + pos, stage, n);
-        pos += n;
-        if (n < stage_used) overflow = true;
-        /* The byte being filled moves to the front. */
-        stage[0] = stage[stage_used];
-        stage_used = 0;
-    }
+    Coder(uint8_t* stage_, Sink* sink_) : stage(stage_), sink(sink_) {}
 
-    void put_bits(uint64_t bits, uint32_t n) /* n <= 56 */
+    [[gnu::always_inline]] void put_bits(uint64_t bits, uint32_t n) /* n <= 56 */
     {
         bit_acc = (bit_acc << n) | bits;
         bit_acc_count += n;
@@ -213,18 +212,14 @@ struct Encoder {
         std::memcpy(stage + stage_used, &be, 8);
         stage_used += bit_acc_count >> 3;
         bit_acc_count &= 7;
-        if (stage_used >= kStage) drain();
-    }
-    void put_repeated(uint32_t bit, uint32_t n)
-    {
-        for (; n >= 32; n -= 32) put_bits(bit ? 0xFFFFFFFFu : 0, 32);
-        put_bits(bit ? (1u << n) - 1 : 0, n);
+        if (stage_used >= kStage) [[unlikely]] stage_used = drain(sink, stage, stage_used);
     }
     /* A bit, then the pending bits, each the opposite of it. */
-    void put_bit_with_pending(uint32_t bit)
+    [[gnu::always_inline]] void put_bit_with_pending(uint32_t bit)
     {
         put_bits(bit, 1);
-        put_repeated(bit ^ 1, pending);
+        for (; pending >= 32; pending -= 32) put_bits(bit ? 0 : 0xFFFFFFFFu, 32);
+        put_bits(bit ? 0 : (1u << pending) - 1, pending);
         pending = 0;
     }
 
@@ -239,12 +234,14 @@ struct Encoder {
         if (pending + s <= 56 || s == 0) [[likely]] {
             /* The first settled bit b, the pending bits (each 1 - b), the
              * other settled bits: one piece, made without branches. b then
-             * the pending bits are 1 0...0 or 0 1...1: 2^pending - 1 + b. */
-            const uint32_t rest = s ? s - 1 : 0;
-            const uint64_t lead = (uint64_t(1) << (pending & 63)) - 1 + (r.settled_bits >> rest);
-            const uint64_t piece = (lead << rest) | (r.settled_bits & ((1u << rest) - 1));
-            put_bits(s ? piece : 0, s ? pending + s : 0);
-            pending = s ? r.straddled : pending + r.straddled;
+             * the pending bits are 1 0...0 or 0 1...1, 2^pending - 1 + b, so
+             * the piece is the settled bits plus 2^pending - 1 above the
+             * first. When nothing is settled, nothing goes out (all masked
+             * off) and the straddled steps add to the pending bits. */
+            const uint64_t some = s ? ~uint64_t(0) : 0;
+            const uint64_t piece = ((((uint64_t(1) << (pending & 63)) - 1) << s >> 1) + r.settled_bits) & some;
+            put_bits(piece, uint32_t((pending + s) & some));
+            pending = r.straddled + uint32_t(pending & ~some);
             return;
         }
         put_bit_with_pending(r.settled_bits >> (s - 1));
@@ -252,23 +249,46 @@ struct Encoder {
         pending = r.straddled;
     }
 
-    [[gnu::always_inline]] void encode_code(uint32_t code)
-    {
-        const uint32_t k = model.rank_of[code];
-        uint32_t lo, hi;
-        model.slice(k, &lo, &hi);
-        code_slice(lo, hi, model.total);
-        model.update(k);
-    }
-
-    void encode_distance(uint32_t d) { code_slice(kDistances.dcum[d], kDistances.dcum[d - 1], kDistanceTotal); }
-
     void finish()
     {
         ++pending;
         put_bit_with_pending(low < kQ1 ? 0 : 1);
         put_bits(0, 7); /* what is left of the last byte is not stored */
-        drain();
+        stage_used = drain(sink, stage, stage_used);
+    }
+};
+
+/* A match: its length (0 for none) and distance. */
+struct Match {
+    uint32_t length = 0, distance = 0;
+};
+
+struct Encoder {
+    Sink sink;
+    uint8_t stage[kStage + 8];
+    SymbolModel model;
+
+    /* text and match finder */
+    LzariSource input;
+    size_t input_size = 0; /* taken from input in order: the text is filled front to back */
+    uint32_t base = 0;
+    uint32_t heads[kHeadsSize];
+    uint32_t* const head[kLevels] = {heads + head_offset(0), heads + head_offset(1), heads + head_offset(2)};
+    uint32_t prev[kLevels][kWindow];
+    uint8_t text[kTextSize];
+
+    [[gnu::always_inline]] void encode_code(Coder& coder, uint32_t code)
+    {
+        const uint32_t k = model.rank_of[code];
+        uint32_t lo, hi;
+        model.slice(k, &lo, &hi);
+        coder.code_slice(lo, hi, model.total);
+        model.update(k);
+    }
+
+    static void encode_distance(Coder& coder, uint32_t d)
+    {
+        coder.code_slice(kDistances.dcum[d], kDistances.dcum[d - 1], kDistanceTotal);
     }
 
     /* ---- text ---- */
@@ -577,21 +597,24 @@ struct Encoder {
         return true;
     }
 
-    /* Longest match for r (0 when none reaches 3 bytes); *distance of the
-     * nearest of that length. bucket: level 0's hash of r's first bytes. */
-    uint32_t find_match(uint32_t r, uint32_t bucket, uint32_t* distance)
+    /* The oldest candidate for r. */
+    static uint32_t window_start(uint32_t r) { return r - kMaxDistance > kFirstCandidate ? r - kMaxDistance : kFirstCandidate; }
+
+    /* Longest match for r (length 0 when none reaches 3 bytes), the nearest
+     * of that length. bucket: level 0's hash of r's first bytes. */
+    [[gnu::noinline]] Match find_match(uint32_t r, uint32_t bucket)
     {
         /* Steps along one chain after which the others are looked at, and
          * the length of what is left of a chain that is short enough. */
         constexpr uint32_t kPatience = 16;
         constexpr uint32_t kShort = 64;
         const uint8_t* const pr = at(r);
-        const uint32_t first = r - kMaxDistance > kFirstCandidate ? r - kMaxDistance : kFirstCandidate;
+        const uint32_t first = window_start(r);
         uint32_t c = head[0][bucket];
         /* Every candidate of 3 bytes or more is in this chain, newest first:
          * on input with few matches the window mostly has none. */
-        if (c < first) return 0;
-        if (uint32_t run_match; find_in_runs(r, first, &run_match, distance)) return run_match;
+        if (c < first) return {};
+        if (Match m; find_in_runs(r, first, &m.length, &m.distance)) return m;
         uint32_t best = kThreshold; /* a candidate must beat this */
         Prefix need(best + 1);      /* the bytes in which it must agree */
         uint32_t best_q = 0;
@@ -615,8 +638,7 @@ struct Encoder {
                 for (uint32_t looked = 0; q >= first && looked < 4; ++looked, q = prev[l][q & (kWindow - 1)])
                     if (const uint32_t len = match_length(at(q), pr); len >= kLevelLength[l]) {
                         if (len == kLongest) {
-                            *distance = r - q;
-                            return len;
+                            return {len, r - q};
                         }
                         best = len;
                         need = Prefix(best + 1);
@@ -698,9 +720,8 @@ struct Encoder {
             }
             c = prev[level][c & (kWindow - 1)];
         }
-        if (best <= kThreshold) return 0;
-        *distance = r - best_q;
-        return best;
+        if (best <= kThreshold) return {};
+        return {best, r - best_q};
     }
 
     /* ---- whole run ---- */
@@ -716,27 +737,34 @@ struct Encoder {
         fill_text(0, kTextSize);
         for (uint32_t u = kFirstCandidate; u < kFirstWrite; ++u) insert(u);
 
+        Coder coder(stage, &sink);
+        const uint32_t end = kFirstWrite + uint32_t(input_size); /* the position after the input */
         uint32_t r = kFirstWrite;
-        size_t coded = 0;
-        while (coded < input_size && !overflow) {
+        while (r < end && !sink.overflow) {
             slide_text_to(r);
-            uint32_t distance = 0;
-            const uint32_t bucket = hash_of<0>(at(r));
-            uint32_t len = find_match(r, bucket, &distance);
-            if (len > input_size - coded) len = uint32_t(input_size - coded);
-            if (len <= kThreshold) {
-                encode_code(*at(r));
-                insert(r, bucket);
-                len = 1;
-            } else {
-                encode_code(len + kLengthBase);
-                encode_distance(distance);
-                insert_range(r, len);
+            /* Up to here the text holds what a step reads. */
+            const uint32_t stop = std::min(end, base + kTextSize - kAhead + 1);
+            while (r < stop) {
+                const uint32_t bucket = hash_of<0>(at(r));
+                /* Every candidate of 3 bytes or more is in r's chain of 3
+                 * bytes, newest first: on input with few matches the window
+                 * mostly has none, and the search is not called. */
+                Match m{};
+                if (heads[bucket] >= window_start(r)) m = find_match(r, bucket);
+                const uint32_t len = std::min(m.length, end - r);
+                if (len <= kThreshold) {
+                    encode_code(coder, *at(r));
+                    insert(r, bucket);
+                    ++r;
+                } else {
+                    encode_code(coder, len + kLengthBase);
+                    encode_distance(coder, m.distance);
+                    insert_range(r, len);
+                    r += len;
+                }
             }
-            coded += len;
-            r += len;
         }
-        if (!overflow) finish();
+        if (!sink.overflow) coder.finish();
     }
 };
 
@@ -751,11 +779,11 @@ LzariError lzari_encode(const LzariSource& input, std::span<uint8_t> output, siz
     if (!enc) return LzariError::no_memory;
     enc->input = input;
     enc->input_size = input.size;
-    enc->out = output.data();
-    enc->capacity = output.size();
+    enc->sink.out = output.data();
+    enc->sink.capacity = output.size();
     enc->run();
-    *stored = enc->pos;
-    return enc->overflow ? LzariError::output_full : LzariError::ok;
+    *stored = enc->sink.pos;
+    return enc->sink.overflow ? LzariError::output_full : LzariError::ok;
 }
 
 LzariError lzari_encode(std::span<const uint8_t> input, std::span<uint8_t> output, size_t* stored)

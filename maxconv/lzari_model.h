@@ -52,20 +52,19 @@ struct Renormalisation {
 
 inline Renormalisation renormalise(uint32_t* low, uint32_t* high)
 {
-    uint32_t l = *low, h = *high - 1; /* 17-bit registers, l <= h */
+    const uint64_t l = *low, h = *high - 1; /* 17-bit registers, l <= h */
     Renormalisation r;
-    const uint32_t differ = (l ^ h) << 15;
-    r.settled = differ ? uint32_t(std::countl_zero(differ)) : 17;
-    r.settled_bits = l >> (17 - r.settled);
-    /* No branches: both shifts are right for a count of 0 as well. */
-    l = (l << r.settled) & (kQ4 - 1);
-    h = ((h << r.settled) | ((1u << r.settled) - 1)) & (kQ4 - 1);
-    /* Now l < Q2 <= h: count the bits below the top where l has 1 and h has 0. */
-    r.straddled = uint32_t(std::countl_one((l & ~h) << 16));
-    l = (l << r.straddled) & (kQ2 - 1);
-    h = ((h << r.straddled) & (kQ2 - 1)) | kQ2 | ((1u << r.straddled) - 1);
-    *low = l;
-    *high = h + 1;
+    /* The leading bits in which l and h agree; a bit below the 17 stops the count. */
+    r.settled = uint32_t(std::countl_zero(((l ^ h) << 47) | (uint64_t(1) << 46)));
+    r.settled_bits = uint32_t(l >> (17 - r.settled));
+    /* Past them l has 0 and h has 1 (l < Q2 <= h once they are shifted out):
+     * count the bits from the next one down where l has 1 and h has 0. */
+    r.straddled = uint32_t(std::countl_one(((l & ~h) << 48) << r.settled));
+    /* Every step doubles both; low takes in 0s, high 1s; the middle steps
+     * take Q1 off, which leaves l below Q2 and h at or above it. */
+    const uint32_t n = r.settled + r.straddled; /* at most 17 */
+    *low = uint32_t((l << n) & (kQ2 - 1));
+    *high = uint32_t((((h << n) | ((uint64_t(1) << n) - 1)) & (kQ2 - 1)) | kQ2) + 1;
     return r;
 }
 
