@@ -14,6 +14,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <sys/ioctl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -137,8 +138,9 @@ static bool read_fully(int fd, uint8_t* p, size_t n, size_t* got)
     return true;
 }
 
-/* Opens a file that is not a folder; *size is what the one fstat of it reports. */
-static int open_regular_for_reading(const char* path, uint64_t* size)
+/* Opens a file that is not a folder; *size is what the one fstat of it reports, *regular (when asked)
+ * whether it is a plain file. */
+static int open_regular_for_reading(const char* path, uint64_t* size, bool* regular = nullptr)
 {
     if (hit(Op::open)) {
         (void)fail(IoError::open_failed, EACCES);
@@ -160,6 +162,7 @@ static int open_regular_for_reading(const char* path, uint64_t* size)
         return -1;
     }
     *size = uint64_t(st.st_size);
+    if (regular) *regular = S_ISREG(st.st_mode);
     return fd;
 }
 
@@ -173,6 +176,84 @@ IoError read_file(const char* path, std::span<uint8_t> buffer, FileRead* out)
     ::close(fd);
     out->bytes_read = got;
     return ok ? IoError::ok : IoError::read_failed;
+}
+
+/* Files this large are mapped rather than read (below it, a read costs no more). */
+static constexpr uint64_t kMapFrom = uint64_t(1) << 20;
+
+/* The mapped file being read, for the line should it be cut short under us; the views alive, and the
+ * SIGBUS handling there was before the first of them. */
+static char g_viewed_path[1024];
+static unsigned g_views;
+static struct sigaction g_before_views;
+
+extern "C" void on_view_cut_short(int)
+{
+    /* Only calls that are safe in a signal handler. */
+    static const char kWhy[] = ": the file was cut short by another program while it was read; stopped, "
+                               "nothing written for it or any file after it\n";
+    const auto put = [](const char* text) {
+        size_t n = 0;
+        while (text[n]) ++n;
+        (void)!::write(2, text, n);
+    };
+#ifdef __GLIBC__
+    put(program_invocation_short_name);
+    put(": ");
+#endif
+    put(g_viewed_path);
+    (void)!::write(2, kWhy, sizeof kWhy - 1);
+    ::_exit(1);
+}
+
+IoError view_file(const char* path, std::span<uint8_t> buffer, FileView* out)
+{
+    out->drop();
+    uint64_t size = 0;
+    bool regular = false;
+    const int fd = open_regular_for_reading(path, &size, &regular);
+    if (fd < 0) return IoError::open_failed;
+    out->file_size_ = size;
+    if (regular && size >= kMapFrom && size <= buffer.size()) {
+        if (hit(Op::read)) {
+            ::close(fd);
+            return fail(IoError::read_failed, EIO);
+        }
+        void* p = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (p != MAP_FAILED) {
+            ::close(fd);
+            std::snprintf(g_viewed_path, sizeof g_viewed_path, "%s", path);
+            if (g_views++ == 0) {
+                struct sigaction sa{};
+                sa.sa_handler = on_view_cut_short;
+                sigemptyset(&sa.sa_mask);
+                (void)::sigaction(SIGBUS, &sa, &g_before_views);
+            }
+            (void)::madvise(p, size_t(size), MADV_SEQUENTIAL); /* a hint, for a file not yet in memory */
+            out->mapping_ = p;
+            out->data_ = static_cast<const uint8_t*>(p);
+            out->size_ = size_t(size);
+            return IoError::ok;
+        }
+    }
+    size_t got = 0;
+    const bool ok = read_fully(fd, buffer.data(), buffer.size(), &got);
+    ::close(fd);
+    out->data_ = buffer.data();
+    out->size_ = got;
+    return ok ? IoError::ok : IoError::read_failed;
+}
+
+void FileView::drop()
+{
+    if (mapping_) {
+        ::munmap(mapping_, size_);
+        if (--g_views == 0) (void)::sigaction(SIGBUS, &g_before_views, nullptr);
+    }
+    mapping_ = nullptr;
+    data_ = nullptr;
+    size_ = 0;
+    file_size_ = 0;
 }
 
 IoError query_file_size(const char* path, uint64_t* size)

@@ -137,6 +137,25 @@ IoError read_file(const char* path, std::span<uint8_t> buffer, FileRead* out)
     return ok ? IoError::ok : IoError::read_failed;
 }
 
+/* Read as the window programs always read their inputs: ReadFile into the buffer. */
+IoError view_file(const char* path, std::span<uint8_t> buffer, FileView* out)
+{
+    out->drop();
+    FileRead fr;
+    const IoError e = read_file(path, buffer, &fr);
+    out->data_ = buffer.data();
+    out->size_ = fr.bytes_read;
+    out->file_size_ = fr.file_size;
+    return e;
+}
+
+void FileView::drop()
+{
+    data_ = nullptr;
+    size_ = 0;
+    file_size_ = 0;
+}
+
 IoError query_file_size(const char* path, uint64_t* size)
 {
     *size = 0;

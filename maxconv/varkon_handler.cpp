@@ -31,21 +31,21 @@ void report_refusal(const Reporter& report, const char* path, const char* why)
     report.errorf(path, "%s; nothing written", why);
 }
 
-/* Reads the file into the file buffer. False (reported) when it cannot be read. */
-bool read_input(const char* path, VarkonWork& work, const Reporter& report, std::span<const uint8_t>* bytes,
-                uint64_t* reported_size)
+/* Reads the file (into the file buffer, or mapped where the system does that). False (reported) when it
+ * cannot be read. */
+bool read_input(const char* path, VarkonWork& work, const Reporter& report, plat::FileView* view,
+                std::span<const uint8_t>* bytes, uint64_t* reported_size)
 {
     if (!work.ready()) {
         report.error(path, "not enough memory for the two 8 MiB work buffers; skipped");
         return false;
     }
-    plat::FileRead fr;
-    if (const plat::IoError e = plat::read_file(path, work.file(), &fr); e != plat::IoError::ok) {
+    if (const plat::IoError e = plat::view_file(path, work.file(), view); e != plat::IoError::ok) {
         report.error(path, plat::describe_io_error(e));
         return false;
     }
-    *bytes = work.file().first(fr.bytes_read);
-    *reported_size = fr.file_size > fr.bytes_read ? fr.file_size : fr.bytes_read;
+    *bytes = view->bytes();
+    *reported_size = view->file_size() > bytes->size() ? view->file_size() : bytes->size();
     return true;
 }
 
@@ -182,9 +182,10 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks, Varko
 
     VarkonWork own; /* nothing obtained unless used */
     VarkonWork& work = kept ? *kept : own;
+    plat::FileView view;
     std::span<const uint8_t> bytes;
     uint64_t reported_size = 0;
-    if (!read_input(path, work, report, &bytes, &reported_size)) return res;
+    if (!read_input(path, work, report, &view, &bytes, &reported_size)) return res;
 
     /* MAX, then PSU, then the other writers' saves: the recogniser's order. */
     const FileKind found = recognise_file_kind(bytes, reported_size);
@@ -246,9 +247,10 @@ bool check_save_file(const char* path, const Reporter& report, VarkonWork* kept)
 {
     VarkonWork own; /* nothing obtained unless used */
     VarkonWork& work = kept ? *kept : own;
+    plat::FileView view;
     std::span<const uint8_t> bytes;
     uint64_t reported_size = 0;
-    if (!read_input(path, work, report, &bytes, &reported_size)) return false;
+    if (!read_input(path, work, report, &view, &bytes, &reported_size)) return false;
 
     const FileKind found = recognise_file_kind(bytes, reported_size);
     if (foreign_format_of(found) != ForeignFormat::none) {

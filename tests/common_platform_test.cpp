@@ -11,8 +11,10 @@
 #include <functional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "common/platform.h"
+#include "common/platform_faults.h"
 #include "tests/test_support.h"
 
 using namespace ps2;
@@ -31,6 +33,52 @@ TEST(Platform, ReadFileReportsRealSize)
     EXPECT_EQ(r.file_size, 10u);
     EXPECT_EQ(plat::read_file((d / "missing").c_str(), buf, &r), plat::IoError::open_failed);
     EXPECT_EQ(plat::read_file(d.path().c_str(), buf, &r), plat::IoError::open_failed); /* a folder */
+}
+
+/* A file of 1 MiB or more is mapped, a smaller or a larger one read into the buffer; the bytes and the
+ * reported size are read_file's either way. Cut short while mapped, the process ends naming the file. */
+TEST(Platform, ViewFileMapsLargeFilesAndReadsTheRest)
+{
+    TempDir d("ps2plat");
+    std::string big(3 << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = char(i * 7 + i / 4099);
+    put(d / "big", big);
+    put(d / "small", "0123456789");
+    std::vector<uint8_t> buf(4 << 20);
+    const struct {
+        const char* name;
+        size_t room;
+        bool mapped;
+        size_t bytes;
+        uint64_t size;
+    } cases[] = {{"big", buf.size(), true, big.size(), big.size()},
+                 {"big", 1 << 20, false, 1 << 20, big.size()},
+                 {"small", buf.size(), false, 10, 10}};
+    plat::FileView v;
+    for (const auto& c : cases) {
+        ASSERT_EQ(plat::view_file((d / c.name).c_str(), std::span<uint8_t>(buf.data(), c.room), &v), plat::IoError::ok);
+        EXPECT_EQ(v.mapped(), c.mapped) << c.name << " " << c.room;
+        ASSERT_EQ(v.bytes().size(), c.bytes);
+        EXPECT_EQ(v.file_size(), c.size);
+        EXPECT_EQ(std::memcmp(v.bytes().data(), (c.size == 10 ? std::string("0123456789") : big).data(), c.bytes), 0);
+    }
+    EXPECT_EQ(plat::view_file((d / "missing").c_str(), buf, &v), plat::IoError::open_failed);
+    EXPECT_TRUE(v.bytes().empty());
+    plat::faults::fail_nth(plat::faults::Op::read, 1);
+    EXPECT_EQ(plat::view_file((d / "big").c_str(), buf, &v), plat::IoError::read_failed);
+    plat::faults::reset();
+
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            plat::FileView cut;
+            if (plat::view_file((d / "big").c_str(), buf, &cut) != plat::IoError::ok || !cut.mapped()) std::exit(2);
+            fs::resize_file(d / "big", 4096);
+            volatile uint8_t sum = 0;
+            for (size_t i = 0; i < cut.bytes().size(); i += 4096) sum = uint8_t(sum + cut.bytes()[i]);
+            std::exit(3);
+        },
+        testing::ExitedWithCode(1), "big: the file was cut short by another program while it was read; stopped");
 }
 
 TEST(Platform, OutputsMeetExistingFilesAsThePolicySays)
@@ -204,8 +252,6 @@ TEST(Platform, BlocksAreZeroFilled)
     ASSERT_TRUE(b.ok());
     EXPECT_TRUE(std::all_of(b.data(), b.data() + b.size(), [](uint8_t c) { return c == 0; }));
 }
-
-#include "common/platform_faults.h"
 
 TEST(PlatformFaults, FailedWritesNeverTouchTheTarget)
 {

@@ -18,17 +18,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Bytes make_psu(const char* dir, int files)
+/* files small members; and one of noise bytes when noise is set (a file of that size to read). */
+Bytes make_psu(const char* dir, int files, size_t noise = 0)
 {
-    Bytes buf(1 << 20);
+    Bytes buf((1 << 20) + noise * 2);
     PsuWriter w(buf);
-    EXPECT_TRUE(w.add_entry(make_directory_entry(dir, uint32_t(files + 2))));
+    EXPECT_TRUE(w.add_entry(make_directory_entry(dir, uint32_t(files + 2 + (noise > 0)))));
     EXPECT_TRUE(w.add_entry(make_directory_entry(".", 0)));
     EXPECT_TRUE(w.add_entry(make_directory_entry("..", 0)));
     for (int i = 0; i < files; ++i) {
         Bytes data(1000 + 700 * size_t(i));
         for (size_t k = 0; k < data.size(); ++k) data[k] = uint8_t(k * (i + 3));
         EXPECT_TRUE(w.add_file(make_file_entry("file" + std::to_string(i), 0), data));
+    }
+    if (noise) {
+        Bytes data(noise);
+        uint32_t x = 12345;
+        for (auto& b : data) b = uint8_t((x = x * 1103515245 + 12345) >> 23);
+        EXPECT_TRUE(w.add_file(make_file_entry("noise", 0), data));
     }
     buf.resize(w.size());
     return buf;
@@ -69,16 +76,19 @@ struct Recorder : ReportLog {
 
 TEST(VarkonHandler, SamePathReplacesTheDroppedFile)
 {
-    TempDir d("varkon");
-    const Bytes psu = make_psu("SAVE", 2), max = to_max(psu);
-    put(d / "psu-named.max", psu);
-    put(d / "max-named.psu", max);
-    Recorder rec;
-    EXPECT_EQ(convert_save_file((d / "psu-named.max").c_str(), rec.hooks()).outcome, VarkonOutcome::wrote_max);
-    EXPECT_EQ(get(d / "psu-named.max"), max);
-    EXPECT_EQ(convert_save_file((d / "max-named.psu").c_str(), rec.hooks()).outcome, VarkonOutcome::wrote_psu);
-    EXPECT_EQ(get(d / "max-named.psu"), psu);
-    EXPECT_EQ(d.names(), (std::vector<std::string>{"max-named.psu", "psu-named.max"})); /* no temporary left */
+    /* Small files are read, those of a few MiB mapped while their replacement takes their name. */
+    for (const size_t noise : {size_t(0), size_t(3) << 20}) {
+        TempDir d("varkon");
+        const Bytes psu = make_psu("SAVE", 2, noise), max = to_max(psu);
+        put(d / "psu-named.max", psu);
+        put(d / "max-named.psu", max);
+        Recorder rec;
+        EXPECT_EQ(convert_save_file((d / "psu-named.max").c_str(), rec.hooks()).outcome, VarkonOutcome::wrote_max);
+        EXPECT_EQ(get(d / "psu-named.max"), max);
+        EXPECT_EQ(convert_save_file((d / "max-named.psu").c_str(), rec.hooks()).outcome, VarkonOutcome::wrote_psu);
+        EXPECT_EQ(get(d / "max-named.psu"), psu);
+        EXPECT_EQ(d.names(), (std::vector<std::string>{"max-named.psu", "psu-named.max"})); /* no temporary left */
+    }
 }
 
 TEST(VarkonHandler, BadCrcWarnsFirstThenConverts)
@@ -145,7 +155,7 @@ TEST(VarkonHandler, KeptWorkBuffersGiveTheSameOutputs)
     TempDir d("varkon");
     fs::create_directory(d / "kept");
     fs::create_directory(d / "fresh");
-    const Bytes big = make_psu("BIGSAVE", 9), small = make_psu("S", 1), empty = make_psu("E", 0);
+    const Bytes big = make_psu("BIGSAVE", 9, size_t(2) << 20), small = make_psu("S", 1), empty = make_psu("E", 0);
     const std::pair<const char*, Bytes> inputs[] = {{"a.psu", big},   {"b.max", to_max(big)}, {"c.psu", small},
                                                     {"d.max", to_max(small)}, {"e.psu", empty}, {"f.max", to_max(empty)}};
     VarkonWork work;
