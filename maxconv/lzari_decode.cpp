@@ -90,6 +90,11 @@ struct Decoder {
         const uint32_t range = high - low;
         /* A value at or above the total (a damaged stream) is owned by distance 1, as is the total - 1. */
         const uint32_t x = std::min(target(kDistanceTotal, range), kDistanceTotal - 1);
+        /* Distance 1 (runs of one byte) first, for the same reason as the model's first code. */
+        if (x >= ds.dcum[1]) {
+            take_slice(ds.dcum[1], ds.dcum[0], kDistanceTotal, range);
+            return 1;
+        }
         const uint32_t d0 = ds.start[x >> DistanceSearch::kGroupBits];
 #if PS2_LZARI_SSE2
         const __m128i sums = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ds.dcum + d0));
@@ -130,6 +135,15 @@ inline void copy_match(uint8_t* out, size_t p, uint32_t d, size_t n, size_t coun
 {
     if (d > p || count - p < 80) return copy_match_slowly(out, p, d, n);
     uint8_t* dst = out + p;
+    if (d == 1) { /* a run of one byte, the commonest match: stores of it, no byte read back */
+#if PS2_LZARI_SSE2
+        const __m128i v = _mm_set1_epi8(char(dst[-1]));
+        for (size_t i = 0; i < n; i += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+#else
+        std::memset(dst, dst[-1], n);
+#endif
+        return;
+    }
     size_t i = 0;
     uint32_t step = d;
     if (d < 16) {

@@ -171,6 +171,13 @@ struct SymbolModel {
     uint32_t find(uint32_t x, uint32_t* lo, uint32_t* hi) const
     {
         if (x >= total) x = total - 1;
+        /* The most used code first: on input that one code rules (runs of a byte, long matches) the
+         * branch is foreseen, and the processor goes on without waiting for the search. */
+        if (const uint32_t top = cum(1); x >= top) {
+            *lo = top;
+            *hi = total;
+            return 1;
+        }
         /* cum[k] > x holds for the ranks 0..k-1 exactly: count them. */
         const uint32_t b = count_above(outer, kOuterSize, x);
         const uint32_t base = outer[b];
