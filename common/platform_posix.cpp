@@ -202,7 +202,7 @@ extern "C" void on_view_cut_short(int)
     put(": ");
 #endif
     put(g_viewed_path);
-    (void)!::write(2, kWhy, sizeof kWhy - 1);
+    put(kWhy);
     ::_exit(1);
 }
 

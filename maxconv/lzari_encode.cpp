@@ -605,7 +605,8 @@ struct Encoder {
     static uint32_t window_start(uint32_t r) { return r - kMaxDistance > kFirstCandidate ? r - kMaxDistance : kFirstCandidate; }
 
     /* Longest match for r (length 0 when none reaches 3 bytes), the nearest
-     * of that length. bucket: level 0's hash of r's first bytes. */
+     * of that length. bucket: level 0's hash of r's first bytes, whose chain
+     * (the caller has seen) has a position in the window. */
     [[gnu::noinline]] Match find_match(uint32_t r, uint32_t bucket)
     {
         /* Steps along one chain after which the others are looked at, and
@@ -615,9 +616,6 @@ struct Encoder {
         const uint8_t* const pr = at(r);
         const uint32_t first = window_start(r);
         uint32_t c = head[0][bucket];
-        /* Every candidate of 3 bytes or more is in this chain, newest first:
-         * on input with few matches the window mostly has none. */
-        if (c < first) return {};
         if (Match m; find_in_runs(r, first, &m.length, &m.distance)) return m;
         uint32_t best = kThreshold; /* a candidate must beat this */
         Prefix need(best + 1);      /* the bytes in which it must agree */

@@ -1,6 +1,7 @@
 /* varkon_handler.cpp -- VARKON's file handler: read, decide by content, convert, write beside the input */
 #include "maxconv/varkon_handler.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 
@@ -34,7 +35,7 @@ void report_refusal(const Reporter& report, const char* path, const char* why)
 /* Reads the file (into the file buffer, or mapped where the system does that). False (reported) when it
  * cannot be read. */
 bool read_input(const char* path, VarkonWork& work, const Reporter& report, plat::FileView* view,
-                std::span<const uint8_t>* bytes, uint64_t* reported_size)
+                uint64_t* reported_size)
 {
     if (!work.ready()) {
         report.error(path, "not enough memory for the two 8 MiB work buffers; skipped");
@@ -44,8 +45,7 @@ bool read_input(const char* path, VarkonWork& work, const Reporter& report, plat
         report.error(path, plat::describe_io_error(e));
         return false;
     }
-    *bytes = view->bytes();
-    *reported_size = view->file_size() > bytes->size() ? view->file_size() : bytes->size();
+    *reported_size = std::max<uint64_t>(view->file_size(), view->bytes().size());
     return true;
 }
 
@@ -183,9 +183,9 @@ VarkonResult convert_save_file(const char* path, const VarkonHooks& hooks, Varko
     VarkonWork own; /* nothing obtained unless used */
     VarkonWork& work = kept ? *kept : own;
     plat::FileView view;
-    std::span<const uint8_t> bytes;
     uint64_t reported_size = 0;
-    if (!read_input(path, work, report, &view, &bytes, &reported_size)) return res;
+    if (!read_input(path, work, report, &view, &reported_size)) return res;
+    const std::span<const uint8_t> bytes = view.bytes();
 
     /* MAX, then PSU, then the other writers' saves: the recogniser's order. */
     const FileKind found = recognise_file_kind(bytes, reported_size);
@@ -248,9 +248,9 @@ bool check_save_file(const char* path, const Reporter& report, VarkonWork* kept)
     VarkonWork own; /* nothing obtained unless used */
     VarkonWork& work = kept ? *kept : own;
     plat::FileView view;
-    std::span<const uint8_t> bytes;
     uint64_t reported_size = 0;
-    if (!read_input(path, work, report, &view, &bytes, &reported_size)) return false;
+    if (!read_input(path, work, report, &view, &reported_size)) return false;
+    const std::span<const uint8_t> bytes = view.bytes();
 
     const FileKind found = recognise_file_kind(bytes, reported_size);
     if (foreign_format_of(found) != ForeignFormat::none) {
